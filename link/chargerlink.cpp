@@ -1,0 +1,285 @@
+#include "chargerlink.h"
+
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QTimer>
+
+namespace chlink {
+
+ChargerLink::ChargerLink(PortFactory factory, PortResolver resolver, QObject *parent)
+    : QObject(parent), m_factory(std::move(factory)), m_resolver(std::move(resolver)) {}
+
+ChargerLink::~ChargerLink() {
+    if (m_port) {
+        m_port->close();
+        delete m_port;
+    }
+}
+
+int ChargerLink::word(const QByteArray &table, int i) {
+    if (i < 0 || i + 1 >= table.size())
+        return 0;
+    return 256 * quint8(table[i]) + quint8(table[i + 1]);
+}
+
+void ChargerLink::portSetup() {
+    const QString device = m_resolver ? m_resolver(portNumber) : QString();
+    if (!m_port || device != m_device) {
+        if (m_port) {
+            m_port->close();
+            m_port->disconnect(this);
+            m_port->deleteLater(); // a wait may still hold a connection to it
+        }
+        m_device = device;
+        m_port = m_factory ? m_factory(device) : nullptr;
+        if (m_port) {
+            m_port->setParent(this);
+            connect(m_port, &BytePort::failed, this, &ChargerLink::onPortFailed);
+        }
+    }
+    if (m_port)
+        m_port->setBaudRate(kBaud);
+    connectionFlag = 1;
+    portFault = false;
+}
+
+bool ChargerLink::openPort(QString *reason) {
+    if (!m_port) {
+        if (reason)
+            *reason = QStringLiteral("COM %1 : aucun port série associé").arg(portNumber);
+        return false;
+    }
+    if (m_port->isOpen())
+        return true;
+    QString why;
+    if (!m_port->open(&why)) {
+        if (reason)
+            *reason = why;
+        return false;
+    }
+    m_failed = false;
+    return true;
+}
+
+void ChargerLink::closePort() {
+    if (m_port && m_port->isOpen()) {
+        m_port->flush();
+        m_port->close();
+    }
+}
+
+bool ChargerLink::isOpen() const { return m_port && m_port->isOpen(); }
+
+void ChargerLink::setBaudRate(int baud) {
+    if (m_port)
+        m_port->setBaudRate(baud);
+}
+
+QString ChargerLink::deviceName() const { return m_port ? m_port->deviceName() : m_device; }
+
+void ChargerLink::setAbortFlag(quint8 v) {
+    m_abort = v;
+    if (v)
+        wake();
+}
+
+void ChargerLink::setProbeTimeoutFlag(quint8 v) {
+    m_probeTimeout = v;
+    if (v)
+        wake();
+}
+
+void ChargerLink::wake() { emit wakeRequested(); }
+
+void ChargerLink::shutdown() {
+    m_shutdown = true;
+    wake();
+}
+
+void ChargerLink::sendByte(quint8 b) { send(QByteArray(1, char(b))); }
+
+void ChargerLink::send(const QByteArray &bytes) {
+    if (m_port && m_port->isOpen())
+        m_port->write(bytes);
+}
+
+void ChargerLink::command(Cmd code, std::initializer_list<quint8> args) {
+    QByteArray bytes;
+    bytes.reserve(2 + int(args.size()));
+    bytes.append(char(ESC));
+    bytes.append(char(code));
+    for (quint8 a : args)
+        bytes.append(char(a));
+    send(bytes);
+}
+
+void ChargerLink::command(Cmd code, const QByteArray &args) {
+    send(QByteArray(1, char(ESC)) + char(code) + args);
+}
+
+qint64 ChargerLink::pending() const {
+    return (m_port && m_port->isOpen()) ? m_port->bytesAvailable() : 0;
+}
+
+int ChargerLink::readPending() { return (m_port && m_port->isOpen()) ? m_port->readByte() : -1; }
+
+void ChargerLink::drain() {
+    while (readPending() >= 0) {
+    }
+}
+
+bool ChargerLink::waitUntil(const std::function<bool()> &cond, int timeoutMs) {
+    if (cond())
+        return true;
+    QElapsedTimer clock;
+    clock.start();
+    QEventLoop loop;
+    QTimer timer;
+    timer.setSingleShot(true);
+    connect(&timer, &QTimer::timeout, &loop, &QEventLoop::quit);
+    connect(this, &ChargerLink::wakeRequested, &loop, &QEventLoop::quit);
+    QPointer<BytePort> port = m_port;
+    if (port)
+        connect(port, &BytePort::readyRead, &loop, &QEventLoop::quit);
+    while (!cond()) {
+        if (m_failed || m_shutdown || !port || !port->isOpen())
+            return cond();
+        if (timeoutMs >= 0) {
+            const qint64 left = timeoutMs - clock.elapsed();
+            if (left <= 0)
+                return cond();
+            timer.start(int(left));
+        }
+        loop.exec();
+        if (port != m_port) { // the port was replaced while we slept
+            port = m_port;
+            if (port)
+                connect(port, &BytePort::readyRead, &loop, &QEventLoop::quit);
+        }
+    }
+    return true;
+}
+
+bool ChargerLink::waitByte(int timeoutMs) {
+    lastByte = 0;
+    m_error = LinkError::None;
+    if (!isOpen()) {
+        m_error = m_failed ? LinkError::PortFailed : LinkError::NotOpen;
+        return false;
+    }
+    const bool got = waitUntil(
+        [this] { return m_abort || m_failed || m_shutdown || pending() > 0; }, timeoutMs);
+    if (m_failed) {
+        m_error = LinkError::PortFailed;
+        return false;
+    }
+    if (m_abort || m_shutdown) {
+        m_error = LinkError::Aborted;
+        return false;
+    }
+    if (!got) {
+        m_error = isOpen() ? LinkError::Timeout : LinkError::NotOpen;
+        if (m_error == LinkError::Timeout)
+            ++m_timeouts;
+        return false;
+    }
+    lastByte = quint8(readPending());
+    return true;
+}
+
+std::optional<QByteArray> ChargerLink::readFrame(int n) {
+    lastByte = 0;
+    // Bytes before the ESC are stale answers and noise.
+    do {
+        if (!waitByte())
+            return std::nullopt;
+    } while (lastByte != ESC);
+    QByteArray data;
+    data.reserve(n);
+    for (int i = 0; i < n; ++i) {
+        if (!waitByte())
+            return std::nullopt;
+        data.append(char(lastByte));
+    }
+    if (!waitByte()) // trailing byte
+        return std::nullopt;
+    return data;
+}
+
+std::optional<quint8> ChargerLink::answerByte() {
+    if (!waitByte())
+        return std::nullopt;
+    return lastByte;
+}
+
+bool ChargerLink::waitAck() {
+    do {
+        if (!waitByte())
+            return false;
+    } while (lastByte != ACK);
+    return true;
+}
+
+std::optional<int> ChargerLink::readChannel(Cmd code) {
+    command(code);
+    const auto f = readFrame(2);
+    if (!f)
+        return std::nullopt;
+    return 256 * quint8(f->at(0)) + quint8(f->at(1));
+}
+
+bool ChargerLink::setOutput(Cmd code, quint8 value) {
+    command(code, {value});
+    return answerByte().has_value();
+}
+
+std::optional<ClockTime> ChargerLink::readClock() {
+    command(CMD_READ_CLOCK);
+    const auto f = readFrame(3);
+    if (!f)
+        return std::nullopt;
+    return ClockTime{quint8(f->at(0)), quint8(f->at(1)), quint8(f->at(2))};
+}
+
+std::optional<quint8> ChargerLink::eeRead(int target, quint8 address) {
+    command(target == 2 ? CMD_EE_READ_SLAVE : CMD_EE_READ_MASTER, {address});
+    const auto f = readFrame(1);
+    if (!f)
+        return std::nullopt;
+    return quint8(f->at(0));
+}
+
+bool ChargerLink::eeWrite(int target, quint8 address, quint8 value) {
+    command(target == 2 ? CMD_EE_WRITE_SLAVE : CMD_EE_WRITE_MASTER, {address, value});
+    return waitAck();
+}
+
+bool ChargerLink::eeWriteAnswerByte(int target, quint8 address, quint8 value) {
+    command(target == 2 ? CMD_EE_WRITE_SLAVE : CMD_EE_WRITE_MASTER, {address, value});
+    return answerByte().has_value();
+}
+
+std::optional<QByteArray> ChargerLink::linkStatus() {
+    command(CMD_LINK_STATUS);
+    return readFrame(3);
+}
+
+void ChargerLink::onPortFailed(const QString &reason) {
+    m_failed = true;
+    connectionFlag = 0;
+    m_error = LinkError::PortFailed;
+    wake();
+    emit portLost(reason);
+}
+
+QString linkErrorText(LinkError e) {
+    switch (e) {
+    case LinkError::Timeout:
+    case LinkError::NotOpen:
+        return QStringLiteral("Time out sur interface Serie");
+    default:
+        return QString();
+    }
+}
+
+} // namespace chlink

@@ -1,0 +1,146 @@
+#pragma once
+
+#include "byteport.h"
+#include "commands.h"
+
+#include <QByteArray>
+#include <QColor>
+#include <QPoint>
+#include <QPointer>
+#include <QString>
+#include <functional>
+#include <initializer_list>
+#include <optional>
+
+namespace chlink {
+
+// How the last exchange ended.
+enum class LinkError {
+    None,
+    Timeout,    // the charger did not answer within the reply time-out
+    PortFailed, // the port broke (already reported once by the link's owner)
+    NotOpen,    // nothing to talk to
+    Aborted,    // the abort flag was raised (retry timer tick) or the wait was cancelled
+};
+
+struct ClockTime {
+    int hours = 0, minutes = 0, seconds = 0;
+    int totalSeconds() const { return 3600 * hours + 60 * minutes + seconds; }
+};
+
+// The one link to the charger: owns the port object and the program-wide link state,
+// and offers the byte primitives and the three reply kinds. Every wait sleeps in an
+// event loop (the user interface stays live) and is bounded by the reply time-out.
+class ChargerLink : public QObject {
+    Q_OBJECT
+public:
+    // Makes the port object for a device name (real serial port or virtual charger).
+    using PortFactory = std::function<BytePort *(const QString &device)>;
+    // Resolves a port number (1..n) to a device name.
+    using PortResolver = std::function<QString(int portNumber)>;
+
+    static constexpr int kReplyTimeoutMs = 3000;
+    static constexpr int kBaud = 9600;
+
+    ChargerLink(PortFactory factory, PortResolver resolver, QObject *parent = nullptr);
+    ~ChargerLink() override;
+
+    // ---- Program-wide link state, read and written by every window ----
+    int portNumber = 1;
+    int connectionFlag = 0;
+    int reconnectOnActivate = 1;
+    bool userDisconnected = false;
+    bool portFault = false;
+    quint8 lastByte = 0;
+    QByteArray tableA = QByteArray(257, 0); // master internal EEPROM image
+    QByteArray tableB = QByteArray(257, 0); // slave internal EEPROM image
+    int targetSelector = 1;                 // 1 master, 2 slave
+    QPoint mainWindowPos;
+    // Indicator backgrounds, set at each activation of the main window.
+    QColor colourGreen, colourRed, colourGrey;
+
+    // Calibration word 256 * T(i) + T(i + 1) of table A or B.
+    static int word(const QByteArray &table, int i);
+
+    // ---- Port ----
+    // Applies the port settings (9600 8N1, the port number's device) to the closed port;
+    // connection flag 1, port fault flag false.
+    void portSetup();
+    bool openPort(QString *reason = nullptr);
+    void closePort();
+    bool isOpen() const;
+    void setBaudRate(int baud);
+    QString deviceName() const;
+    BytePort *port() const { return m_port; }
+
+    // ---- Flags raised by timers of the main window ----
+    quint8 abortFlag() const { return m_abort; }
+    void setAbortFlag(quint8 v);
+    quint8 probeTimeoutFlag() const { return m_probeTimeout; }
+    void setProbeTimeoutFlag(quint8 v);
+
+    // ---- Byte primitives ----
+    void sendByte(quint8 b);
+    void send(const QByteArray &bytes);
+    // Sends 27, the code, then the arguments.
+    void command(Cmd code, std::initializer_list<quint8> args = {});
+    void command(Cmd code, const QByteArray &args);
+    qint64 pending() const;
+    int readPending(); // one pending byte, -1 if none
+    void drain();      // discards every pending byte
+
+    // Waits for one byte into lastByte (0 first). False on abort flag, time-out, port
+    // failure or cancel; error() says which.
+    bool waitByte(int timeoutMs = kReplyTimeoutMs);
+    // Sleeps until cond() holds, the time runs out (timeoutMs < 0: no bound), the port
+    // fails, or wake() is called and cond() then holds. Returns cond().
+    bool waitUntil(const std::function<bool()> &cond, int timeoutMs);
+    // Makes every wait in progress re-check its condition (a flag changed).
+    void wake();
+    // The program is ending: every wait in progress and to come returns at once.
+    void shutdown();
+    bool isShuttingDown() const { return m_shutdown; }
+
+    // ---- Reply kinds ----
+    std::optional<QByteArray> readFrame(int n);
+    std::optional<quint8> answerByte();
+    bool waitAck();
+
+    // ---- Typed exchanges ----
+    std::optional<int> readChannel(Cmd code);         // frame 2: 256 * high + low
+    bool setOutput(Cmd code, quint8 value);            // answer byte
+    std::optional<ClockTime> readClock();              // frame 3
+    std::optional<quint8> eeRead(int target, quint8 address);          // 1 master, 2 slave
+    bool eeWrite(int target, quint8 address, quint8 value);             // ACK
+    bool eeWriteAnswerByte(int target, quint8 address, quint8 value);   // answer byte
+    std::optional<QByteArray> linkStatus();            // frame 3
+
+    LinkError error() const { return m_error; }
+    // Counts exchanges abandoned by a time-out since start (for tests and benchmarks).
+    int timeouts() const { return m_timeouts; }
+
+signals:
+    // The port broke while open; it is closed and the connection flag is 0.
+    void portLost(const QString &reason);
+    void wakeRequested();
+
+private:
+    void onPortFailed(const QString &reason);
+
+    PortFactory m_factory;
+    PortResolver m_resolver;
+    QPointer<BytePort> m_port;
+    QString m_device;
+    quint8 m_abort = 0;
+    quint8 m_probeTimeout = 0;
+    LinkError m_error = LinkError::None;
+    bool m_failed = false;
+    bool m_shutdown = false;
+    int m_timeouts = 0;
+};
+
+// Error text of the last exchange for a message box, or empty when the link owner has
+// already reported it (port failure).
+QString linkErrorText(LinkError e);
+
+} // namespace chlink

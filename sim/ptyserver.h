@@ -1,0 +1,52 @@
+#pragma once
+
+#include <QByteArray>
+#include <QObject>
+#include <QString>
+
+class QSocketNotifier;
+class QTimer;
+
+namespace sim {
+
+class VirtualCharger;
+
+// Serves a virtual charger on a pseudo-terminal: the PC side opens slavePath() as a serial
+// port. Output may be paced at the byte time of the baud rate (10 bits a byte).
+class PtyServer : public QObject {
+    Q_OBJECT
+public:
+    explicit PtyServer(VirtualCharger *charger, QObject *parent = nullptr);
+    ~PtyServer() override;
+
+    // Creates the pseudo-terminal; false with a reason when the system refuses.
+    bool start(QString *reason = nullptr);
+    QString slavePath() const { return m_slavePath; }
+
+    // 0: send replies at once; otherwise the baud rate whose byte time paces the output.
+    void setPacing(int baud) { m_pacedBaud = baud; }
+    int pacing() const { return m_pacedBaud; }
+
+    // Closes the master side: the PC's port sees its device vanish.
+    void vanish();
+    bool isServing() const { return m_fd >= 0; }
+
+signals:
+    void vanished();
+
+private:
+    void onReadable();
+    void onTransmit(const QByteArray &bytes);
+    void pump();
+
+    VirtualCharger *m_charger;
+    int m_fd = -1;
+    int m_keepOpen = -1; // our own slave fd, so that a PC closing its port is no hang-up
+    QString m_slavePath;
+    QSocketNotifier *m_notifier = nullptr;
+    QTimer *m_paceTimer = nullptr;
+    QByteArray m_out;
+    int m_pacedBaud = 0;
+};
+
+} // namespace sim

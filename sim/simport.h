@@ -1,0 +1,43 @@
+#pragma once
+
+#include "link/byteport.h"
+
+#include <QByteArray>
+#include <QPointer>
+
+namespace sim {
+
+class VirtualCharger;
+
+// The in-process virtual charger behind the link's byte-port interface. Replies arrive
+// on the event loop, never inside write(), as they would from a real port.
+class SimBytePort : public chlink::BytePort {
+    Q_OBJECT
+public:
+    explicit SimBytePort(VirtualCharger *charger, QObject *parent = nullptr);
+
+    bool open(QString *reason) override;
+    void close() override;
+    bool isOpen() const override { return m_open; }
+    void setBaudRate(int baud) override { m_baud = baud; }
+    int baudRate() const override { return m_baud; }
+    qint64 bytesAvailable() const override { return m_rx.size() - m_rxPos; }
+    int readByte() override;
+    void write(const QByteArray &bytes) override;
+    QString deviceName() const override { return QStringLiteral("chargeur virtuel"); }
+
+    // Makes the port break as an unplugged adapter would.
+    void vanish();
+
+private:
+    void onTransmit(const QByteArray &bytes);
+
+    QPointer<VirtualCharger> m_charger;
+    QByteArray m_rx;
+    qsizetype m_rxPos = 0;
+    bool m_open = false;
+    bool m_notifyQueued = false;
+    int m_baud = 9600;
+};
+
+} // namespace sim

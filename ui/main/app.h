@@ -1,0 +1,31 @@
+#pragma once
+
+#include <QStringList>
+#include <memory>
+
+class Main;
+
+namespace chlink {
+class ChargerLink;
+class PortMap;
+} // namespace chlink
+namespace sim {
+class VirtualCharger;
+}
+
+// pelmora put together: the port map from the command line and settings, the link with
+// its port factory (real ports, or the in-process virtual charger for --demo), and the
+// main window.
+struct PelmoraApp {
+    std::unique_ptr<chlink::PortMap> ports;
+    std::unique_ptr<sim::VirtualCharger> demoCharger;
+    std::unique_ptr<chlink::ChargerLink> link;
+    std::unique_ptr<Main> main;
+
+    // Parses the arguments (--demo, --com N=DEVICE); false with a message on bad ones.
+    bool setUp(const QStringList &arguments, QString *error);
+    ~PelmoraApp();
+};
+
+// The device name that stands for the in-process virtual charger.
+inline constexpr const char *kVirtualDevice = "virtual";

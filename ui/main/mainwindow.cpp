@@ -1,0 +1,329 @@
+#include "mainwindow.h"
+
+#include "link/chargerlink.h"
+#include "link/handshake.h"
+#include "link/messages.h"
+#include "link/portmap.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QLabel>
+#include <QListWidget>
+#include <QMenuBar>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QScreen>
+#include <QTimer>
+#include <QVBoxLayout>
+
+using chlink::ChargerLink;
+
+Main::Main(ChargerLink &link, const chlink::PortMap &ports, QWidget *parent)
+    : QMainWindow(parent), m_link(link), m_ports(ports) {
+    setObjectName(QStringLiteral("Main"));
+    setWindowTitle(QStringLiteral("Controleur de Chargeur Rapide "));
+    m_timer1 = new QTimer(this);
+    m_timer1->setObjectName(QStringLiteral("Timer1"));
+    m_timer1->setInterval(200);
+    m_timer2 = new QTimer(this);
+    m_timer2->setObjectName(QStringLiteral("Timer2"));
+    m_timer2->setInterval(20);
+    connect(m_timer1, &QTimer::timeout, this, [this] { m_link.setAbortFlag(1); });
+    connect(m_timer2, &QTimer::timeout, this, [this] { m_link.setProbeTimeoutFlag(1); });
+    m_timer2->start();
+
+    m_handshake = new chlink::Handshake(m_link, m_timer1, m_timer2, this);
+    connect(m_handshake, &chlink::Handshake::display, this, &Main::setDisplay);
+    connect(m_handshake, &chlink::Handshake::loadVisible, this, [this](bool v) {
+        m_frTemp->setVisible(v);
+        m_prbar->setVisible(v);
+        if (v)
+            m_lbInfo->setText(QStringLiteral(" Chargement partiel EEproms"));
+    });
+    connect(m_handshake, &chlink::Handshake::loadProgress, this, [this](int value, int maximum) {
+        m_prbar->setMaximum(maximum);
+        m_prbar->setValue(value);
+    });
+    connect(m_handshake, &chlink::Handshake::portError, this, [this](const QString &reason) {
+        chlink::errorBox(this, QStringLiteral("Erreur port com\n") + reason);
+    });
+    connect(m_handshake, &chlink::Handshake::timedOut, this,
+            [this](const QString &context) { chlink::timeoutBox(this, context); });
+    connect(&m_link, &ChargerLink::portLost, this, &Main::onPortLost);
+
+    m_host.link = &m_link;
+    m_host.main = this;
+    m_host.stopMainTimers = [this] {
+        m_timer1->stop();
+        m_timer2->stop();
+        m_link.setAbortFlag(0);
+    };
+
+    buildUi();
+    load();
+}
+
+Main::~Main() = default;
+
+void Main::buildUi() {
+    auto *central = new QWidget(this);
+    auto *grid = new QGridLayout(central);
+
+    auto *info3 = new QLabel(QStringLiteral("Séléction d'une action "), central);
+    info3->setObjectName(QStringLiteral("Info3"));
+    auto *info2 = new QLabel(QStringLiteral("Info / Display"), central);
+    info2->setObjectName(QStringLiteral("Info2"));
+
+    const auto button = [central](const char *name, const QString &text) {
+        auto *b = new QPushButton(text, central);
+        b->setObjectName(QLatin1String(name));
+        b->setMinimumHeight(32);
+        return b;
+    };
+    QPushButton *chargeur = button("cb_chargeur", QStringLiteral("Chargeur"));
+    QPushButton *dech = button("CbDechargeur", QStringLiteral("Dechargeur"));
+    QPushButton *capa = button("CbCapa", QStringLiteral("Mesure Bat."));
+    QPushButton *moni = button("CbMoni", QStringLiteral("Monitor"));
+    QPushButton *reglage = button("Cb_Reglage", QStringLiteral("Réglage"));
+    QPushButton *debug = button("Cb_Debug", QStringLiteral("Acces Micro"));
+    QPushButton *reconnect = button("Cb_Reconnect", QStringLiteral("Reconnection"));
+    QPushButton *deconnect = button("CD_DECONNECT", QStringLiteral("Deconnection"));
+    QPushButton *quitter = button("Cb_quitter", QStringLiteral("Quitter"));
+
+    m_display = new QPlainTextEdit(central);
+    m_display->setObjectName(QStringLiteral("TXT_Display"));
+    m_display->setReadOnly(true);
+    m_display->setPlainText(QStringLiteral("Pas de connection\r\n ..Attente..\r\n"));
+    m_display->setMinimumSize(260, 90);
+
+    m_list = new QListWidget(central);
+    m_list->setObjectName(QStringLiteral("ListComSel"));
+    m_list->setMaximumHeight(90);
+
+    m_frTemp = new QGroupBox(QStringLiteral("INFO"), central);
+    m_frTemp->setObjectName(QStringLiteral("FRtemp"));
+    auto *frLayout = new QVBoxLayout(m_frTemp);
+    m_lbInfo = new QLabel(QStringLiteral("Info"), m_frTemp);
+    m_lbInfo->setObjectName(QStringLiteral("Lbinfo"));
+    m_prbar = new QProgressBar(m_frTemp);
+    m_prbar->setObjectName(QStringLiteral("Prbar"));
+    m_prbar->setRange(0, 32);
+    frLayout->addWidget(m_lbInfo);
+    frLayout->addWidget(m_prbar);
+
+    auto *actions = new QVBoxLayout;
+    actions->addWidget(info3);
+    for (QPushButton *b : {chargeur, dech, capa, moni, reglage, debug})
+        actions->addWidget(b);
+    actions->addStretch();
+
+    auto *right = new QVBoxLayout;
+    right->addWidget(info2);
+    right->addWidget(m_display, 1);
+    right->addWidget(m_list);
+    right->addWidget(m_frTemp);
+    auto *linkRow = new QHBoxLayout;
+    linkRow->addWidget(reconnect);
+    linkRow->addWidget(deconnect);
+    right->addLayout(linkRow);
+    right->addWidget(quitter);
+
+    grid->addLayout(actions, 0, 0);
+    grid->addLayout(right, 0, 1);
+    grid->setColumnStretch(1, 1);
+    setCentralWidget(central);
+
+    QMenu *file = menuBar()->addMenu(QStringLiteral("File"));
+    file->setObjectName(QStringLiteral("Mnufile"));
+    const auto entry = [file](const char *name, const QString &text) {
+        QAction *a = file->addAction(text);
+        a->setObjectName(QLatin1String(name));
+        return a;
+    };
+    QAction *mdCapa = entry("MdCapa", QStringLiteral("Mode Mesure Capacite"));
+    QAction *mdDech = entry("MDdech", QStringLiteral("Mode Dechargeur"));
+    QAction *mnuChargeur = entry("MnuChargeur", QStringLiteral("Mode Chargeur"));
+    QAction *mnuReglage = entry("MnuReglage", QStringLiteral("Mode Reglage"));
+    QAction *mnuMicro = entry("MnuMicro", QStringLiteral("Debugging Micro"));
+    QAction *mSelCom = entry("MSelCom", QStringLiteral("Selection du port com"));
+    QAction *menuReset = entry("MenuReset", QStringLiteral("Reinitialisation serie"));
+    QAction *mnuQuitter = entry("Mnuquitter", QStringLiteral("Quitter"));
+    menuReset->setToolTip(QStringLiteral("Sans effet"));
+
+    connect(chargeur, &QPushButton::clicked, this, [this] { open(Window::Chargeur, true); });
+    connect(dech, &QPushButton::clicked, this, [this] { open(Window::Dechargeur, true); });
+    connect(capa, &QPushButton::clicked, this, [this] { open(Window::MesCapa, true); });
+    connect(moni, &QPushButton::clicked, this, [this] {
+        open(Window::SelMoni, false);
+        m_skipActivation = true;
+    });
+    connect(debug, &QPushButton::clicked, this, [this] { open(Window::Micro, false); });
+    connect(reglage, &QPushButton::clicked, this, [this] { open(Window::Reglage, false); });
+    connect(reconnect, &QPushButton::clicked, this, &Main::reconnect);
+    connect(deconnect, &QPushButton::clicked, this, &Main::disconnect_);
+    connect(quitter, &QPushButton::clicked, this, &Main::quit);
+    connect(mnuChargeur, &QAction::triggered, this, [this] { open(Window::Chargeur, false); });
+    connect(mdDech, &QAction::triggered, this, [this] { open(Window::Dechargeur, false); });
+    connect(mdCapa, &QAction::triggered, this, [this] { open(Window::MesCapa, false); });
+    connect(mnuMicro, &QAction::triggered, this, [this] { open(Window::Micro, false); });
+    connect(mnuReglage, &QAction::triggered, this, [this] { open(Window::Reglage, false); });
+    connect(mSelCom, &QAction::triggered, this, [this] {
+        refreshPortList();
+        m_list->show();
+    });
+    // "Reinitialisation serie" has no action.
+    connect(mnuQuitter, &QAction::triggered, this, &Main::quit);
+    connect(m_list, &QListWidget::itemClicked, this,
+            [this](QListWidgetItem *item) { chooseComPort(m_list->row(item)); });
+}
+
+void Main::refreshPortList() {
+    for (int i = 0; i < m_list->count(); ++i) {
+        const QString dev = m_ports.device(i + 1);
+        m_list->item(i)->setToolTip(dev.isEmpty() ? QStringLiteral("aucun port série associé")
+                                                  : dev);
+    }
+}
+
+void Main::setDisplay(const QString &text) { m_display->setPlainText(text); }
+
+void Main::load() {
+    m_link.portFault = false;
+    m_link.closePort();
+    if (QScreen *s = screen()) {
+        const QRect r = s->availableGeometry();
+        const QSize sz = sizeHint().expandedTo(QSize(560, 360));
+        resize(sz);
+        move(r.left() + (r.width() - sz.width()) / 2, r.top() + (r.height() - sz.height()) / 2);
+    }
+    m_link.tableA.fill(0, 257);
+    m_link.tableB.fill(0, 257);
+    m_link.portNumber = 1;
+    m_frTemp->hide();
+    m_link.portSetup();
+    m_link.userDisconnected = false;
+    m_link.reconnectOnActivate = 1;
+    m_list->hide();
+    m_list->clear();
+    for (int i = 1; i <= 4; ++i)
+        m_list->addItem(QStringLiteral("COM %1").arg(i));
+    refreshPortList();
+    m_skipActivation = false;
+}
+
+bool Main::event(QEvent *e) {
+    if (e->type() == QEvent::WindowActivate && !m_activationQueued && !m_quitting) {
+        // Run after the activation event has been delivered: the handshake waits inside.
+        m_activationQueued = true;
+        QTimer::singleShot(0, this, [this] {
+            m_activationQueued = false;
+            if (isVisible() && !m_quitting)
+                activate();
+        });
+    }
+    return QMainWindow::event(e);
+}
+
+void Main::activate() {
+    if (m_handshake->isRunning())
+        return; // coming back to the window while it probes changes nothing
+    if (!m_skipActivation) {
+        m_link.colourGreen = QColor(0x00, 0xFF, 0x00);
+        m_link.colourRed = QColor(0xFF, 0x00, 0x00);
+        m_link.colourGrey = QColor(0x80, 0x80, 0x80);
+        m_link.closePort();
+        if (m_link.reconnectOnActivate == 1)
+            m_handshake->run();
+        if (m_quitting)
+            return;
+        if (!m_link.portFault && !m_link.isOpen()) {
+            m_link.portSetup();
+            m_link.userDisconnected = false;
+            QString reason;
+            if (!m_link.openPort(&reason)) {
+                chlink::errorBox(this, QStringLiteral("Erreur port com\n") + reason);
+                m_link.userDisconnected = true;
+            }
+        }
+    }
+    m_skipActivation = false;
+}
+
+void Main::reconnect() {
+    if (m_handshake->isRunning()) {
+        m_handshake->run(); // restarts the running one from a closed port
+        return;
+    }
+    m_link.closePort();
+    m_handshake->run();
+    m_link.userDisconnected = false;
+    m_link.reconnectOnActivate = 0;
+}
+
+void Main::disconnect_() {
+    if (!m_link.portFault) {
+        m_timer1->stop();
+        m_link.setAbortFlag(0);
+        m_handshake->cancel();
+        if (!m_link.isOpen())
+            m_link.openPort();
+        m_link.command(chlink::CMD_DISCONNECT);
+        m_link.closePort();
+        setDisplay(QStringLiteral("Déconnecté"));
+        m_link.connectionFlag = 0;
+        m_link.reconnectOnActivate = 1;
+        m_link.userDisconnected = true;
+    }
+    m_link.portFault = false;
+}
+
+void Main::chooseComPort(int index) {
+    m_list->hide();
+    if (index >= 0 && index <= 3)
+        m_link.portNumber = index + 1;
+    disconnect_();
+    m_link.portSetup();
+}
+
+void Main::open(Window w, bool needsConnection) {
+    if (needsConnection && m_link.connectionFlag != 1) {
+        chlink::noConnectionBox(this);
+        return;
+    }
+    m_link.mainWindowPos = pos();
+    if (m_opener)
+        m_opener(w, m_host);
+}
+
+void Main::onPortLost(const QString &reason) {
+    setDisplay(QStringLiteral("Déconnecté"));
+    m_link.reconnectOnActivate = 1;
+    chlink::errorBox(this, QStringLiteral("Erreur port com\n") + reason);
+}
+
+void Main::quit() {
+    if (m_quitting)
+        return;
+    m_quitting = true;
+    m_handshake->cancel();
+    m_link.shutdown();
+    m_timer1->stop();
+    m_timer2->stop();
+    // Every other window closes its files as it closes.
+    const auto windows = QApplication::topLevelWidgets();
+    for (QWidget *w : windows)
+        if (w != this && w->isVisible())
+            w->close();
+    m_link.closePort();
+    QTimer::singleShot(0, qApp, &QCoreApplication::quit);
+    hide();
+}
+
+void Main::closeEvent(QCloseEvent *e) {
+    // Closing by the frame ends the program as "Quitter" does.
+    quit();
+    e->accept();
+}

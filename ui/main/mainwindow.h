@@ -1,0 +1,74 @@
+#pragma once
+
+#include "link/host.h"
+
+#include <QMainWindow>
+#include <QPointer>
+
+class QListWidget;
+class QPushButton;
+class QPlainTextEdit;
+class QGroupBox;
+class QLabel;
+class QProgressBar;
+class QTimer;
+
+namespace chlink {
+class ChargerLink;
+class Handshake;
+class PortMap;
+} // namespace chlink
+
+// The window the controller starts with: link state, port choice, connection, and the
+// buttons and menu entries that open every other window.
+class Main : public QMainWindow {
+    Q_OBJECT
+public:
+    enum class Window { Chargeur, Dechargeur, MesCapa, SelMoni, Micro, Reglage };
+    // Opens a window (non-modal); returns it, or nullptr when it is not available.
+    using Opener = std::function<QWidget *(Window, const chlink::Host &)>;
+
+    Main(chlink::ChargerLink &link, const chlink::PortMap &ports, QWidget *parent = nullptr);
+    ~Main() override;
+
+    void setOpener(Opener opener) { m_opener = std::move(opener); }
+    chlink::Handshake &handshake() { return *m_handshake; }
+    const chlink::Host &host() const { return m_host; }
+    bool skipActivation() const { return m_skipActivation; }
+
+    // Handlers, public so that tests can drive them without the event system.
+    void load();
+    void activate();
+    void reconnect();   // Cb_Reconnect
+    void disconnect_(); // CD_DECONNECT
+    void chooseComPort(int index); // ListComSel click
+    void open(Window w, bool needsConnection);
+    void quit(); // Mnuquitter
+
+protected:
+    bool event(QEvent *e) override;
+    void closeEvent(QCloseEvent *e) override;
+
+private:
+    void buildUi();
+    void setDisplay(const QString &text);
+    void onPortLost(const QString &reason);
+    void refreshPortList();
+
+    chlink::ChargerLink &m_link;
+    const chlink::PortMap &m_ports;
+    chlink::Handshake *m_handshake = nullptr;
+    chlink::Host m_host;
+    Opener m_opener;
+    bool m_skipActivation = false;
+    bool m_activationQueued = false;
+    bool m_quitting = false;
+
+    QListWidget *m_list = nullptr;
+    QPlainTextEdit *m_display = nullptr;
+    QGroupBox *m_frTemp = nullptr;
+    QLabel *m_lbInfo = nullptr;
+    QProgressBar *m_prbar = nullptr;
+    QTimer *m_timer1 = nullptr;
+    QTimer *m_timer2 = nullptr;
+};
