@@ -19,8 +19,9 @@ int main(int argc, char **argv) {
                        "serves the charger's serial protocol until stopped (Ctrl-C).\n"
                        "Point pelmora at it with: pelmora --com 1=DEVICE"));
     p.addHelpOption();
-    QCommandLineOption pace(QStringLiteral("pace"),
-                            QStringLiteral("Send replies at the byte time of the line (9600 baud)."));
+    QCommandLineOption pace(
+        QStringLiteral("pace"),
+        QStringLiteral("Send replies at the byte time of the line (9600 baud)."));
     QCommandLineOption noSlave(QStringLiteral("no-slave"),
                                QStringLiteral("The slave controller does not answer over I2C."));
     QCommandLineOption speed(QStringLiteral("speed"),
@@ -46,8 +47,7 @@ int main(int argc, char **argv) {
                      qPrintable(reason));
         return 1;
     }
-    if (p.isSet(pace))
-        server.setPacing(9600);
+    if (p.isSet(pace)) server.setPacing(9600);
     std::printf("%s\n", qPrintable(server.slavePath()));
     std::fflush(stdout);
 

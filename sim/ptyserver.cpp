@@ -29,10 +29,8 @@ PtyServer::~PtyServer() {
 bool PtyServer::start(QString *reason) {
     m_fd = ::posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK);
     if (m_fd < 0 || ::grantpt(m_fd) != 0 || ::unlockpt(m_fd) != 0) {
-        if (reason)
-            *reason = QString::fromLocal8Bit(std::strerror(errno));
-        if (m_fd >= 0)
-            ::close(m_fd);
+        if (reason) *reason = QString::fromLocal8Bit(std::strerror(errno));
+        if (m_fd >= 0) ::close(m_fd);
         m_fd = -1;
         return false;
     }
@@ -58,34 +56,27 @@ void PtyServer::onReadable() {
         const ssize_t n = ::read(m_fd, buf, sizeof buf);
         if (n > 0) {
             m_charger->receive(QByteArray(buf, int(n)));
-            if (m_fd < 0)
-                return;
+            if (m_fd < 0) return;
             continue;
         }
-        if (n < 0 && (errno == EAGAIN || errno == EINTR))
-            return;
+        if (n < 0 && (errno == EAGAIN || errno == EINTR)) return;
         // EIO: no slave open at the moment. Keep serving; the keep-open fd prevents a loop.
         return;
     }
 }
 
 void PtyServer::onTransmit(const QByteArray &bytes) {
-    if (m_fd < 0)
-        return;
+    if (m_fd < 0) return;
     m_out.append(bytes);
-    if (!m_paceTimer->isActive())
-        pump();
+    if (!m_paceTimer->isActive()) pump();
 }
 
 void PtyServer::pump() {
-    if (m_fd < 0 || m_out.isEmpty())
-        return;
+    if (m_fd < 0 || m_out.isEmpty()) return;
     const qsizetype n = m_pacedBaud > 0 ? 1 : m_out.size();
     const ssize_t w = ::write(m_fd, m_out.constData(), size_t(n));
-    if (w > 0)
-        m_out.remove(0, w);
-    if (m_out.isEmpty())
-        return;
+    if (w > 0) m_out.remove(0, w);
+    if (m_out.isEmpty()) return;
     if (m_pacedBaud > 0) {
         // 10 bits a byte; timers have millisecond grain, so send what the elapsed time owes.
         const int usPerByte = 10'000'000 / m_pacedBaud;
@@ -101,8 +92,7 @@ void PtyServer::vanish() {
         m_notifier->deleteLater();
         m_notifier = nullptr;
     }
-    if (m_keepOpen >= 0)
-        ::close(m_keepOpen);
+    if (m_keepOpen >= 0) ::close(m_keepOpen);
     m_keepOpen = -1;
     if (m_fd >= 0) {
         ::close(m_fd);

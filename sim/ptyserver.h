@@ -15,7 +15,7 @@ class VirtualCharger;
 // port. Output may be paced at the byte time of the baud rate (10 bits a byte).
 class PtyServer : public QObject {
     Q_OBJECT
-public:
+  public:
     explicit PtyServer(VirtualCharger *charger, QObject *parent = nullptr);
     ~PtyServer() override;
 
@@ -31,10 +31,10 @@ public:
     void vanish();
     bool isServing() const { return m_fd >= 0; }
 
-signals:
+  signals:
     void vanished();
 
-private:
+  private:
     void onReadable();
     void onTransmit(const QByteArray &bytes);
     void pump();

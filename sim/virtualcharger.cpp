@@ -85,8 +85,7 @@ void VirtualCharger::onByte(quint8 b) {
     }
     case State::Args:
         m_args.append(char(b));
-        if (m_code == CMD_BOOSTER && m_args.size() == 1 && b == 1)
-            m_argsWanted = 4;
+        if (m_code == CMD_BOOSTER && m_args.size() == 1 && b == 1) m_argsWanted = 4;
         if (m_args.size() >= m_argsWanted) {
             m_state = State::Idle;
             execute();

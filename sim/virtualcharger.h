@@ -11,7 +11,7 @@ namespace sim {
 // the reply kind the program expects.
 class VirtualCharger : public QObject {
     Q_OBJECT
-public:
+  public:
     explicit VirtualCharger(QObject *parent = nullptr);
 
     // Bytes from the PC.
@@ -26,10 +26,10 @@ public:
     double chargerSeconds() const;
     void setSpeed(double factor);
 
-signals:
+  signals:
     void transmit(const QByteArray &bytes);
 
-private:
+  private:
     void onByte(quint8 b);
     void execute();
     void reply(const QByteArray &bytes) { emit transmit(bytes); }

@@ -40,8 +40,7 @@ Main::Main(ChargerLink &link, const chlink::PortMap &ports, QWidget *parent)
     connect(m_handshake, &chlink::Handshake::loadVisible, this, [this](bool v) {
         m_frTemp->setVisible(v);
         m_prbar->setVisible(v);
-        if (v)
-            m_lbInfo->setText(QStringLiteral(" Chargement partiel EEproms"));
+        if (v) m_lbInfo->setText(QStringLiteral(" Chargement partiel EEproms"));
     });
     connect(m_handshake, &chlink::Handshake::loadProgress, this, [this](int value, int maximum) {
         m_prbar->setMaximum(maximum);
@@ -188,7 +187,9 @@ void Main::refreshPortList() {
     }
 }
 
-void Main::setDisplay(const QString &text) { m_display->setPlainText(text); }
+void Main::setDisplay(const QString &text) {
+    m_display->setPlainText(text);
+}
 
 void Main::load() {
     m_link.portFault = false;
@@ -220,8 +221,7 @@ bool Main::event(QEvent *e) {
         m_activationQueued = true;
         QTimer::singleShot(0, this, [this] {
             m_activationQueued = false;
-            if (isVisible() && !m_quitting)
-                activate();
+            if (isVisible() && !m_quitting) activate();
         });
     }
     return QMainWindow::event(e);
@@ -235,10 +235,8 @@ void Main::activate() {
         m_link.colourRed = QColor(0xFF, 0x00, 0x00);
         m_link.colourGrey = QColor(0x80, 0x80, 0x80);
         m_link.closePort();
-        if (m_link.reconnectOnActivate == 1)
-            m_handshake->run();
-        if (m_quitting)
-            return;
+        if (m_link.reconnectOnActivate == 1) m_handshake->run();
+        if (m_quitting) return;
         if (!m_link.portFault && !m_link.isOpen()) {
             m_link.portSetup();
             m_link.userDisconnected = false;
@@ -268,8 +266,7 @@ void Main::disconnect_() {
         m_timer1->stop();
         m_link.setAbortFlag(0);
         m_handshake->cancel();
-        if (!m_link.isOpen())
-            m_link.openPort();
+        if (!m_link.isOpen()) m_link.openPort();
         m_link.command(chlink::CMD_DISCONNECT);
         m_link.closePort();
         setDisplay(QStringLiteral("Déconnecté"));
@@ -282,8 +279,7 @@ void Main::disconnect_() {
 
 void Main::chooseComPort(int index) {
     m_list->hide();
-    if (index >= 0 && index <= 3)
-        m_link.portNumber = index + 1;
+    if (index >= 0 && index <= 3) m_link.portNumber = index + 1;
     disconnect_();
     m_link.portSetup();
 }
@@ -294,8 +290,7 @@ void Main::open(Window w, bool needsConnection) {
         return;
     }
     m_link.mainWindowPos = pos();
-    if (m_opener)
-        m_opener(w, m_host);
+    if (m_opener) m_opener(w, m_host);
 }
 
 void Main::onPortLost(const QString &reason) {
@@ -305,8 +300,7 @@ void Main::onPortLost(const QString &reason) {
 }
 
 void Main::quit() {
-    if (m_quitting)
-        return;
+    if (m_quitting) return;
     m_quitting = true;
     m_handshake->cancel();
     m_link.shutdown();
@@ -315,8 +309,7 @@ void Main::quit() {
     // Every other window closes its files as it closes.
     const auto windows = QApplication::topLevelWidgets();
     for (QWidget *w : windows)
-        if (w != this && w->isVisible())
-            w->close();
+        if (w != this && w->isVisible()) w->close();
     m_link.closePort();
     QTimer::singleShot(0, qApp, &QCoreApplication::quit);
     hide();
