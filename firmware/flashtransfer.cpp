@@ -100,7 +100,7 @@ FlashResult readFlash(ChargerLink &link, int target, int lastWord, QVector<quint
         const auto w = readWord(link, target, i);
         ++exchanges;
         if (!w) return failure(link, what, i, exchanges);
-        if (*w > kSlaveErased) {
+        if (target != 1 && *w > kSlaveErased) { // the slave's words have 14 bits
             FlashResult r;
             r.address = i;
             r.exchanges = exchanges;

@@ -40,8 +40,8 @@ struct FlashResult {
 };
 
 // Reads words 0..lastWord (inclusive) of the program memory of `target` (1 master with
-// command 45, 2 slave with 46) into *words (resized to lastWord + 1). A word above 0x3FFF
-// is a read error.
+// command 45, 2 slave with 46) into *words (resized to lastWord + 1). A slave word above
+// 0x3FFF is a read error.
 FlashResult readFlash(chlink::ChargerLink &link, int target, int lastWord, QVector<quint16> *words,
                       const FlashProgress &progress = {});
 
