@@ -95,8 +95,8 @@ FlashResult readFlash(ChargerLink &link, int target, int lastWord, QVector<quint
     words->resize(lastWord + 1);
     int exchanges = 0;
     for (int i = 0; i <= lastWord; ++i) {
-        if (stopNow(progress)) return stoppedAt(i, exchanges);
         bar(progress, i);
+        if (stopNow(progress)) return stoppedAt(i, exchanges);
         const auto w = readWord(link, target, i);
         ++exchanges;
         if (!w) return failure(link, what, i, exchanges);
@@ -128,8 +128,8 @@ FlashResult writeMasterFlash(ChargerLink &link, const QByteArray &image,
         return r;
     }
     for (int a = kMasterWriteFirst; a < kMasterImageSize; a += kMasterBlockBytes) {
-        if (stopNow(progress)) return stoppedAt(a, exchanges);
         bar(progress, a);
+        if (stopNow(progress)) return stoppedAt(a, exchanges);
         QByteArray args;
         args.reserve(2 + kMasterBlockBytes);
         args.append(char(high(a)));

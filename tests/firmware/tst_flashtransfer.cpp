@@ -264,7 +264,7 @@ void TstFlashTransfer::stopRequestEndsAfterTheCurrentExchange() {
     int blocks = 0;
     FlashProgress p;
     p.bar = [&](int) { ++blocks; };
-    p.stopRequested = [&] { return blocks >= 5; };
+    p.stopRequested = [&] { return blocks > 5; };
     const FlashResult r = writeMasterFlash(rig.link, blankMasterImage(), p);
     QVERIFY(!r.ok);
     QVERIFY(r.stopped);
