@@ -93,6 +93,7 @@ FlashResult readFlash(ChargerLink &link, int target, int lastWord, QVector<quint
                       const FlashProgress &progress) {
     const QString what = QStringLiteral("Lecture Flash");
     words->resize(lastWord + 1);
+    link.drain(); // a late answer of an earlier exchange must not be taken for this one's
     int exchanges = 0;
     for (int i = 0; i <= lastWord; ++i) {
         bar(progress, i);
@@ -127,6 +128,7 @@ FlashResult writeMasterFlash(ChargerLink &link, const QByteArray &image,
         r.error = QStringLiteral("Écriture Flash Master : image incomplète");
         return r;
     }
+    link.drain();
     for (int a = kMasterWriteFirst; a < kMasterImageSize; a += kMasterBlockBytes) {
         bar(progress, a);
         if (stopNow(progress)) return stoppedAt(a, exchanges);
@@ -153,6 +155,7 @@ FlashResult writeSlaveFlash(ChargerLink &link, const QVector<quint16> &image,
     int remaining = int(std::count(changed.begin(), changed.end(), true));
     int exchanges = 0;
     const int n = int(qMin(image.size(), changed.size()));
+    link.drain();
     for (int i = 0; i < n; ++i) {
         if (!changed[i]) continue;
         if (stopNow(progress)) return stoppedAt(i, exchanges);
@@ -177,6 +180,7 @@ VerifyResult verifySlaveFlash(ChargerLink &link, const QVector<quint16> &image,
     const QString what = QStringLiteral("Vérification Flash");
     const int n = int(qMin(image.size(), changed.size()));
     int exchanges = 0;
+    link.drain();
     for (int i = 0; i < n; ++i) {
         if (!changed[i]) continue;
         if (stopNow(progress)) {

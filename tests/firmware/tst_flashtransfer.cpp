@@ -42,6 +42,7 @@ class TstFlashTransfer : public QObject {
     void compareCountsProtectedZone_data();
     void compareCountsProtectedZone();
     void stopRequestEndsAfterTheCurrentExchange();
+    void lateAnswerIsNotTakenForTheFirstBlock();
 };
 
 void TstFlashTransfer::masterWriteSends448BlocksFrom0x1000() {
@@ -271,6 +272,17 @@ void TstFlashTransfer::stopRequestEndsAfterTheCurrentExchange() {
     QVERIFY(r.error.isEmpty());
     QCOMPARE(rig.count(47), 5);
     QCOMPARE(r.address, 0x1000 + 5 * 64);
+}
+
+void TstFlashTransfer::lateAnswerIsNotTakenForTheFirstBlock() {
+    FlashRig rig(150);
+    emit rig.charger.transmit(QByteArray(1, char(6))); // the ACK of an abandoned exchange
+    QTest::qWait(10);
+    QCOMPARE(rig.link.pending(), 1);
+    rig.charger.faults.silenceAfterBytes = 0;
+    const FlashResult r = writeMasterFlash(rig.link, blankMasterImage());
+    QVERIFY(!r.ok);
+    QCOMPARE(r.address, 0x1000);
 }
 
 QTEST_GUILESS_MAIN(TstFlashTransfer)
