@@ -304,6 +304,12 @@ void TstHexImage::bootLoaderFillAndEnd() {
     // 0..30720 refilled, 30721 and above keep what the buffer held.
     QCOMPARE(quint8(r.image.at(kBootFillLast)), quint8(0xFF));
     QCOMPARE(r.image.mid(kBootFillLast + 1), QByteArray(kBootImageSize - kBootFillLast - 1, 0x11));
+    // Data above the refilled range lands there; the rest above it keeps the buffer's bytes.
+    const ByteImageLoad high = loadBootImage(data(0x7FF0, seq(16)) + eof, previous);
+    QVERIFY(high.ok);
+    QCOMPARE(high.image.mid(0x7FF0), seq(16));
+    QCOMPARE(high.image.mid(kBootFillLast + 1, 0x7FF0 - kBootFillLast - 1),
+             QByteArray(0x7FF0 - kBootFillLast - 1, 0x11));
     // A fresh buffer is all 0xFF.
     const ByteImageLoad fresh = loadBootImage(data(0x7FF0, seq(16)) + eof);
     QVERIFY(fresh.ok);
