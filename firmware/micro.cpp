@@ -153,7 +153,7 @@ FlashProgress Micro::progress() {
 void Micro::reportFailure(const QString &error, bool timeout) {
     m_bar->hide();
     m_infos->setText(error);
-    if (m_closing) return;
+    if (m_closing || m_host.link->isShuttingDown()) return; // nobody left to read a box
     if (timeout)
         chlink::timeoutBox(this, error);
     else if (!error.isEmpty() && m_host.link->error() != chlink::LinkError::PortFailed)
