@@ -86,7 +86,8 @@ std::optional<int> readWord(ChargerLink &link, int target, int address) {
 } // namespace
 
 QString hexAddress(int address) {
-    return QStringLiteral("%1").arg(address, 4, 16, QLatin1Char('0')).toUpper();
+    return QStringLiteral("0x") +
+           QStringLiteral("%1").arg(address, 4, 16, QLatin1Char('0')).toUpper();
 }
 
 FlashResult readFlash(ChargerLink &link, int target, int lastWord, QVector<quint16> *words,
@@ -105,8 +106,9 @@ FlashResult readFlash(ChargerLink &link, int target, int lastWord, QVector<quint
             FlashResult r;
             r.address = i;
             r.exchanges = exchanges;
-            r.error = QStringLiteral("Lecture Flash : mot %1 lu à l'adresse %2, au-dessus de 3FFF")
-                          .arg(hexAddress(*w), hexAddress(i));
+            r.error =
+                QStringLiteral("Lecture Flash : mot %1 lu à l'adresse %2, au-dessus de 0x3FFF")
+                    .arg(hexAddress(*w), hexAddress(i));
             return r;
         }
         (*words)[i] = quint16(*w);

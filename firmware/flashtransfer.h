@@ -73,7 +73,7 @@ struct SlaveDiff {
 SlaveDiff compareSlave(const QVector<quint16> &image, const QVector<quint16> &readBack,
                        int lastWord);
 
-// "1040" for 0x1040: addresses in reports.
+// "0x1040": addresses in reports.
 QString hexAddress(int address);
 
 } // namespace firmware

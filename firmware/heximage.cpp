@@ -30,7 +30,7 @@ struct Record {
 };
 
 QString hex4(int v) {
-    return QStringLiteral("%1").arg(v, 4, 16, QLatin1Char('0')).toUpper();
+    return QStringLiteral("0x") + QStringLiteral("%1").arg(v, 4, 16, QLatin1Char('0')).toUpper();
 }
 QString hex2(int v) {
     return QStringLiteral("%1").arg(v, 2, 16, QLatin1Char('0')).toUpper();
@@ -123,13 +123,13 @@ bool placeBytes(const std::vector<Record> &records, QByteArray *image, int *endA
     int endAt = 0;
     const bool sound = forEachTakenData(records, [&](const Record &r) {
         if (r.address >= kMasterImageSize) {
-            *error = {r.line, QStringLiteral("adresse %1 hors de la mémoire programme (8000 "
+            *error = {r.line, QStringLiteral("adresse %1 hors de la mémoire programme (0x8000 "
                                              "ou plus)")
                                   .arg(hex4(r.address))};
             return false;
         }
         if (r.address + r.data.size() > kMasterImageSize) {
-            *error = {r.line, QStringLiteral("données au-delà de l'adresse 7FFF")};
+            *error = {r.line, QStringLiteral("données au-delà de l'adresse 0x7FFF")};
             return false;
         }
         any = any || !r.data.isEmpty();
@@ -227,7 +227,7 @@ SlaveImageLoad loadSlaveImage(const QByteArray &text, const QVector<quint16> &im
         }
         for (int w = firstWord; w >= 0 && w <= lastWord; ++w) {
             if (next[w] > kSlaveErased) {
-                out.error = {r.line, QStringLiteral("mot %1 de valeur %2, au-dessus de 3FFF")
+                out.error = {r.line, QStringLiteral("mot %1 de valeur %2, au-dessus de 0x3FFF")
                                          .arg(hex4(w), hex4(next[w]))};
                 return false;
             }

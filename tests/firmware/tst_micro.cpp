@@ -310,7 +310,7 @@ class TstMicro : public QObject {
         QCOMPARE(m_boxes.last().kind, BoxKind::Error);
         QCOMPARE(m_boxes.last().text,
                  QStringLiteral("Vérification : 1 mots différents après écriture, le premier à "
-                                "l'adresse 0028"));
+                                "l'adresse 0x0028"));
     }
 
     void masterThenSlaveInTheSameVisit() {
@@ -339,9 +339,11 @@ class TstMicro : public QObject {
         QCOMPARE(m_boxes.size(), 2);
         QCOMPARE(m_boxes[1].kind, BoxKind::Error);
         QCOMPARE(m_boxes[1].text,
-                 QStringLiteral("Écriture Flash Master arrêtée à l'adresse 1500 : pas de réponse "
+                 QStringLiteral("Écriture Flash Master arrêtée à l'adresse 0x1500 : pas de réponse "
                                 "du chargeur\nTime out sur interface Serie"));
         QVERIFY(v.infos().contains("1500"));
+        if (qEnvironmentVariableIsSet("PELMORA_GRAB_DIR"))
+            v.micro->grab().save(qEnvironmentVariable("PELMORA_GRAB_DIR") + "/micro-timeout.png");
         QVERIFY(v.bar()->isHidden());
         QVERIFY(!v.micro->isBusy());
         QVERIFY(v.micro->findChild<QPushButton *>("CBMIC1")->isEnabled());
