@@ -49,6 +49,8 @@ class BootLink : public QObject {
     bool portFault = false;
     int reconnectOnActivate = 0;
     quint8 lastByte = 0;
+    // Bound of a block's answer wait.
+    int answerTimeoutMs = kAnswerTimeoutMs;
 
     // Applies the port settings for portNumber to a closed port; connection state 1,
     // port fault cleared.
@@ -65,7 +67,7 @@ class BootLink : public QObject {
     // Drops every pending byte; returns the last one dropped, or -1.
     int drain();
     // Waits at most timeoutMs for one byte (lastByte = 0 first, then the byte read).
-    WaitResult waitByte(int timeoutMs = kAnswerTimeoutMs);
+    WaitResult waitByte(int timeoutMs);
     // Sleeps in the event loop; returns early when stopped or disconnected.
     void sleep(int ms);
 

@@ -145,7 +145,7 @@ int runUpload(BootLink &link, const CliOptions &options, QTextStream &out, QText
     BootImage image;
     QString error;
     if (!loadBootImage(options.file, image, &error)) {
-        err << "sparlo: " << options.file << ": " << error << Qt::endl;
+        err << "sparlo: " << options.file << ": not a valid HEX file: " << error << Qt::endl;
         return ExitBadFile;
     }
     out << "Loaded " << options.file << ": end address " << hex4(image.endAddress)
@@ -211,7 +211,7 @@ int runUpload(BootLink &link, const CliOptions &options, QTextStream &out, QText
         return ExitAbandoned;
     case UploadResult::Timeout:
         err << "sparlo: Error in Upload at " << hex4(r.address) << ": no answer within "
-            << BootLink::kAnswerTimeoutMs / 1000 << " s (" << counts << ")" << Qt::endl;
+            << link.answerTimeoutMs / 1000.0 << " s (" << counts << ")" << Qt::endl;
         return ExitTimeout;
     case UploadResult::PortFailed:
     case UploadResult::Stopped:

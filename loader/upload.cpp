@@ -51,7 +51,7 @@ UploadResult Upload::run(BootLink &link, const QByteArray &image, int endAddress
         const int blockAddress = a;
         a += kBlock;
         const bool last = a >= kLimit || a >= endAddress;
-        const WaitResult w = link.waitByte();
+        const WaitResult w = link.waitByte(link.answerTimeoutMs);
         if (w != WaitResult::Byte) {
             r.outcome = w == WaitResult::Timeout   ? UploadResult::Timeout
                         : w == WaitResult::Stopped ? UploadResult::Stopped
