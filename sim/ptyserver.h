@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QElapsedTimer>
 #include <QObject>
 #include <QString>
 
@@ -24,8 +25,12 @@ class PtyServer : public QObject {
     QString slavePath() const { return m_slavePath; }
 
     // 0: send replies at once; otherwise the baud rate whose byte time paces the output.
-    void setPacing(int baud) { m_pacedBaud = baud; }
-    int pacing() const { return m_pacedBaud; }
+    void setPacing(int baud);
+    // Paces at the charger's own line speed (9600, or 19200 in the monitor stream and the
+    // boot loader).
+    void setPacingFollowsCharger(bool follow);
+    // The baud rate pacing the output now (0: none).
+    int pacing() const;
 
     // Closes the master side: the PC's port sees its device vanish.
     void vanish();
@@ -47,6 +52,9 @@ class PtyServer : public QObject {
     QTimer *m_paceTimer = nullptr;
     QByteArray m_out;
     int m_pacedBaud = 0;
+    bool m_followCharger = false;
+    QElapsedTimer m_paceClock;
+    qint64 m_nextByteNs = 0; // when the line may take its next byte
 };
 
 } // namespace sim

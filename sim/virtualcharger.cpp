@@ -2,7 +2,14 @@
 
 #include "link/commands.h"
 
+#include <algorithm>
+
 using namespace chlink;
+
+namespace {
+constexpr quint8 NACK = 7;
+constexpr quint8 ERFLASH = 8;
+} // namespace
 
 namespace sim {
 
@@ -31,25 +38,79 @@ QByteArray defaultSlaveEeprom() {
     return e;
 }
 
-VirtualCharger::VirtualCharger(QObject *parent) : QObject(parent) {
+VirtualCharger::VirtualCharger(QObject *parent) : VirtualCharger(Mode::Firmware, parent) {}
+
+VirtualCharger::VirtualCharger(Mode mode, QObject *parent) : QObject(parent), m_mode(mode) {
     eepromMaster = defaultMasterEeprom();
     eepromSlave = defaultSlaveEeprom();
-    m_wall.start();
+    masterFlash = QByteArray(kMasterFlashBytes, char(0xFF));
+    slaveFlash = QVector<quint16>(kSlaveFlashWords, 0x3FFF);
 }
 
-double VirtualCharger::chargerSeconds() const {
-    return m_offset + (m_wall.elapsed() - m_wallAtChange) / 1000.0 * m_speed;
+VirtualCharger::~VirtualCharger() = default;
+
+void VirtualCharger::setMode(Mode mode) {
+    if (mode == m_mode) return;
+    const int before = baudRate();
+    m_mode = mode;
+    m_state = State::Idle;
+    m_boot = BootState::Idle;
+    m_bootSawC = false;
+    if (baudRate() != before) emit baudRateChanged(baudRate());
 }
 
-void VirtualCharger::setSpeed(double factor) {
-    m_offset = chargerSeconds();
-    m_wallAtChange = m_wall.elapsed();
-    m_speed = factor;
+void VirtualCharger::advance(double chargerSeconds) {
+    m_clock.advance(chargerSeconds);
+}
+
+void VirtualCharger::scriptBootAnswer(int byteAddress, quint8 answer, int times) {
+    auto &list = faults.bootAnswers[byteAddress];
+    for (int i = 0; i < times; ++i)
+        list.append(answer);
+}
+
+void VirtualCharger::failFlashWrites(int count, int address) {
+    faults.flashFailures = count;
+    faults.flashFailAddress = address;
+}
+
+bool VirtualCharger::flashWriteFails(int address) {
+    if (faults.flashFailures <= 0) return false;
+    if (faults.flashFailAddress >= 0 && faults.flashFailAddress != address) return false;
+    --faults.flashFailures;
+    return true;
 }
 
 void VirtualCharger::receive(const QByteArray &bytes) {
-    for (char c : bytes)
+    for (char c : bytes) {
+        if (faults.vanishAfterBytes == 0)
+            return; // the line is gone: nothing more reaches the charger
         onByte(quint8(c));
+        if (faults.vanishAfterBytes > 0 && --faults.vanishAfterBytes == 0) {
+            emit vanishRequested();
+            return;
+        }
+    }
+}
+
+void VirtualCharger::send(const QByteArray &bytes) {
+    QByteArray out = bytes;
+    if (faults.silenceAfterBytes >= 0) {
+        out.truncate(int(std::min<qint64>(out.size(), faults.silenceAfterBytes)));
+        faults.silenceAfterBytes -= out.size();
+    }
+    if (!out.isEmpty()) emit transmit(out);
+}
+
+void VirtualCharger::reply(const QByteArray &bytes) {
+    QByteArray out;
+    ++m_replies;
+    if (!faults.strayOnce.isEmpty()) {
+        out += faults.strayOnce;
+        faults.strayOnce.clear();
+    }
+    if (faults.strayEvery > 0 && m_replies % faults.strayEvery == 0) out += faults.strayBytes;
+    send(out + bytes);
 }
 
 void VirtualCharger::frame(const QByteArray &data) {
@@ -57,6 +118,78 @@ void VirtualCharger::frame(const QByteArray &data) {
 }
 
 void VirtualCharger::onByte(quint8 b) {
+    if (m_mode == Mode::BootLoader)
+        onBootByte(b);
+    else
+        onFirmwareByte(b);
+}
+
+// ---- Boot loader ----
+
+void VirtualCharger::onBootByte(quint8 b) {
+    switch (m_boot) {
+    case BootState::Idle:
+        if (b == ESC) {
+            m_boot = BootState::AddrHigh;
+        } else if (b == 'D' && m_bootSawC) {
+            send(QByteArray(1, 'c'));
+        }
+        m_bootSawC = b == 'C';
+        return;
+    case BootState::AddrHigh:
+        m_bootHigh = b;
+        m_boot = BootState::AddrLow;
+        return;
+    case BootState::AddrLow:
+        m_bootLow = b;
+        if (m_bootHigh == 255 && m_bootLow == 0) {
+            m_boot = BootState::Idle;
+            ++m_bootEnds;
+            emit uploadEnded();
+            return;
+        }
+        m_bootData.clear();
+        m_boot = BootState::Data;
+        return;
+    case BootState::Data:
+        m_bootData.append(char(b));
+        if (m_bootData.size() == 66) { // 64 data bytes, the sum, the trailing 0
+            m_boot = BootState::Idle;
+            bootBlock();
+        }
+        return;
+    }
+}
+
+void VirtualCharger::bootBlock() {
+    const int address = m_bootHigh * 256 + m_bootLow;
+    const auto answer = [this](quint8 a) { send(QByteArray(1, char(a))); };
+    auto scripted = faults.bootAnswers.find(address);
+    if (scripted != faults.bootAnswers.end() && !scripted->isEmpty()) {
+        const quint8 a = scripted->takeFirst();
+        if (scripted->isEmpty()) faults.bootAnswers.erase(scripted);
+        answer(a);
+        return;
+    }
+    unsigned sum = m_bootHigh + m_bootLow;
+    for (int i = 0; i < 64; ++i)
+        sum += quint8(m_bootData.at(i));
+    if (quint8(sum) != quint8(m_bootData.at(64)) || m_bootData.at(65) != 0) {
+        answer(NACK);
+        return;
+    }
+    if (address + 64 > kBootLoaderStart || flashWriteFails(address)) {
+        answer(ERFLASH);
+        return;
+    }
+    masterFlash.replace(address, 64, m_bootData.left(64));
+    ++m_bootBlocksWritten;
+    answer(ACK);
+}
+
+// ---- Running firmware ----
+
+void VirtualCharger::onFirmwareByte(quint8 b) {
     switch (m_state) {
     case State::Idle:
         if (b == ESC)
@@ -96,6 +229,7 @@ void VirtualCharger::onByte(quint8 b) {
 
 void VirtualCharger::execute() {
     const auto arg = [this](int i) { return quint8(m_args.at(i)); };
+    const auto word = [](int w) { return QByteArray(1, char(w >> 8)) + char(w & 0xFF); };
     switch (m_code) {
     case CMD_LINK_STATUS:
         frame(QByteArray("\0\0", 2) + char(slavePresent ? ACK : 0));
@@ -106,19 +240,51 @@ void VirtualCharger::execute() {
         frame(QByteArray(1, eepromMaster.at(arg(0))));
         return;
     case CMD_EE_READ_SLAVE:
-        frame(QByteArray(1, eepromSlave.at(arg(0))));
+        frame(QByteArray(1, slavePresent ? eepromSlave.at(arg(0)) : char(0xFF)));
         return;
     case CMD_EE_WRITE_MASTER:
         eepromMaster[arg(0)] = char(arg(1));
         reply(QByteArray(1, char(ACK)));
         return;
     case CMD_EE_WRITE_SLAVE:
-        eepromSlave[arg(0)] = char(arg(1));
+        if (slavePresent) eepromSlave[arg(0)] = char(arg(1));
         reply(QByteArray(1, char(ACK)));
         return;
     case CMD_READ_CLOCK: {
         const qint64 s = qint64(chargerSeconds());
         frame(QByteArray(1, char((s / 3600) % 24)) + char((s / 60) % 60) + char(s % 60));
+        return;
+    }
+    case CMD_FLASH_READ_MASTER: {
+        // The master's program words are two bytes, low byte at the even address.
+        const int w = (arg(0) * 256 + arg(1)) % (kMasterFlashBytes / 2);
+        frame(word(quint8(masterFlash.at(2 * w + 1)) * 256 + quint8(masterFlash.at(2 * w))));
+        return;
+    }
+    case CMD_FLASH_READ_SLAVE: {
+        const int w = (arg(0) * 256 + arg(1)) % kSlaveFlashWords;
+        frame(word(slavePresent ? slaveFlash.at(w) : 0xFFFF));
+        return;
+    }
+    case CMD_FLASH_WRITE_MASTER: {
+        const int a = (arg(0) * 256 + arg(1)) % kMasterFlashBytes;
+        if (flashWriteFails(a)) {
+            reply(QByteArray(1, char(ERFLASH)));
+            return;
+        }
+        const int n = std::min(64, kMasterFlashBytes - a);
+        masterFlash.replace(a, n, m_args.mid(2, n));
+        reply(QByteArray(1, char(ACK)));
+        return;
+    }
+    case CMD_FLASH_WRITE_SLAVE: {
+        const int w = (arg(0) * 256 + arg(1)) % kSlaveFlashWords;
+        if (flashWriteFails(w)) {
+            reply(QByteArray(1, char(ERFLASH)));
+            return;
+        }
+        if (slavePresent) slaveFlash[w] = quint16((arg(2) * 256 + arg(3)) & 0x3FFF);
+        reply(QByteArray(1, char(ACK)));
         return;
     }
     default:
