@@ -12,15 +12,15 @@
 
 class FakeBootLoader : public loader::BootPort {
     Q_OBJECT
-public:
+  public:
     explicit FakeBootLoader(QObject *parent = nullptr) : loader::BootPort(parent) {}
 
     // ---- Behaviour ----
-    bool present = true;        // answers the probe
+    bool present = true; // answers the probe
     QByteArray probeAnswer = "c";
     bool openFails = false;
-    QList<quint8> script;       // answers to the next blocks, in order; then 6
-    bool silentBlocks = false;  // never answers a block
+    QList<quint8> script;      // answers to the next blocks, in order; then 6
+    bool silentBlocks = false; // never answers a block
 
     // ---- What happened ----
     QByteArray memory = QByteArray(0x8000, char(0xFF));
@@ -35,8 +35,7 @@ public:
 
     bool open(QString *reason) override {
         if (openFails) {
-            if (reason)
-                *reason = QStringLiteral("fake : refused");
+            if (reason) *reason = QStringLiteral("fake : refused");
             return false;
         }
         ++opens;
@@ -47,8 +46,7 @@ public:
     bool isOpen() const override { return m_open; }
     qint64 bytesAvailable() const override { return m_rx.size(); }
     int readByte() override {
-        if (m_rx.isEmpty())
-            return -1;
+        if (m_rx.isEmpty()) return -1;
         const int b = quint8(m_rx.at(0));
         m_rx.remove(0, 1);
         return b;
@@ -72,11 +70,10 @@ public:
     // Bytes arriving as if from the line.
     void inject(const QByteArray &bytes) { answer(bytes); }
 
-private:
+  private:
     void answer(const QByteArray &bytes) {
         QTimer::singleShot(1, this, [this, bytes] {
-            if (!m_open)
-                return;
+            if (!m_open) return;
             m_rx += bytes;
             emit readyRead();
         });
@@ -90,8 +87,7 @@ private:
             } else if (b == 'D' && m_sawC) {
                 m_sawC = false;
                 ++probes;
-                if (present)
-                    answer(probeAnswer);
+                if (present) answer(probeAnswer);
             }
             return;
         }
@@ -101,8 +97,7 @@ private:
             m_block.clear();
             return;
         }
-        if (m_block.size() < 69)
-            return;
+        if (m_block.size() < 69) return;
         const QByteArray blk = m_block;
         m_block.clear();
         blocks << blk;
@@ -117,10 +112,8 @@ private:
             return;
         }
         const quint8 reply = script.isEmpty() ? 6 : script.takeFirst();
-        if (reply == 6 && a + 64 <= memory.size())
-            memory.replace(a, 64, blk.mid(3, 64));
-        if (!silentBlocks)
-            answer(QByteArray(1, char(reply)));
+        if (reply == 6 && a + 64 <= memory.size()) memory.replace(a, 64, blk.mid(3, 64));
+        if (!silentBlocks) answer(QByteArray(1, char(reply)));
     }
 
     bool m_open = false;

@@ -33,8 +33,7 @@ struct PanelRecorder : loader::UploadObserver {
     bool finishedSeen = false;
     void setPanel(int panel, const QString &text) override {
         panels[panel] = text;
-        if (panel == 2)
-            panel2History << text;
+        if (panel == 2) panel2History << text;
     }
     void started(int m) override { maximum = m; }
     void progress(int a) override { progressValues << a; }

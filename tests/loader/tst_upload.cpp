@@ -8,7 +8,7 @@ using namespace loader;
 
 class TestUpload : public QObject {
     Q_OBJECT
-private slots:
+  private slots:
     void blockLayout();
     void upload_data();
     void upload();
@@ -45,11 +45,10 @@ void TestUpload::upload_data() {
     QTest::addColumn<QString>("panel2");
     QTest::addColumn<QString>("panel4");
 
-    QTest::newRow("end 100: blocks 0 and 64")
-        << 100 << QList<quint8>{} << QList<int>{0, 64} << int(UploadResult::Success)
-        << "Upload Successfull"
-        << "ACK"
-        << "No Err";
+    QTest::newRow("end 100: blocks 0 and 64") << 100 << QList<quint8>{} << QList<int>{0, 64}
+                                              << int(UploadResult::Success) << "Upload Successfull"
+                                              << "ACK"
+                                              << "No Err";
     QTest::newRow("end 64: one block") << 64 << QList<quint8>{} << QList<int>{0}
                                        << int(UploadResult::Success) << "Upload Successfull"
                                        << "ACK"
