@@ -241,6 +241,7 @@ void Main::activate() {
 void Main::runHandshake() {
     m_busy = true;
     m_answered = false;
+    m_portLost = false;
     setPanel(3, QStringLiteral("No connection"));
     setWindowTitle(m_fileName.isEmpty() || !m_image.loaded
                        ? QStringLiteral("BOOTLOADER")
@@ -256,10 +257,8 @@ void Main::runHandshake() {
         setPanel(3, QStringLiteral("Connected"));
         break;
     case HandshakeResult::PortError:
-        if (!m_link.failReason().isEmpty())
-            errorBox(this, kPortError + QLatin1Char('\n') + m_link.failReason());
-        else
-            errorBox(this, kPortError);
+        // A port that broke while probing has been reported already (onPortLost).
+        if (!m_portLost) errorBox(this, kPortError + QLatin1Char('\n') + m_link.failReason());
         m_link.portFault = true;
         break;
     case HandshakeResult::Disconnected:
@@ -366,6 +365,7 @@ void Main::chooseComPort(int index) {
 }
 
 void Main::onPortLost(const QString &reason) {
+    m_portLost = true;
     m_answered = false;
     setDisplay(QStringLiteral("Déconnecté"));
     setPanel(3, QStringLiteral("De-Connected"));

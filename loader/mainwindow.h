@@ -81,6 +81,7 @@ class Main : public QMainWindow, private UploadObserver {
     bool m_quitting = false;
     bool m_quitDone = false;
     bool m_answered = false; // the boot loader answered the last handshake
+    bool m_portLost = false; // the port broke and that was reported
 
     QLabel *m_panels[4] = {};
     QLabel *m_info2 = nullptr;
