@@ -12,7 +12,7 @@ inline QString builtProgram(const QString &relative) {
 
 // chargersim running with the given options; device() is its pseudo-terminal.
 class ChargerSim {
-public:
+  public:
     explicit ChargerSim(const QStringList &options) {
         m_proc.setProgram(builtProgram(QStringLiteral("sim/chargersim")));
         m_proc.setArguments(options);
@@ -23,14 +23,13 @@ public:
     ~ChargerSim() {
         if (m_proc.state() != QProcess::NotRunning) {
             m_proc.terminate();
-            if (!m_proc.waitForFinished(3000))
-                m_proc.kill();
+            if (!m_proc.waitForFinished(3000)) m_proc.kill();
             m_proc.waitForFinished(1000);
         }
     }
     QString device() const { return m_device; }
 
-private:
+  private:
     QProcess m_proc;
     QString m_device;
 };
@@ -48,8 +47,7 @@ inline Run runSparlo(const QStringList &args, const QByteArray &input = QByteArr
     p.setArguments(args);
     p.start();
     Run r;
-    if (!p.waitForStarted(5000))
-        return r;
+    if (!p.waitForStarted(5000)) return r;
     if (!input.isNull()) {
         p.write(input);
         p.closeWriteChannel();

@@ -102,6 +102,13 @@ void TestSettingsFile::roundTrip() {
 
 void TestSettingsFile::failedWriteKeepsOldFile() {
     QTemporaryDir dir;
+    // A place that cannot hold the file: the failure is reported, nothing is half written.
+    QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("taken.ini")));
+    QString why;
+    QVERIFY(!writeSettingsFile(dir.filePath(QStringLiteral("taken.ini")),
+                               {QStringLiteral("A.HEX"), QStringLiteral("/a"), 1}, &why));
+    QVERIFY(!why.isEmpty());
+
     const QString path = dir.filePath(QStringLiteral("sparlo.ini"));
     QVERIFY(writeSettingsFile(path, {QStringLiteral("OLD.HEX"), QStringLiteral("/old"), 4}));
     QFile::setPermissions(dir.path(), QFile::ReadOwner | QFile::ExeOwner);

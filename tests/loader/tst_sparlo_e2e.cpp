@@ -4,10 +4,16 @@
 
 #include "loader/bootlink.h"
 #include "loader/cli.h"
+#include "loader/commap.h"
+#include "loader/dialogs.h"
+#include "loader/mainwindow.h"
+#include "loader/settingsfile.h"
 #include "loader/upload.h"
 #include "sim/ptyserver.h"
 #include "sim/virtualcharger.h"
 
+#include <QApplication>
+#include <QPushButton>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -15,7 +21,7 @@ using namespace loader;
 
 class TestSparloE2e : public QObject {
     Q_OBJECT
-private slots:
+  private slots:
     void initTestCase();
     void commandLine_data();
     void commandLine();
@@ -23,8 +29,9 @@ private slots:
     void help();
     void serialStackInProcess_data();
     void serialStackInProcess();
+    void windowThroughChargersim();
 
-private:
+  private:
     QTemporaryDir m_dir;
     QString m_hex;
 };
@@ -64,12 +71,12 @@ void TestSparloE2e::commandLine_data() {
     QTest::newRow("running firmware: no boot loader")
         << QStringList{} << QStringList{"--yes", "--wait", "1"} << QByteArray()
         << int(ExitNoBootLoader) << "no boot loader answered";
-    QTest::newRow("confirmed on the terminal") << boot << QStringList{} << QByteArray("y\n")
-                                               << int(ExitOk) << "Upload Successfull";
-    QTest::newRow("refused on the terminal") << boot << QStringList{} << QByteArray("n\n")
-                                             << int(ExitCancelled) << "not confirmed";
-    QTest::newRow("no terminal answer") << boot << QStringList{} << QByteArray("")
-                                        << int(ExitCancelled) << "not confirmed";
+    QTest::newRow("confirmed on the terminal")
+        << boot << QStringList{} << QByteArray("y\n") << int(ExitOk) << "Upload Successfull";
+    QTest::newRow("refused on the terminal")
+        << boot << QStringList{} << QByteArray("n\n") << int(ExitCancelled) << "not confirmed";
+    QTest::newRow("no terminal answer")
+        << boot << QStringList{} << QByteArray("") << int(ExitCancelled) << "not confirmed";
 }
 
 void TestSparloE2e::commandLine() {
@@ -151,5 +158,41 @@ void TestSparloE2e::serialStackInProcess() {
     QCOMPARE(charger.masterFlash.mid(0x7800), bootArea);
 }
 
-QTEST_GUILESS_MAIN(TestSparloE2e)
+void TestSparloE2e::windowThroughChargersim() {
+    // The window as the user drives it, on COM 5 mapped to chargersim's pseudo-terminal.
+    ChargerSim sim({QStringLiteral("--bootloader"), QStringLiteral("--pace"),
+                    QStringLiteral("--nack-block"), QStringLiteral("0:2")});
+    ComMap ports;
+    QVERIFY(ports.parseAndSet(QStringLiteral("5=") + sim.device(), false));
+    BootLink link([](const QString &d) -> BootPort * { return new SerialBootPort(d); },
+                  [&ports](int n) { return ports.device(n); });
+    const QString ini = m_dir.filePath(QStringLiteral("window/sparlo.ini"));
+    QVERIFY(writeSettingsFile(ini, {QStringLiteral("OLD.HEX"), m_dir.path(), 5}));
+    QStringList boxes;
+    setBoxHook([&](const BoxRequest &r) { boxes << r.text; });
+    setFileHook([this](const QString &, const QString &, const QString &) { return m_hex; });
+    {
+        Main w(link, ports, ini);
+        w.show(); // the first activation runs the handshake
+        QTRY_VERIFY_WITH_TIMEOUT(w.bootLoaderAnswered(), 5000);
+        QCOMPARE(w.displayText(), QStringLiteral("Connecté"));
+        w.findChild<QPushButton *>(QStringLiteral("Cb_Open"))->click();
+        QCOMPARE(w.panelText(2), QStringLiteral(" 4000"));
+        w.findChild<QPushButton *>(QStringLiteral("Cb_Load"))->click();
+        QCOMPARE(w.panelText(1), QStringLiteral("Upload Successfull"));
+        QCOMPARE(w.panelText(4), QStringLiteral("ErrCom  2,Flsh 0"));
+        QCOMPARE(w.lastUpload().blocksSent, 63 + 2);
+        w.findChild<QPushButton *>(QStringLiteral("Cb_quitter"))->click();
+        QVERIFY(!link.isOpen());
+    }
+    setBoxHook({});
+    setFileHook({});
+    QVERIFY2(boxes.isEmpty(), qPrintable(boxes.join(QLatin1Char('|'))));
+    const auto saved = readSettingsFile(ini);
+    QVERIFY(saved);
+    QCOMPARE(saved->file, QStringLiteral("FW.HEX"));
+    QCOMPARE(saved->port, 5);
+}
+
+QTEST_MAIN(TestSparloE2e)
 #include "tst_sparlo_e2e.moc"
