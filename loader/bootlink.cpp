@@ -48,7 +48,10 @@ bool BootLink::openPort(QString *reason) {
 }
 
 void BootLink::closePort() {
-    if (m_port && m_port->isOpen()) m_port->close();
+    if (m_port && m_port->isOpen()) {
+        m_port->flush(); // the last bytes (the end sequence) go out before the close
+        m_port->close();
+    }
 }
 
 bool BootLink::isOpen() const {

@@ -152,6 +152,7 @@ void TestSparloE2e::serialStackInProcess() {
     const QByteArray bootArea = charger.masterFlash.mid(0x7800);
     const UploadResult r = Upload::run(link, image, size, quiet);
     QCOMPARE(r.outcome, UploadResult::Success);
+    link.closePort(); // as the command line does: the end sequence must have gone out
     QTRY_COMPARE(charger.bootUploadsEnded(), 1);
     const int covered = qMin((size + 63) / 64 * 64, 0x7800);
     QCOMPARE(charger.masterFlash.left(covered), image.left(covered));
