@@ -100,7 +100,10 @@ WaitResult BootLink::waitByte(int timeoutMs) {
             }
         }
         if (!timer.isActive()) return WaitResult::Timeout;
-        loop.exec();
+        if (loop.exec() == -1) { // the application is quitting: no event loop runs any more
+            m_stopped = true;
+            return WaitResult::Stopped;
+        }
     }
 }
 
@@ -113,7 +116,7 @@ void BootLink::sleep(int ms) {
     connect(&timer, &QTimer::timeout, &loop, &QEventLoop::quit);
     connect(this, &BootLink::wake, &loop, &QEventLoop::quit);
     timer.start(ms);
-    loop.exec();
+    if (loop.exec() == -1) m_stopped = true; // the application is quitting
 }
 
 HandshakeResult BootLink::handshake(const std::function<void(int)> &onProbe, int maxProbes) {

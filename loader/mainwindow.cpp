@@ -220,7 +220,7 @@ bool Main::event(QEvent *e) {
 }
 
 void Main::activate() {
-    if (m_busy || m_quitting) return;
+    if (busy() || m_quitting) return;
     if (!m_skipActivation) {
         m_link.closePort();
         if (m_link.reconnectOnActivate == 1) runHandshake();
@@ -239,7 +239,7 @@ void Main::activate() {
 }
 
 void Main::runHandshake() {
-    m_busy = true;
+    m_probing = true;
     m_answered = false;
     m_portLost = false;
     setPanel(3, QStringLiteral("No connection"));
@@ -249,7 +249,7 @@ void Main::runHandshake() {
     m_timer1->stop();
     const HandshakeResult r = m_link.handshake(
         [this](int n) { setDisplay(QStringLiteral("Essais de Connection\r\n") + numberText(n)); });
-    m_busy = false;
+    m_probing = false;
     switch (r) {
     case HandshakeResult::Connected:
         m_answered = true;
@@ -270,7 +270,7 @@ void Main::runHandshake() {
 }
 
 void Main::openFile() {
-    if (m_busy) return;
+    if (m_uploading) return; // a file may be chosen while probing
     const QString path = openFileName(this, QStringLiteral("Fichier Source Hex"), m_folder,
                                       QStringLiteral("HEX|*.HEX|HEX8|*.HEX8|All|*.*"));
     // A cancelled dialog changes nothing.
@@ -290,7 +290,7 @@ void Main::openFile() {
 }
 
 void Main::startUpload() {
-    if (m_busy) return;
+    if (m_uploading) return;
     if (!m_image.loaded) {
         errorBox(this, QStringLiteral("Aucun fichier HEX chargé : choisir un fichier avec "
                                       "\"Ouvrir HEX\" avant le chargement."));
@@ -301,9 +301,9 @@ void Main::startUpload() {
                                       "Utiliser \"Reconnection\" puis redémarrer le chargeur."));
         return;
     }
-    m_busy = true;
+    m_uploading = true;
     m_lastUpload = Upload::run(m_link, m_image.bytes, m_image.endAddress, *this);
-    m_busy = false;
+    m_uploading = false;
     // The end sequence sent the boot loader away: a new upload needs a new handshake.
     m_answered = false;
     if (m_lastUpload.outcome == UploadResult::Success)
@@ -334,7 +334,7 @@ void Main::finished() {
 }
 
 void Main::reconnect() {
-    if (m_busy) return; // already probing or uploading
+    if (busy()) return; // already probing or uploading
     m_link.closePort();
     runHandshake();
     m_link.userDisconnected = false;
@@ -379,7 +379,7 @@ void Main::quit() {
     m_link.stop();
     // A handshake or an upload is waiting below us: it ends at once (an upload still
     // sends its end sequence) and then the program ends.
-    if (!m_busy) finishQuit();
+    if (!busy()) finishQuit();
 }
 
 void Main::afterBusy() {

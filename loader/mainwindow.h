@@ -42,7 +42,7 @@ class Main : public QMainWindow, private UploadObserver {
     const BootImage &image() const { return m_image; }
     QString fileName() const { return m_fileName; }
     QString folder() const { return m_folder; }
-    bool busy() const { return m_busy; }
+    bool busy() const { return m_probing || m_uploading; }
     bool bootLoaderAnswered() const { return m_answered; }
     // What the last upload did (for the command line and tests).
     const UploadResult &lastUpload() const { return m_lastUpload; }
@@ -77,7 +77,8 @@ class Main : public QMainWindow, private UploadObserver {
     bool m_skipActivation = false;
     bool m_activatedOnce = false;
     bool m_activationQueued = false;
-    bool m_busy = false;
+    bool m_probing = false;
+    bool m_uploading = false;
     bool m_quitting = false;
     bool m_quitDone = false;
     bool m_answered = false; // the boot loader answered the last handshake

@@ -401,6 +401,9 @@ void TestLoaderWindow::disconnectWhileProbing() {
     Rig rig(false);
     rig.link->portSetup();
     rig.fake->present = false;
+    // While it probes, the user chooses the file, then gives up.
+    rig.answerFile = rig.hexFile(QStringLiteral("P.HEX"), hexText(pattern(64)));
+    QTimer::singleShot(250, rig.w.get(), [&] { rig.get<QPushButton>("Cb_Open")->click(); });
     QTimer::singleShot(500, rig.w.get(), [&] { rig.get<QPushButton>("CD_DECONNECT")->click(); });
     QElapsedTimer t;
     t.start();
@@ -413,6 +416,8 @@ void TestLoaderWindow::disconnectWhileProbing() {
     QCOMPARE(rig.w->panelText(3), QStringLiteral("De-Connected"));
     QVERIFY(!rig.w->bootLoaderAnswered());
     QVERIFY(!rig.w->busy());
+    QCOMPARE(rig.w->fileName(), QStringLiteral("P.HEX"));
+    QCOMPARE(rig.w->panelText(1), QStringLiteral("Loaded"));
 }
 
 void TestLoaderWindow::quitWhileProbingEndsAndSaves() {
