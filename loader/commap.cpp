@@ -34,17 +34,17 @@ void ComMap::set(int n, const QString &device, bool remember) {
     }
 }
 
-bool ComMap::parseAndSet(const QString &spec, bool remember, QString *error) {
-    const int eq = spec.indexOf(QLatin1Char('='));
+bool ComMap::parseAndSet(const QString &text, bool remember, QString *error) {
+    const int eq = text.indexOf(QLatin1Char('='));
     bool ok = false;
-    const int n = eq > 0 ? spec.left(eq).trimmed().toInt(&ok) : 0;
-    const QString dev = eq > 0 ? spec.mid(eq + 1).trimmed() : QString();
+    const int n = eq > 0 ? text.left(eq).trimmed().toInt(&ok) : 0;
+    const QString dev = eq > 0 ? text.mid(eq + 1).trimmed() : QString();
     if (!ok || n < 1 || n > kPorts || dev.isEmpty()) {
         if (error)
             *error = QStringLiteral("--com expects N=DEVICE with N from 1 to %1, for example "
                                     "1=/dev/ttyUSB0, not '%2'")
                          .arg(kPorts)
-                         .arg(spec);
+                         .arg(text);
         return false;
     }
     set(n, dev, remember);

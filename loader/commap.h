@@ -19,7 +19,7 @@ class ComMap {
     QString device(int n) const;
     void set(int n, const QString &device, bool remember);
     // Parses "N=DEVICE" (N in 1..12); false with a reason when malformed.
-    bool parseAndSet(const QString &spec, bool remember, QString *error = nullptr);
+    bool parseAndSet(const QString &text, bool remember, QString *error = nullptr);
 
     // Replaces the system's list (tests).
     void setSystemPorts(const QStringList &ports) {

@@ -2,6 +2,7 @@
 // refusals of "Demarrer Chargement", port choice, disconnect while probing, and uploads
 // against the in-process virtual charger's boot loader.
 #include "fakebootloader.h"
+#include "hexfiles.h"
 #include "simbootport.h"
 
 #include "loader/bootlink.h"
@@ -81,33 +82,6 @@ struct Rig {
     QString display() const { return w->displayText(); }
 };
 
-// An Intel HEX text of `bytes` from address 0, 16 bytes a record.
-QByteArray hexText(const QByteArray &bytes) {
-    QByteArray out;
-    for (int a = 0; a < bytes.size(); a += 16) {
-        const QByteArray d = bytes.mid(a, 16);
-        QByteArray rec;
-        rec.append(char(d.size()));
-        rec.append(char(a >> 8));
-        rec.append(char(a & 0xFF));
-        rec.append(char(0));
-        rec.append(d);
-        quint8 sum = 0;
-        for (char c : rec)
-            sum = quint8(sum + quint8(c));
-        rec.append(char(quint8(0x100 - sum)));
-        out += ':' + rec.toHex().toUpper() + "\r\n";
-    }
-    return out + ":00000001FF\r\n";
-}
-
-QByteArray pattern(int n) {
-    QByteArray b(n, 0);
-    for (int i = 0; i < n; ++i)
-        b[i] = char((i * 13 + (i >> 8)) & 0xFF);
-    return b;
-}
-
 } // namespace
 
 class TestLoaderWindow : public QObject {
@@ -130,6 +104,7 @@ class TestLoaderWindow : public QObject {
     void progressFrameDuringUpload();
     void disconnectWhileProbing();
     void quitWhileProbingEndsAndSaves();
+    void closingDuringUploadEndsItCleanly();
     void portVanishingIsReportedOnce();
     void picture();
 };
@@ -432,6 +407,23 @@ void TestLoaderWindow::quitWhileProbingEndsAndSaves() {
     QVERIFY(!rig.w->busy());
     QTRY_VERIFY(QFile::exists(rig.iniPath()));
     QCOMPARE(readSettingsFile(rig.iniPath())->file, QStringLiteral("Q.HEX"));
+    QVERIFY(!rig.link->isOpen());
+}
+
+void TestLoaderWindow::closingDuringUploadEndsItCleanly() {
+    Rig rig(false);
+    rig.answerFile = rig.hexFile(QStringLiteral("C.HEX"), hexText(pattern(4096)));
+    rig.w->openFile();
+    rig.w->activate();
+    rig.fake->silentBlocks = true; // the wait for the first answer is where the user closes
+    QTimer::singleShot(100, rig.w.get(), [&] { rig.w->close(); });
+    QElapsedTimer t;
+    t.start();
+    rig.w->startUpload();
+    QVERIFY(t.elapsed() < 1000);
+    QCOMPARE(rig.w->lastUpload().outcome, UploadResult::Stopped);
+    QVERIFY2(rig.fake->endSeen, "the end sequence still goes out");
+    QTRY_VERIFY(QFile::exists(rig.iniPath()));
     QVERIFY(!rig.link->isOpen());
 }
 
