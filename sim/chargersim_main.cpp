@@ -1,14 +1,19 @@
 // chargersim: a virtual charger served on a pseudo-terminal.
 #include "ptyserver.h"
+#include "statefile.h"
 #include "virtualcharger.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QSocketNotifier>
+#include <QTimer>
+
+#include <QFile>
 
 #include <csignal>
 #include <cstdio>
 #include <fcntl.h>
+#include <memory>
 #include <unistd.h>
 
 namespace {
@@ -53,6 +58,90 @@ qint64 nonNegative(const QString &text, const QString &option) {
     if (!ok || v < 0)
         fail(QStringLiteral("--%1 expects a number of 0 or more, got \"%2\"").arg(option, text));
     return v;
+}
+
+double number(const QString &text, const QString &option, double low, double high) {
+    bool ok = false;
+    const double v = text.toDouble(&ok);
+    if (!ok || v < low || v > high)
+        fail(QStringLiteral("--%1 expects a number from %2 to %3, got \"%4\"")
+                 .arg(option)
+                 .arg(low)
+                 .arg(high)
+                 .arg(text));
+    return v;
+}
+
+void print(const QString &text) {
+    std::printf("%s\n", qPrintable(text));
+    std::fflush(stdout);
+}
+
+const char *const kConsoleHelp =
+    "Commands: press N | release N (push-button SW1..SW6), status, soc PERCENT, save, help, quit";
+
+// One line typed on the console.
+void consoleCommand(sim::VirtualCharger &charger, const QString &line, const QString &statePath) {
+    const QStringList w = line.simplified().split(QLatin1Char(' '), Qt::SkipEmptyParts);
+    if (w.isEmpty()) return;
+    const QString cmd = w.at(0).toLower();
+    bool ok = false;
+    const int n = w.size() > 1 ? w.at(1).toInt(&ok) : 0;
+    if ((cmd == QLatin1String("press") || cmd == QLatin1String("release")) && ok && n >= 1 &&
+        n <= 6) {
+        charger.pressButton(n, cmd == QLatin1String("press"));
+        print(QStringLiteral("SW%1 %2").arg(n).arg(cmd == QLatin1String("press") ? "pressed"
+                                                                                 : "released"));
+    } else if (cmd == QLatin1String("status")) {
+        const sim::Outputs &o = charger.outputs;
+        const qint64 t = qint64(charger.chargerSeconds());
+        print(QStringLiteral("time %1:%2:%3  battery %4 V %5 A charge %6 A discharge  %7 C  "
+                             "charged %8 %  heat sink %9 C")
+                  .arg(t / 3600)
+                  .arg((t / 60) % 60, 2, 10, QLatin1Char('0'))
+                  .arg(t % 60, 2, 10, QLatin1Char('0'))
+                  .arg(charger.batteryVolts(), 0, 'f', 3)
+                  .arg(charger.chargeAmps(), 0, 'f', 3)
+                  .arg(charger.dischargeAmps(), 0, 'f', 3)
+                  .arg(charger.packTemperature(), 0, 'f', 1)
+                  .arg(charger.battery().stateOfCharge() * 100, 0, 'f', 1)
+                  .arg(charger.heatsinkTemperature(), 0, 'f', 1));
+        print(QStringLiteral("paths: charge %1 discharge %2 power %3 ground %4  led %5 fan %6 "
+                             "doubler-cut %7  pots %8 %9 %10 %11")
+                  .arg(o.charge)
+                  .arg(o.discharge)
+                  .arg(o.power)
+                  .arg(o.ground)
+                  .arg(o.led)
+                  .arg(o.fan)
+                  .arg(o.doublerCut)
+                  .arg(o.potCharge)
+                  .arg(o.potDischarge)
+                  .arg(o.potGain)
+                  .arg(o.potOffset));
+    } else if (cmd == QLatin1String("soc") && w.size() > 1) {
+        const double p = w.at(1).toDouble(&ok);
+        if (!ok || p < 0 || p > 100) {
+            print(QStringLiteral("soc expects a percentage from 0 to 100"));
+            return;
+        }
+        sim::BatterySpec spec = charger.battery().spec();
+        spec.stateOfCharge = p / 100.0;
+        charger.setBattery(spec);
+        print(QStringLiteral("state of charge %1 %").arg(p));
+    } else if (cmd == QLatin1String("save")) {
+        QString why;
+        if (statePath.isEmpty())
+            print(QStringLiteral("no state file (start with --state FILE)"));
+        else if (sim::saveState(charger, statePath, &why))
+            print(QStringLiteral("saved %1").arg(statePath));
+        else
+            print(QStringLiteral("cannot save %1: %2").arg(statePath, why));
+    } else if (cmd == QLatin1String("quit") || cmd == QLatin1String("exit")) {
+        QCoreApplication::quit();
+    } else {
+        print(QString::fromLatin1(kConsoleHelp));
+    }
 }
 
 } // namespace
@@ -106,11 +195,60 @@ int main(int argc, char **argv) {
                                "fail (-1: any address); the charger answers 8 "
                                "instead of its ACK.",
                                "ADDRESS[:COUNT]");
+    const auto state = opt("state",
+                           "Keep the charger's memories and battery in FILE: loaded at "
+                           "start when it exists, saved on exit (Ctrl-C too) and every "
+                           "30 s.",
+                           "FILE");
+    const auto chemistry = opt("chemistry",
+                               "Battery chemistry: nicd, nimh, lithium or lead "
+                               "(default nimh).",
+                               "TYPE");
+    const auto cells = opt("cells", "Cells in series (1 to 40, default 6).", "N");
+    const auto capacity = opt("capacity", "Battery capacity in mAh (default 2000).", "MAH");
+    const auto soc = opt("soc", "State of charge in percent (default 30).", "PERCENT");
+    const auto ambient = opt("ambient", "Ambient temperature in degrees C (default 20).", "C");
+    const auto supply = opt("supply", "Supply voltage in volts (default 12).", "V");
+    const auto booster = opt("booster", "The charger has a boost-type supply: command 51 takes "
+                                        "its PWM frequency and delta (4 argument bytes).");
+    const auto reversed = opt("reversed", "The battery is connected the wrong way round.");
+    const auto monitorType = opt("monitor-type",
+                                 "Type byte of the monitor records: 1 (charge) or "
+                                 "2 (capacity); by default 1 while the charger's "
+                                 "own run charges and 2 once it has ended.",
+                                 "N");
+    const auto noConsole = opt("no-console", "Do not read console commands from standard input.");
     p.process(app);
 
     sim::VirtualCharger charger(p.isSet(bootloader) ? sim::VirtualCharger::Mode::BootLoader
                                                     : sim::VirtualCharger::Mode::Firmware);
-    charger.slavePresent = !p.isSet(noSlave);
+    const QString statePath = p.value(state);
+    if (!statePath.isEmpty() && QFile::exists(statePath)) {
+        QString why;
+        if (!sim::loadState(charger, statePath, &why))
+            fail(QStringLiteral("cannot load the state file %1: %2").arg(statePath, why));
+    }
+    if (p.isSet(noSlave)) charger.slavePresent = false;
+    sim::BatterySpec spec = charger.battery().spec();
+    spec.stateOfCharge = charger.battery().stateOfCharge();
+    if (p.isSet(chemistry) && !sim::chemistryFromText(p.value(chemistry), &spec.chemistry))
+        fail(QStringLiteral("--chemistry expects nicd, nimh, lithium or lead"));
+    if (p.isSet(cells)) spec.cells = int(number(p.value(cells), QStringLiteral("cells"), 1, 40));
+    if (p.isSet(capacity))
+        spec.capacityAh =
+            number(p.value(capacity), QStringLiteral("capacity"), 50, 200000) / 1000.0;
+    if (p.isSet(soc))
+        spec.stateOfCharge = number(p.value(soc), QStringLiteral("soc"), 0, 100) / 100.0;
+    if (p.isSet(ambient))
+        spec.ambientC = number(p.value(ambient), QStringLiteral("ambient"), -20, 50);
+    charger.setBattery(spec);
+    if (p.isSet(supply))
+        charger.supplyVolts = number(p.value(supply), QStringLiteral("supply"), 5, 30);
+    if (p.isSet(booster)) charger.boosterSupply = true;
+    charger.reversedBattery = p.isSet(reversed);
+    if (p.isSet(monitorType))
+        charger.forceMonitorType =
+            int(number(p.value(monitorType), QStringLiteral("monitor-type"), 1, 2));
     bool ok = false;
     const double factor = p.value(speed).toDouble(&ok);
     if (!ok || factor <= 0) fail(QStringLiteral("--speed expects a positive number"));
@@ -162,7 +300,44 @@ int main(int argc, char **argv) {
         QCoreApplication::quit();
     });
 
-    std::printf("%s\n", qPrintable(server.slavePath()));
-    std::fflush(stdout);
-    return app.exec();
+    // The state survives a crash of the host too: saved every 30 s, and at the end.
+    QTimer autosave;
+    if (!statePath.isEmpty()) {
+        QObject::connect(&autosave, &QTimer::timeout, &app,
+                         [&charger, &statePath] { sim::saveState(charger, statePath); });
+        autosave.start(30'000);
+    }
+
+    std::unique_ptr<QSocketNotifier> console;
+    QByteArray consoleLine;
+    if (!p.isSet(noConsole)) {
+        console = std::make_unique<QSocketNotifier>(STDIN_FILENO, QSocketNotifier::Read);
+        QObject::connect(console.get(), &QSocketNotifier::activated, &app, [&] {
+            char buf[256];
+            const ssize_t n = ::read(STDIN_FILENO, buf, sizeof buf);
+            if (n <= 0) { // end of input: no console any more
+                console->setEnabled(false);
+                return;
+            }
+            consoleLine.append(buf, n);
+            int nl;
+            while ((nl = consoleLine.indexOf('\n')) >= 0) {
+                const QString line = QString::fromLocal8Bit(consoleLine.left(nl));
+                consoleLine.remove(0, nl + 1);
+                consoleCommand(charger, line, statePath);
+            }
+        });
+    }
+
+    print(server.slavePath());
+    const int rc = app.exec();
+    if (!statePath.isEmpty()) {
+        QString why;
+        if (!sim::saveState(charger, statePath, &why)) {
+            std::fprintf(stderr, "chargersim: cannot save the state file %s: %s\n",
+                         qPrintable(statePath), qPrintable(why));
+            return 1;
+        }
+    }
+    return rc;
 }

@@ -85,6 +85,9 @@ void PtyServer::onReadable() {
 
 void PtyServer::onTransmit(const QByteArray &bytes) {
     if (m_fd < 0) return;
+    const qint64 now = m_paceClock.nsecsElapsed();
+    // An idle line takes the first byte at once; a busy one keeps its own pace.
+    if (m_out.isEmpty() && m_nextByteNs < now) m_nextByteNs = now;
     m_out.append(bytes);
     if (!m_paceTimer->isActive()) pump();
 }
@@ -99,7 +102,6 @@ void PtyServer::pump() {
         // 10 bits a byte. Timers have millisecond grain, so each turn sends what the time
         // elapsed since the line went busy owes, and the average rate is the line's.
         byteNs = 10'000'000'000LL / baud;
-        if (m_nextByteNs < now) m_nextByteNs = now; // the line was idle
         n = 0;
         while (n < m_out.size() && m_nextByteNs <= now) {
             ++n;

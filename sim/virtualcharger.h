@@ -1,17 +1,56 @@
 #pragma once
 
+#include "battery.h"
 #include "faults.h"
+#include "memories.h"
 #include "simclock.h"
 
 #include <QByteArray>
 #include <QObject>
 #include <QVector>
 
+class QTimer;
+
 namespace sim {
+
+// The charger's digital outputs and potentiometers, as the commands set them. Power-on
+// state: every path cut, the battery grounded, the doubler cut.
+struct Outputs {
+    bool charge = false;    // 15: charge path on
+    bool discharge = false; // 16: discharge path on
+    bool power = false;     // 17: power path on
+    bool ground = true;     // 18: battery grounded (idle or measuring)
+    bool led = false;       // 23
+    bool fan = false;       // 25
+    quint8 doublerCut = 1;  // 51: first argument, 1 = doubler cut
+    quint8 pwmFrequency = 0;
+    quint16 pwmDelta = 0;
+    quint8 potCharge = 0;    // 19
+    quint8 potDischarge = 0; // 20
+    quint8 potGain = 0;      // 21: delta amplifier gain
+    quint8 potOffset = 0;    // 22: delta amplifier offset
+};
+
+// The charger's own run in monitor mode, and what its records report.
+struct MonitorRun {
+    bool active = false;
+    bool ended = false;
+    double startSeconds = 0;
+    double chargeAs = 0; // ampere-seconds put in
+    int samples = 0;
+    int vbatPeak = 0;
+    int deltaPeak = 0;
+    QVector<int> lastVbat; // the last ten records' battery counts
+    double nextRecord = 0;
+};
 
 // A charger as seen from its serial line: feed it the bytes the PC writes, and it emits
 // the bytes it answers. It runs either its firmware (the command set at 9600 baud, the
 // monitor stream at 19200 after command 3) or its resident boot loader (19200 baud).
+//
+// Behind the protocol is a model: the outputs drive a battery pack, and every channel is
+// the converter count of a physical value, formed through the calibration constants in the
+// charger's own EEPROM images, so that calibrated displays read true values.
 class VirtualCharger : public QObject {
     Q_OBJECT
   public:
@@ -36,6 +75,7 @@ class VirtualCharger : public QObject {
     // ---- Memories (the tests may look at or set them) ----
     QByteArray eepromMaster = QByteArray(256, char(0xFF)); // internal EEPROM of the master
     QByteArray eepromSlave = QByteArray(256, char(0xFF));  // internal EEPROM of the slave
+    QByteArray extEeprom[2];     // the two external EEPROMs, 4096 bytes each
     QByteArray masterFlash;      // 32768 bytes, byte-addressed, erased 0xFF
     QVector<quint16> slaveFlash; // 8192 words of 14 bits, erased 0x3FFF
     bool slavePresent = true;
@@ -45,14 +85,52 @@ class VirtualCharger : public QObject {
     // The boot loader lives at the top of the master's memory and refuses to overwrite it.
     static constexpr int kBootLoaderStart = 0x7800;
 
+    // ---- Hardware ----
+    Outputs outputs;
+    double supplyVolts = 12.0;
+    bool reversedBattery = false;
+    // A charger with a boost-type supply takes command 51 with its PWM frequency and delta
+    // (four argument bytes); one with a doubler takes the cut argument alone.
+    bool boosterSupply = false;
+    // Push-buttons SW1..SW6 (1-based); a pressed button reads 0 in its status bit.
+    void pressButton(int n, bool pressed);
+    bool buttonPressed(int n) const;
+    int beeps() const { return m_beeps; }
+    int phaseStarts() const { return m_phaseStarts; }
+
+    // ---- Battery ----
+    Battery &battery() { return m_battery; }
+    const Battery &battery() const { return m_battery; }
+    void setBattery(const BatterySpec &spec);
+
+    // ---- Physical values now (the model brought up to the clock first) ----
+    double chargeAmps();
+    double dischargeAmps();
+    double batteryVolts(); // at the terminals, with the current now flowing
+    double packTemperature();
+    double heatsinkTemperature();
+    double doublerVolts() const;
+    // The converter count a channel command (5..13) answers now.
+    int channelCount(int code);
+
     // ---- Time ----
     // Charger time in seconds since power-on (speed factor applied).
     double chargerSeconds() const { return m_clock.seconds(); }
     void setSpeed(double factor) { m_clock.setSpeed(factor); }
     SimClock &clock() { return m_clock; }
     // Manual clock: the charger's time stands still and moves only with advance().
-    void setManualClock(bool manual) { m_clock.setManual(manual); }
+    void setManualClock(bool manual);
+    // Moves the charger's time forward and runs the model over it (monitor records due in
+    // that time are sent).
     void advance(double chargerSeconds);
+    // Runs the model up to the clock's present time.
+    void update();
+
+    // ---- Monitor stream ----
+    const MonitorRun &monitorRun() const { return m_run; }
+    // Record type sent: 1 while the charger's own run charges, 2 (the capacity) once it has
+    // ended; forceMonitorType 1 or 2 fixes it.
+    int forceMonitorType = 0;
 
     // ---- Fault injection ----
     Faults faults;
@@ -74,8 +152,10 @@ class VirtualCharger : public QObject {
     void vanishRequested();
     // The boot loader received its end sequence 27, 255, 0.
     void uploadEnded();
+    void beeped();
 
   private:
+    void init();
     void onByte(quint8 b);
     void onFirmwareByte(quint8 b);
     void onBootByte(quint8 b);
@@ -87,8 +167,27 @@ class VirtualCharger : public QObject {
     void reply(const QByteArray &bytes); // a reply, subject to the stray-byte faults
     void frame(const QByteArray &data);
 
+    // Model
+    void stepModel(double dt);
+    double chargeAmpsNow() const;
+    double dischargeAmpsNow() const;
+    double sourceVolts() const;
+    int countOf(int code) const;
+    int deltaCountNow() const;
+    void startMonitorRun();
+    void monitorStep();
+    void sendMonitorRecord();
+
     Mode m_mode = Mode::Firmware;
     SimClock m_clock;
+    double m_modelSeconds = 0;
+    Battery m_battery;
+    double m_sinkC = 25;
+    bool m_buttons[6] = {};
+    int m_beeps = 0;
+    int m_phaseStarts = 0;
+    MonitorRun m_run;
+    QTimer *m_monitorTimer = nullptr;
 
     enum class State { Idle, Code, Args };
     State m_state = State::Idle;
@@ -106,10 +205,5 @@ class VirtualCharger : public QObject {
     int m_bootBlocksWritten = 0;
     int m_bootEnds = 0;
 };
-
-// The defaults a new charger leaves the factory with: calibrated constants and an
-// identification text.
-QByteArray defaultMasterEeprom();
-QByteArray defaultSlaveEeprom();
 
 } // namespace sim

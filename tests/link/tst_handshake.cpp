@@ -71,7 +71,9 @@ class TstHandshake : public QObject {
         QVERIFY(rig.shown.contains(QStringLiteral("Connecté")));
         QCOMPARE(rig.link.connectionFlag, 1);
         QCOMPARE(rig.link.tableA.left(16), charger.eepromMaster.left(16));
-        QCOMPARE(rig.link.tableB.left(16), charger.eepromSlave.left(16));
+        // A slave that does not answer over I2C reads as erased bytes.
+        QCOMPARE(rig.link.tableB.left(16),
+                 slave ? charger.eepromSlave.left(16) : QByteArray(16, char(0xFF)));
         QCOMPARE(rig.link.tableA.mid(16), QByteArray(241, char(0x77)));
         QCOMPARE(rig.link.tableB.mid(16), QByteArray(241, char(0x66)));
         // The retry timer is stopped and its flag clear, so later waits do not return at once.

@@ -201,6 +201,21 @@ class TstMainWindow : public QObject {
         QCOMPARE(rig.link.reconnectOnActivate, 1);
     }
 
+    // Renders with the port list open; with PELMORA_SHOTS set, saves the picture there.
+    void rendersWithThePortList() {
+        Rig rig;
+        rig.connect();
+        rig.main->findChild<QAction *>(QStringLiteral("MSelCom"))->trigger();
+        QVERIFY(rig.main->findChild<QListWidget *>(QStringLiteral("ListComSel"))->isVisible() ||
+                !rig.main->isVisible());
+        rig.main->show();
+        const QImage img = rig.main->grab().toImage();
+        QVERIFY(!img.isNull());
+        const QString dir = qEnvironmentVariable("PELMORA_SHOTS");
+        if (!dir.isEmpty()) QVERIFY(img.save(dir + QStringLiteral("/main.png")));
+        rig.main->hide();
+    }
+
     // Closing the window while the handshake probes a silent port ends cleanly.
     void closingWhileProbingEndsTheProbe() {
         ScriptedPort *silent = nullptr;

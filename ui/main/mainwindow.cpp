@@ -12,14 +12,34 @@
 #include <QLabel>
 #include <QListWidget>
 #include <QMenuBar>
+#include <QPainter>
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
+#include <QStyledItemDelegate>
 #include <QTimer>
 #include <QVBoxLayout>
 
 using chlink::ChargerLink;
+
+namespace {
+// Draws the device behind each "COM n" entry in grey at the right of the entry.
+class PortItemDelegate : public QStyledItemDelegate {
+  public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+    void paint(QPainter *p, const QStyleOptionViewItem &option,
+               const QModelIndex &index) const override {
+        QStyledItemDelegate::paint(p, option, index);
+        const QString dev = index.data(Qt::UserRole).toString();
+        p->save();
+        p->setPen(option.palette.color(QPalette::Disabled, QPalette::Text));
+        p->drawText(option.rect.adjusted(0, 0, -6, 0), Qt::AlignRight | Qt::AlignVCenter,
+                    dev.isEmpty() ? QStringLiteral("(aucun port)") : dev);
+        p->restore();
+    }
+};
+} // namespace
 
 Main::Main(ChargerLink &link, const chlink::PortMap &ports, QWidget *parent)
     : QMainWindow(parent), m_link(link), m_ports(ports) {
@@ -96,11 +116,13 @@ void Main::buildUi() {
     m_display->setObjectName(QStringLiteral("TXT_Display"));
     m_display->setReadOnly(true);
     m_display->setPlainText(QStringLiteral("Pas de connection\r\n ..Attente..\r\n"));
-    m_display->setMinimumSize(260, 90);
+    m_display->setMinimumSize(300, 90);
+    m_display->setMaximumHeight(160);
 
     m_list = new QListWidget(central);
     m_list->setObjectName(QStringLiteral("ListComSel"));
     m_list->setMaximumHeight(90);
+    m_list->setItemDelegate(new PortItemDelegate(m_list));
 
     m_frTemp = new QGroupBox(QStringLiteral("INFO"), central);
     m_frTemp->setObjectName(QStringLiteral("FRtemp"));
@@ -121,9 +143,10 @@ void Main::buildUi() {
 
     auto *right = new QVBoxLayout;
     right->addWidget(info2);
-    right->addWidget(m_display, 1);
+    right->addWidget(m_display);
     right->addWidget(m_list);
     right->addWidget(m_frTemp);
+    right->addStretch(1);
     auto *linkRow = new QHBoxLayout;
     linkRow->addWidget(reconnect);
     linkRow->addWidget(deconnect);
@@ -182,8 +205,11 @@ void Main::buildUi() {
 void Main::refreshPortList() {
     for (int i = 0; i < m_list->count(); ++i) {
         const QString dev = m_ports.device(i + 1);
+        // The entries keep their names; the device behind each is shown beside it.
+        m_list->item(i)->setText(QStringLiteral("COM %1").arg(i + 1));
         m_list->item(i)->setToolTip(dev.isEmpty() ? QStringLiteral("aucun port série associé")
                                                   : dev);
+        m_list->item(i)->setData(Qt::UserRole, dev);
     }
 }
 
@@ -196,7 +222,7 @@ void Main::load() {
     m_link.closePort();
     if (QScreen *s = screen()) {
         const QRect r = s->availableGeometry();
-        const QSize sz = sizeHint().expandedTo(QSize(560, 360));
+        const QSize sz = sizeHint().expandedTo(QSize(600, 380));
         resize(sz);
         move(r.left() + (r.width() - sz.width()) / 2, r.top() + (r.height() - sz.height()) / 2);
     }
