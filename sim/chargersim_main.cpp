@@ -217,6 +217,9 @@ int main(int argc, char **argv) {
                                  "2 (capacity); by default 1 while the charger's "
                                  "own run charges and 2 once it has ended.",
                                  "N");
+    const auto strictBaud = opt("strict-baud", "Bytes pass only when the PC's port is set to the "
+                                               "charger's line speed (9600, or 19200 in the "
+                                               "monitor stream and the boot loader).");
     const auto noConsole = opt("no-console", "Do not read console commands from standard input.");
     p.process(app);
 
@@ -282,6 +285,7 @@ int main(int argc, char **argv) {
                      qPrintable(reason));
         return 1;
     }
+    server.setStrictBaud(p.isSet(strictBaud));
     if (p.isSet(pace)) server.setPacingFollowsCharger(true);
     QObject::connect(&charger, &sim::VirtualCharger::vanishRequested, &app, [] {
         std::fprintf(stderr, "chargersim: the pseudo-terminal was closed (vanish fault)\n");
