@@ -399,7 +399,7 @@ void VirtualCharger::onBootByte(quint8 b) {
         if (b == ESC) {
             m_boot = BootState::AddrHigh;
         } else if (b == 'D' && m_bootSawC) {
-            send(QByteArray(1, 'c'));
+            reply(QByteArray(1, 'c'));
         }
         m_bootSawC = b == 'C';
         return;
@@ -430,7 +430,7 @@ void VirtualCharger::onBootByte(quint8 b) {
 
 void VirtualCharger::bootBlock() {
     const int address = m_bootHigh * 256 + m_bootLow;
-    const auto answer = [this](quint8 a) { send(QByteArray(1, char(a))); };
+    const auto answer = [this](quint8 a) { reply(QByteArray(1, char(a))); };
     auto scripted = faults.bootAnswers.find(address);
     if (scripted != faults.bootAnswers.end() && !scripted->isEmpty()) {
         const quint8 a = scripted->takeFirst();
