@@ -51,7 +51,8 @@ int main(int argc, char **argv) {
     for (int run = 0; run < runs; ++run) {
         QProcess sim;
         sim.start(QStringLiteral(CHARGERSIM_PATH),
-                  {QStringLiteral("--bootloader"), QStringLiteral("--pace")});
+                  {QStringLiteral("--bootloader"), QStringLiteral("--pace"),
+                   QStringLiteral("--strict-baud"), QStringLiteral("--no-console")});
         if (!sim.waitForReadyRead(5000)) {
             std::fprintf(stderr, "chargersim did not start\n");
             return 1;

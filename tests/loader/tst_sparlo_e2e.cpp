@@ -52,7 +52,7 @@ void TestSparloE2e::commandLine_data() {
     QTest::addColumn<int>("exitCode");
     QTest::addColumn<QString>("says");
 
-    const QStringList boot{QStringLiteral("--bootloader")};
+    const QStringList boot{QStringLiteral("--bootloader"), QStringLiteral("--strict-baud")};
     const QStringList yes{QStringLiteral("--yes")};
     QTest::newRow("success") << boot << yes << QByteArray() << int(ExitOk)
                              << "Upload Successfull: 63 blocks sent";
@@ -162,7 +162,8 @@ void TestSparloE2e::serialStackInProcess() {
 void TestSparloE2e::windowThroughChargersim() {
     // The window as the user drives it, on COM 5 mapped to chargersim's pseudo-terminal.
     ChargerSim sim({QStringLiteral("--bootloader"), QStringLiteral("--pace"),
-                    QStringLiteral("--nack-block"), QStringLiteral("0:2")});
+                    QStringLiteral("--strict-baud"), QStringLiteral("--nack-block"),
+                    QStringLiteral("0:2")});
     ComMap ports;
     QVERIFY(ports.parseAndSet(QStringLiteral("5=") + sim.device(), false));
     BootLink link([](const QString &d) -> BootPort * { return new SerialBootPort(d); },
