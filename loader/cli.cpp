@@ -37,7 +37,8 @@ QString helpText() {
         "  4  no boot loader answered within the wait limit\n"
         "  5  upload abandoned: a block was rejected five times in a row\n"
         "  6  time-out: the boot loader stopped answering\n"
-        "  7  upload not confirmed\n");
+        "  7  upload not confirmed\n"
+        "  8  interrupted (Ctrl-C, SIGTERM); a running upload still ends its transfer\n");
 }
 
 CliOptions parseCommandLine(const QStringList &arguments) {
@@ -182,9 +183,12 @@ int runUpload(BootLink &link, const CliOptions &options, QTextStream &out, QText
             << " s" << Qt::endl;
         link.closePort();
         return ExitNoBootLoader;
+    case HandshakeResult::Stopped:
+        err << "sparlo: interrupted while waiting for the boot loader" << Qt::endl;
+        link.closePort();
+        return ExitInterrupted;
     case HandshakeResult::PortError:
     case HandshakeResult::Disconnected:
-    case HandshakeResult::Stopped:
         err << "sparlo: port error: " << link.failReason() << Qt::endl;
         link.closePort();
         return ExitPort;
@@ -192,10 +196,7 @@ int runUpload(BootLink &link, const CliOptions &options, QTextStream &out, QText
 
     TerminalObserver observer(out);
     const UploadResult r = Upload::run(link, image.bytes, image.endAddress, observer);
-    link.portFault = false;
-    if (link.isOpen()) {
-        link.closePort();
-    }
+    link.closePort();
     const QString counts = QStringLiteral("%1 blocks sent, %2 communication errors, %3 flash "
                                           "errors")
                                .arg(r.blocksSent)
@@ -213,8 +214,11 @@ int runUpload(BootLink &link, const CliOptions &options, QTextStream &out, QText
         err << "sparlo: Error in Upload at " << hex4(r.address) << ": no answer within "
             << link.answerTimeoutMs / 1000.0 << " s (" << counts << ")" << Qt::endl;
         return ExitTimeout;
-    case UploadResult::PortFailed:
     case UploadResult::Stopped:
+        err << "sparlo: Error in Upload at " << hex4(r.address)
+            << ": interrupted (the end sequence was sent; " << counts << ")" << Qt::endl;
+        return ExitInterrupted;
+    case UploadResult::PortFailed:
         break;
     }
     err << "sparlo: Error in Upload at " << hex4(r.address) << ": port error: " << link.failReason()

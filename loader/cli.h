@@ -21,6 +21,7 @@ enum CliExit {
     ExitAbandoned = 5,    // five NACK/ERFLASH in a row on one block
     ExitTimeout = 6,      // a block's answer never came
     ExitCancelled = 7,    // not confirmed (no --yes and no "y" on the terminal)
+    ExitInterrupted = 8,  // Ctrl-C or SIGTERM
 };
 
 struct CliOptions {

@@ -8,15 +8,31 @@
 
 #include <QApplication>
 #include <QFileInfo>
+#include <QSocketNotifier>
 #include <QStandardPaths>
 #include <QTextStream>
 
+#include <csignal>
 #include <cstdio>
 #include <memory>
+#include <unistd.h>
 
 using namespace loader;
 
 namespace {
+
+int g_signalPipe[2] = {-1, -1};
+
+// Ctrl-C and SIGTERM stop the run through the event loop, so that an upload in progress
+// still sends its end sequence before sparlo exits.
+volatile std::sig_atomic_t g_prompting = 0;
+
+void onSignal(int) {
+    if (g_prompting) // blocked in the confirmation question: nothing has been sent yet
+        ::_exit(ExitInterrupted);
+    const char c = 1;
+    [[maybe_unused]] const ssize_t n = ::write(g_signalPipe[1], &c, 1);
+}
 
 QString comMapFile() {
     return QFileInfo(settingsFilePath()).absolutePath() + QStringLiteral("/ports.ini");
@@ -48,10 +64,23 @@ int runTerminal(int argc, char **argv, const CliOptions &options) {
     }
     BootLink link(serialPorts(), [device](int) { return device; });
     link.portSetup();
+    std::unique_ptr<QSocketNotifier> interrupt;
+    if (::pipe(g_signalPipe) == 0) {
+        interrupt = std::make_unique<QSocketNotifier>(g_signalPipe[0], QSocketNotifier::Read);
+        QObject::connect(interrupt.get(), &QSocketNotifier::activated, &link, [&link] {
+            char c;
+            [[maybe_unused]] const ssize_t n = ::read(g_signalPipe[0], &c, 1);
+            link.stop();
+        });
+        std::signal(SIGINT, onSignal);
+        std::signal(SIGTERM, onSignal);
+    }
     QTextStream in(stdin);
     return runUpload(link, options, out, err, [&](const QString &question) {
         out << question << Qt::flush;
+        g_prompting = 1;
         const QString answer = in.readLine().trimmed().toLower();
+        g_prompting = 0;
         return answer == QLatin1String("y") || answer == QLatin1String("yes");
     });
 }

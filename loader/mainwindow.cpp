@@ -253,6 +253,7 @@ void Main::runHandshake() {
     switch (r) {
     case HandshakeResult::Connected:
         m_answered = true;
+        m_link.portFault = false; // the port works again
         setDisplay(QStringLiteral("Connecté"));
         setPanel(3, QStringLiteral("Connected"));
         break;

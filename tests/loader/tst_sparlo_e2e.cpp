@@ -27,6 +27,8 @@ class TestSparloE2e : public QObject {
     void commandLine();
     void comMappingOnCommandLine();
     void help();
+    void interrupted_data();
+    void interrupted();
     void serialStackInProcess_data();
     void serialStackInProcess();
     void windowThroughChargersim();
@@ -113,6 +115,34 @@ void TestSparloE2e::comMappingOnCommandLine() {
     QCOMPARE(r.exitCode, int(ExitPort));
     r = runSparlo({"--port", sim.device()});
     QCOMPARE(r.exitCode, int(ExitUsage));
+}
+
+void TestSparloE2e::interrupted_data() {
+    QTest::addColumn<QStringList>("simOptions");
+    QTest::addColumn<QString>("says");
+    QTest::newRow("while probing") << QStringList{} << "while waiting for the boot loader";
+    QTest::newRow("while waiting for an answer")
+        << QStringList{"--bootloader", "--silent-after", "1"} << "the end sequence was sent";
+}
+
+void TestSparloE2e::interrupted() {
+    // SIGTERM (as Ctrl-C) ends the run through the event loop, with its own exit code.
+    QFETCH(QStringList, simOptions);
+    QFETCH(QString, says);
+    ChargerSim sim(simOptions);
+    QProcess p;
+    p.start(builtProgram(QStringLiteral("loader/sparlo")),
+            {"--port", sim.device(), "--file", m_hex, "--yes", "--wait", "20"});
+    QVERIFY(p.waitForStarted(5000));
+    p.closeWriteChannel();
+    QVERIFY(p.waitForReadyRead(5000)); // "Loaded ..."
+    QTest::qWait(700);
+    p.terminate();
+    QVERIFY(p.waitForFinished(3000));
+    QCOMPARE(p.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(p.exitCode(), int(ExitInterrupted));
+    const QString err = QString::fromUtf8(p.readAllStandardError());
+    QVERIFY2(err.contains(says), qPrintable(err));
 }
 
 void TestSparloE2e::help() {
