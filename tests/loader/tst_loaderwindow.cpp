@@ -452,6 +452,7 @@ void TestLoaderWindow::picture() {
                             .filePath(QStringLiteral("sparlo_window.png"));
     QVERIFY(rig.w->grab().save(out));
     rig.w->startUpload();
+    rig.get<QAction>("MnuSelCom")->trigger();
     QVERIFY(rig.w->grab().save(out.chopped(4) + QStringLiteral("_after.png")));
 }
 
