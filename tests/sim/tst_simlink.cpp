@@ -86,6 +86,8 @@ class TestSimLink : public QObject {
     void silenceEndsInATimeout();
     void vanishingPortIsReported_data() { addTransports(); }
     void vanishingPortIsReported();
+    void monitorStreamNeedsTheFasterLine_data() { addTransports(); }
+    void monitorStreamNeedsTheFasterLine();
     void bootLoaderOnAPseudoTerminal();
     void pacingFollowsTheLineSpeed_data();
     void pacingFollowsTheLineSpeed();
@@ -170,6 +172,48 @@ void TestSimLink::vanishingPortIsReported() {
     QTRY_COMPARE_WITH_TIMEOUT(lost.count(), 1, 5000);
     QCOMPARE(b.charger.masterFlash.at(0x1000), char(0xFF));
     if (overPty) QVERIFY(!b.pty->isServing());
+}
+
+void TestSimLink::monitorStreamNeedsTheFasterLine() {
+    QFETCH(bool, overPty);
+    Bench b(overPty);
+    if (overPty)
+        b.pty->setStrictBaud(true);
+    else
+        static_cast<sim::SimBytePort *>(b.link->port())->strictBaud = true;
+    ChargerLink &l = *b.link;
+    QCOMPARE(l.eeRead(1, 192).value_or(0), quint8('C'));
+    const auto collect = [&l](int bytes) {
+        QByteArray got;
+        l.waitUntil(
+            [&] {
+                for (int c; (c = l.readPending()) >= 0;)
+                    got += char(c);
+                return got.size() >= bytes;
+            },
+            2000);
+        return got;
+    };
+    l.command(chlink::CMD_DISCONNECT);
+    // Still at 9600 baud: the first record arrives as garbage.
+    const QByteArray garbage = collect(30);
+    QCOMPARE(garbage, QByteArray(30, char(0xF8)));
+    l.setBaudRate(19200);
+    b.charger.advance(2);
+    const QByteArray records = collect(60);
+    QCOMPARE(records.size(), 60);
+    QCOMPARE(records.at(0), '\n');
+    QCOMPARE(records.at(30), '\n');
+    QCOMPARE(records.at(7), '=');
+    // Back at 9600 the handshake's first probe is noise to the charger but ends the
+    // stream; the next one is answered.
+    l.setBaudRate(9600);
+    l.sendByte(0x55);
+    QTRY_COMPARE(b.charger.mode(), VirtualCharger::Mode::Firmware);
+    collect(0);
+    l.sendByte(0x55);
+    QCOMPARE(collect(1), QByteArray(1, char(27)));
+    QCOMPARE(b.charger.mode(), VirtualCharger::Mode::Firmware);
 }
 
 void TestSimLink::bootLoaderOnAPseudoTerminal() {

@@ -22,6 +22,7 @@ class TestSimPhysics : public QObject {
     void chemistriesSitAtTheirVoltages();
     void fanCoolsTheHeatSink();
     void monitorStream();
+    void monitorStreamEndsOnProbe_data();
     void monitorStreamEndsOnProbe();
     void monitorRecordsCarryCapacityAfterTheEnd();
 };
@@ -259,14 +260,27 @@ void TestSimPhysics::monitorStream() {
     QVERIFY(recs.last().capacity >= 10); // 20 s at 2 A: 11 mAh
 }
 
+void TestSimPhysics::monitorStreamEndsOnProbe_data() {
+    QTest::addColumn<QByteArray>("sent");
+    QTest::addColumn<QByteArray>("answer");
+    QTest::newRow("probe") << QByteArray(1, char(0x55)) << QByteArray(1, char(27));
+    QTest::newRow("command") << SimWire::cmd(37, {192})
+                             << QByteArray("\x1b"
+                                           "C\0",
+                                           3);
+    QTest::newRow("any byte") << QByteArray("x") << QByteArray();
+}
+
 void TestSimPhysics::monitorStreamEndsOnProbe() {
+    QFETCH(QByteArray, sent);
+    QFETCH(QByteArray, answer);
     VirtualCharger c;
     c.setManualClock(true);
     SimWire w(c);
     w.exchange(SimWire::cmd(3));
     QVERIFY(c.outputs.charge);
-    // The PC, back at 9600 baud, probes: the stream stops and the charger answers.
-    QCOMPARE(w.exchange(QByteArray(1, char(0x55))), QByteArray(1, char(27)));
+    // The PC, back at 9600 baud, talks: the stream stops and the charger answers.
+    QCOMPARE(w.exchange(sent), answer);
     QCOMPARE(c.mode(), VirtualCharger::Mode::Firmware);
     QCOMPARE(c.baudRate(), 9600);
     QVERIFY(!c.outputs.charge && !c.outputs.power);
