@@ -1,15 +1,23 @@
 #include "windows.h"
 
+#include "modes/chargeur.h"
+#include "modes/dechargeur.h"
+
 QWidget *openWindow(Main::Window w, const chlink::Host &host) {
-    Q_UNUSED(host);
+    QWidget *window = nullptr;
     switch (w) {
     case Main::Window::Chargeur:
+        window = new modes::Chargeur(host);
+        break;
     case Main::Window::Dechargeur:
+        window = new modes::Dechargeur(host);
+        break;
     case Main::Window::MesCapa:
     case Main::Window::SelMoni:
     case Main::Window::Micro:
     case Main::Window::Reglage:
         break;
     }
-    return nullptr;
+    if (window) window->setAttribute(Qt::WA_DeleteOnClose);
+    return window;
 }
