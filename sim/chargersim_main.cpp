@@ -1,13 +1,150 @@
 // chargersim: a virtual charger served on a pseudo-terminal.
 #include "ptyserver.h"
+#include "statefile.h"
 #include "virtualcharger.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QSocketNotifier>
+#include <QTimer>
+
+#include <QFile>
 
 #include <csignal>
 #include <cstdio>
+#include <fcntl.h>
+#include <memory>
+#include <unistd.h>
+
+namespace {
+
+int g_signalPipe[2] = {-1, -1};
+
+// Only async-signal-safe work here: one byte into the self-pipe; the event loop does the rest.
+void onSignal(int) {
+    const char b = 1;
+    [[maybe_unused]] const ssize_t n = ::write(g_signalPipe[1], &b, 1);
+}
+
+bool installSignalPipe() {
+    if (::pipe2(g_signalPipe, O_CLOEXEC | O_NONBLOCK) != 0) return false;
+    struct sigaction sa {};
+    sa.sa_handler = onSignal;
+    sigemptyset(&sa.sa_mask);
+    sa.sa_flags = SA_RESTART;
+    return ::sigaction(SIGINT, &sa, nullptr) == 0 && ::sigaction(SIGTERM, &sa, nullptr) == 0;
+}
+
+[[noreturn]] void fail(const QString &text) {
+    std::fprintf(stderr, "chargersim: %s\n", qPrintable(text));
+    std::exit(2);
+}
+
+// "0x1000:3" or "4096" -> address and count (count 1 when absent).
+std::pair<int, int> addressAndCount(const QString &text, const QString &option,
+                                    bool anyAllowed = false) {
+    const QStringList parts = text.split(QLatin1Char(':'));
+    bool ok1 = false, ok2 = true;
+    const int address = parts.at(0).toInt(&ok1, 0);
+    const int count = parts.size() > 1 ? parts.at(1).toInt(&ok2, 0) : 1;
+    if (!ok1 || !ok2 || parts.size() > 2 || address < (anyAllowed ? -1 : 0) || count < 1)
+        fail(QStringLiteral("--%1 expects ADDRESS[:COUNT], got \"%2\"").arg(option, text));
+    return {address, count};
+}
+
+qint64 nonNegative(const QString &text, const QString &option) {
+    bool ok = false;
+    const qint64 v = text.toLongLong(&ok, 0);
+    if (!ok || v < 0)
+        fail(QStringLiteral("--%1 expects a number of 0 or more, got \"%2\"").arg(option, text));
+    return v;
+}
+
+double number(const QString &text, const QString &option, double low, double high) {
+    bool ok = false;
+    const double v = text.toDouble(&ok);
+    if (!ok || v < low || v > high)
+        fail(QStringLiteral("--%1 expects a number from %2 to %3, got \"%4\"")
+                 .arg(option)
+                 .arg(low)
+                 .arg(high)
+                 .arg(text));
+    return v;
+}
+
+void print(const QString &text) {
+    std::printf("%s\n", qPrintable(text));
+    std::fflush(stdout);
+}
+
+const char *const kConsoleHelp =
+    "Commands: press N | release N (push-button SW1..SW6), status, soc PERCENT, save, help, quit";
+
+// One line typed on the console.
+void consoleCommand(sim::VirtualCharger &charger, const QString &line, const QString &statePath) {
+    const QStringList w = line.simplified().split(QLatin1Char(' '), Qt::SkipEmptyParts);
+    if (w.isEmpty()) return;
+    const QString cmd = w.at(0).toLower();
+    bool ok = false;
+    const int n = w.size() > 1 ? w.at(1).toInt(&ok) : 0;
+    if ((cmd == QLatin1String("press") || cmd == QLatin1String("release")) && ok && n >= 1 &&
+        n <= 6) {
+        charger.pressButton(n, cmd == QLatin1String("press"));
+        print(QStringLiteral("SW%1 %2").arg(n).arg(cmd == QLatin1String("press") ? "pressed"
+                                                                                 : "released"));
+    } else if (cmd == QLatin1String("status")) {
+        const sim::Outputs &o = charger.outputs;
+        const qint64 t = qint64(charger.chargerSeconds());
+        print(QStringLiteral("time %1:%2:%3  battery %4 V %5 A charge %6 A discharge  %7 C  "
+                             "charged %8 %  heat sink %9 C")
+                  .arg(t / 3600)
+                  .arg((t / 60) % 60, 2, 10, QLatin1Char('0'))
+                  .arg(t % 60, 2, 10, QLatin1Char('0'))
+                  .arg(charger.batteryVolts(), 0, 'f', 3)
+                  .arg(charger.chargeAmps(), 0, 'f', 3)
+                  .arg(charger.dischargeAmps(), 0, 'f', 3)
+                  .arg(charger.packTemperature(), 0, 'f', 1)
+                  .arg(charger.battery().stateOfCharge() * 100, 0, 'f', 1)
+                  .arg(charger.heatsinkTemperature(), 0, 'f', 1));
+        print(QStringLiteral("paths: charge %1 discharge %2 power %3 ground %4  led %5 fan %6 "
+                             "doubler-cut %7  pots %8 %9 %10 %11")
+                  .arg(o.charge)
+                  .arg(o.discharge)
+                  .arg(o.power)
+                  .arg(o.ground)
+                  .arg(o.led)
+                  .arg(o.fan)
+                  .arg(o.doublerCut)
+                  .arg(o.potCharge)
+                  .arg(o.potDischarge)
+                  .arg(o.potGain)
+                  .arg(o.potOffset));
+    } else if (cmd == QLatin1String("soc") && w.size() > 1) {
+        const double p = w.at(1).toDouble(&ok);
+        if (!ok || p < 0 || p > 100) {
+            print(QStringLiteral("soc expects a percentage from 0 to 100"));
+            return;
+        }
+        sim::BatterySpec spec = charger.battery().spec();
+        spec.stateOfCharge = p / 100.0;
+        charger.setBattery(spec);
+        print(QStringLiteral("state of charge %1 %").arg(p));
+    } else if (cmd == QLatin1String("save")) {
+        QString why;
+        if (statePath.isEmpty())
+            print(QStringLiteral("no state file (start with --state FILE)"));
+        else if (sim::saveState(charger, statePath, &why))
+            print(QStringLiteral("saved %1").arg(statePath));
+        else
+            print(QStringLiteral("cannot save %1: %2").arg(statePath, why));
+    } else if (cmd == QLatin1String("quit") || cmd == QLatin1String("exit")) {
+        QCoreApplication::quit();
+    } else {
+        print(QString::fromLatin1(kConsoleHelp));
+    }
+}
+
+} // namespace
 
 int main(int argc, char **argv) {
     QCoreApplication app(argc, argv);
@@ -19,25 +156,124 @@ int main(int argc, char **argv) {
                        "serves the charger's serial protocol until stopped (Ctrl-C).\n"
                        "Point pelmora at it with: pelmora --com 1=DEVICE"));
     p.addHelpOption();
-    QCommandLineOption pace(QStringLiteral("pace"),
-                            QStringLiteral("Send replies at the byte time of the line (9600 baud)."));
-    QCommandLineOption noSlave(QStringLiteral("no-slave"),
-                               QStringLiteral("The slave controller does not answer over I2C."));
-    QCommandLineOption speed(QStringLiteral("speed"),
-                             QStringLiteral("Charger clock speed factor (default 1)."),
-                             QStringLiteral("factor"), QStringLiteral("1"));
-    p.addOptions({pace, noSlave, speed});
+    const auto opt = [&p](const char *name, const char *help, const char *value = nullptr,
+                          const char *def = nullptr) {
+        QCommandLineOption o(QString::fromLatin1(name), QString::fromLatin1(help));
+        if (value) o.setValueName(QString::fromLatin1(value));
+        if (def) o.setDefaultValue(QString::fromLatin1(def));
+        p.addOption(o);
+        return o;
+    };
+    const auto pace = opt("pace", "Send at the byte time of the charger's line speed (9600 baud, "
+                                  "19200 in the monitor stream and the boot loader).");
+    const auto speed = opt("speed",
+                           "Charger clock speed factor (default 1; 60 runs one hour of "
+                           "charge in one minute).",
+                           "factor", "1");
+    const auto bootloader = opt("bootloader", "Start in the boot loader (19200 baud): answers "
+                                              "\"c\" to \"C\",\"D\" and takes 69-byte blocks.");
+    const auto noSlave = opt("no-slave", "The slave controller does not answer over I2C (link "
+                                         "status c = 0).");
+    const auto silentAfter =
+        opt("silent-after", "Fault: go silent after sending N more bytes.", "N");
+    const auto stray =
+        opt("stray-every", "Fault: send a stray byte 0x11 before every N-th reply.", "N");
+    const auto vanishAfter = opt("vanish-after",
+                                 "Fault: close the pseudo-terminal after "
+                                 "receiving N bytes (mid-exchange).",
+                                 "N");
+    const auto nack = opt("nack-block",
+                          "Fault: the boot loader answers NACK (7) to the block at "
+                          "ADDRESS, COUNT times (default 1). Repeatable.",
+                          "ADDRESS[:COUNT]");
+    const auto erflash = opt("erflash-block",
+                             "Fault: the boot loader answers ERFLASH (8) to the "
+                             "block at ADDRESS, COUNT times. Repeatable.",
+                             "ADDRESS[:COUNT]");
+    const auto flashFail = opt("fail-flash-write",
+                               "Fault: the next COUNT flash writes at ADDRESS "
+                               "fail (-1: any address); the charger answers 8 "
+                               "instead of its ACK.",
+                               "ADDRESS[:COUNT]");
+    const auto state = opt("state",
+                           "Keep the charger's memories and battery in FILE: loaded at "
+                           "start when it exists, saved on exit (Ctrl-C too) and every "
+                           "30 s.",
+                           "FILE");
+    const auto chemistry = opt("chemistry",
+                               "Battery chemistry: nicd, nimh, lithium or lead "
+                               "(default nimh).",
+                               "TYPE");
+    const auto cells = opt("cells", "Cells in series (1 to 40, default 6).", "N");
+    const auto capacity = opt("capacity", "Battery capacity in mAh (default 2000).", "MAH");
+    const auto soc = opt("soc", "State of charge in percent (default 30).", "PERCENT");
+    const auto ambient = opt("ambient", "Ambient temperature in degrees C (default 20).", "C");
+    const auto supply = opt("supply", "Supply voltage in volts (default 12).", "V");
+    const auto booster = opt("booster", "The charger has a boost-type supply: command 51 takes "
+                                        "its PWM frequency and delta (4 argument bytes).");
+    const auto reversed = opt("reversed", "The battery is connected the wrong way round.");
+    const auto monitorType = opt("monitor-type",
+                                 "Type byte of the monitor records: 1 (charge) or "
+                                 "2 (capacity); by default 1 while the charger's "
+                                 "own run charges and 2 once it has ended.",
+                                 "N");
+    const auto noConsole = opt("no-console", "Do not read console commands from standard input.");
     p.process(app);
 
-    sim::VirtualCharger charger;
-    charger.slavePresent = !p.isSet(noSlave);
+    sim::VirtualCharger charger(p.isSet(bootloader) ? sim::VirtualCharger::Mode::BootLoader
+                                                    : sim::VirtualCharger::Mode::Firmware);
+    const QString statePath = p.value(state);
+    if (!statePath.isEmpty() && QFile::exists(statePath)) {
+        QString why;
+        if (!sim::loadState(charger, statePath, &why))
+            fail(QStringLiteral("cannot load the state file %1: %2").arg(statePath, why));
+    }
+    if (p.isSet(noSlave)) charger.slavePresent = false;
+    sim::BatterySpec spec = charger.battery().spec();
+    spec.stateOfCharge = charger.battery().stateOfCharge();
+    if (p.isSet(chemistry) && !sim::chemistryFromText(p.value(chemistry), &spec.chemistry))
+        fail(QStringLiteral("--chemistry expects nicd, nimh, lithium or lead"));
+    if (p.isSet(cells)) spec.cells = int(number(p.value(cells), QStringLiteral("cells"), 1, 40));
+    if (p.isSet(capacity))
+        spec.capacityAh =
+            number(p.value(capacity), QStringLiteral("capacity"), 50, 200000) / 1000.0;
+    if (p.isSet(soc))
+        spec.stateOfCharge = number(p.value(soc), QStringLiteral("soc"), 0, 100) / 100.0;
+    if (p.isSet(ambient))
+        spec.ambientC = number(p.value(ambient), QStringLiteral("ambient"), -20, 50);
+    charger.setBattery(spec);
+    if (p.isSet(supply))
+        charger.supplyVolts = number(p.value(supply), QStringLiteral("supply"), 5, 30);
+    if (p.isSet(booster)) charger.boosterSupply = true;
+    charger.reversedBattery = p.isSet(reversed);
+    if (p.isSet(monitorType))
+        charger.forceMonitorType =
+            int(number(p.value(monitorType), QStringLiteral("monitor-type"), 1, 2));
     bool ok = false;
     const double factor = p.value(speed).toDouble(&ok);
-    if (!ok || factor <= 0) {
-        std::fprintf(stderr, "chargersim: --speed expects a positive number\n");
-        return 2;
-    }
+    if (!ok || factor <= 0) fail(QStringLiteral("--speed expects a positive number"));
     charger.setSpeed(factor);
+    if (p.isSet(silentAfter))
+        charger.faults.silenceAfterBytes =
+            nonNegative(p.value(silentAfter), QStringLiteral("silent-after"));
+    if (p.isSet(stray))
+        charger.faults.strayEvery = int(nonNegative(p.value(stray), QStringLiteral("stray-every")));
+    if (p.isSet(vanishAfter))
+        charger.faults.vanishAfterBytes =
+            nonNegative(p.value(vanishAfter), QStringLiteral("vanish-after"));
+    for (const QString &v : p.values(nack)) {
+        const auto [a, n] = addressAndCount(v, QStringLiteral("nack-block"));
+        charger.scriptBootAnswer(a, 7, n);
+    }
+    for (const QString &v : p.values(erflash)) {
+        const auto [a, n] = addressAndCount(v, QStringLiteral("erflash-block"));
+        charger.scriptBootAnswer(a, 8, n);
+    }
+    if (p.isSet(flashFail)) {
+        const auto [a, n] =
+            addressAndCount(p.value(flashFail), QStringLiteral("fail-flash-write"), true);
+        charger.failFlashWrites(n, a);
+    }
 
     sim::PtyServer server(&charger);
     QString reason;
@@ -46,12 +282,62 @@ int main(int argc, char **argv) {
                      qPrintable(reason));
         return 1;
     }
-    if (p.isSet(pace))
-        server.setPacing(9600);
-    std::printf("%s\n", qPrintable(server.slavePath()));
-    std::fflush(stdout);
+    if (p.isSet(pace)) server.setPacingFollowsCharger(true);
+    QObject::connect(&charger, &sim::VirtualCharger::vanishRequested, &app, [] {
+        std::fprintf(stderr, "chargersim: the pseudo-terminal was closed (vanish fault)\n");
+        QCoreApplication::quit();
+    });
 
-    std::signal(SIGINT, [](int) { QCoreApplication::quit(); });
-    std::signal(SIGTERM, [](int) { QCoreApplication::quit(); });
-    return app.exec();
+    if (!installSignalPipe()) {
+        std::fprintf(stderr, "chargersim: cannot install the signal handler\n");
+        return 1;
+    }
+    QSocketNotifier signalNotifier(g_signalPipe[0], QSocketNotifier::Read);
+    QObject::connect(&signalNotifier, &QSocketNotifier::activated, &app, [] {
+        char buf[16];
+        while (::read(g_signalPipe[0], buf, sizeof buf) > 0) {
+        }
+        QCoreApplication::quit();
+    });
+
+    // The state survives a crash of the host too: saved every 30 s, and at the end.
+    QTimer autosave;
+    if (!statePath.isEmpty()) {
+        QObject::connect(&autosave, &QTimer::timeout, &app,
+                         [&charger, &statePath] { sim::saveState(charger, statePath); });
+        autosave.start(30'000);
+    }
+
+    std::unique_ptr<QSocketNotifier> console;
+    QByteArray consoleLine;
+    if (!p.isSet(noConsole)) {
+        console = std::make_unique<QSocketNotifier>(STDIN_FILENO, QSocketNotifier::Read);
+        QObject::connect(console.get(), &QSocketNotifier::activated, &app, [&] {
+            char buf[256];
+            const ssize_t n = ::read(STDIN_FILENO, buf, sizeof buf);
+            if (n <= 0) { // end of input: no console any more
+                console->setEnabled(false);
+                return;
+            }
+            consoleLine.append(buf, n);
+            int nl;
+            while ((nl = consoleLine.indexOf('\n')) >= 0) {
+                const QString line = QString::fromLocal8Bit(consoleLine.left(nl));
+                consoleLine.remove(0, nl + 1);
+                consoleCommand(charger, line, statePath);
+            }
+        });
+    }
+
+    print(server.slavePath());
+    const int rc = app.exec();
+    if (!statePath.isEmpty()) {
+        QString why;
+        if (!sim::saveState(charger, statePath, &why)) {
+            std::fprintf(stderr, "chargersim: cannot save the state file %s: %s\n",
+                         qPrintable(statePath), qPrintable(why));
+            return 1;
+        }
+    }
+    return rc;
 }

@@ -5,6 +5,7 @@
 #include <QSocketNotifier>
 #include <QTimer>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -20,6 +21,23 @@ PtyServer::PtyServer(VirtualCharger *charger, QObject *parent)
     m_paceTimer->setSingleShot(true);
     m_paceTimer->setTimerType(Qt::PreciseTimer);
     connect(m_paceTimer, &QTimer::timeout, this, &PtyServer::pump);
+    connect(charger, &VirtualCharger::vanishRequested, this, &PtyServer::vanish);
+    m_paceClock.start();
+}
+
+void PtyServer::setPacing(int baud) {
+    m_pacedBaud = baud;
+    m_followCharger = false;
+}
+
+void PtyServer::setPacingFollowsCharger(bool follow) {
+    m_followCharger = follow;
+    if (follow) m_pacedBaud = 0;
+}
+
+int PtyServer::pacing() const {
+    if (m_followCharger) return m_charger ? m_charger->baudRate() : 0;
+    return m_pacedBaud;
 }
 
 PtyServer::~PtyServer() {
@@ -29,10 +47,8 @@ PtyServer::~PtyServer() {
 bool PtyServer::start(QString *reason) {
     m_fd = ::posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK);
     if (m_fd < 0 || ::grantpt(m_fd) != 0 || ::unlockpt(m_fd) != 0) {
-        if (reason)
-            *reason = QString::fromLocal8Bit(std::strerror(errno));
-        if (m_fd >= 0)
-            ::close(m_fd);
+        if (reason) *reason = QString::fromLocal8Bit(std::strerror(errno));
+        if (m_fd >= 0) ::close(m_fd);
         m_fd = -1;
         return false;
     }
@@ -58,38 +74,49 @@ void PtyServer::onReadable() {
         const ssize_t n = ::read(m_fd, buf, sizeof buf);
         if (n > 0) {
             m_charger->receive(QByteArray(buf, int(n)));
-            if (m_fd < 0)
-                return;
+            if (m_fd < 0) return;
             continue;
         }
-        if (n < 0 && (errno == EAGAIN || errno == EINTR))
-            return;
+        if (n < 0 && (errno == EAGAIN || errno == EINTR)) return;
         // EIO: no slave open at the moment. Keep serving; the keep-open fd prevents a loop.
         return;
     }
 }
 
 void PtyServer::onTransmit(const QByteArray &bytes) {
-    if (m_fd < 0)
-        return;
+    if (m_fd < 0) return;
     m_out.append(bytes);
-    if (!m_paceTimer->isActive())
-        pump();
+    if (!m_paceTimer->isActive()) pump();
 }
 
 void PtyServer::pump() {
-    if (m_fd < 0 || m_out.isEmpty())
-        return;
-    const qsizetype n = m_pacedBaud > 0 ? 1 : m_out.size();
-    const ssize_t w = ::write(m_fd, m_out.constData(), size_t(n));
-    if (w > 0)
-        m_out.remove(0, w);
-    if (m_out.isEmpty())
-        return;
-    if (m_pacedBaud > 0) {
-        // 10 bits a byte; timers have millisecond grain, so send what the elapsed time owes.
-        const int usPerByte = 10'000'000 / m_pacedBaud;
-        m_paceTimer->start(std::max(1, usPerByte / 1000));
+    if (m_fd < 0 || m_out.isEmpty()) return;
+    const int baud = pacing();
+    qsizetype n = m_out.size();
+    const qint64 now = m_paceClock.nsecsElapsed();
+    qint64 byteNs = 0;
+    if (baud > 0) {
+        // 10 bits a byte. Timers have millisecond grain, so each turn sends what the time
+        // elapsed since the line went busy owes, and the average rate is the line's.
+        byteNs = 10'000'000'000LL / baud;
+        if (m_nextByteNs < now) m_nextByteNs = now; // the line was idle
+        n = 0;
+        while (n < m_out.size() && m_nextByteNs <= now) {
+            ++n;
+            m_nextByteNs += byteNs;
+        }
+    }
+    qsizetype written = 0;
+    if (n > 0) {
+        const ssize_t w = ::write(m_fd, m_out.constData(), size_t(n));
+        written = w > 0 ? qsizetype(w) : 0;
+        m_out.remove(0, written);
+        if (baud > 0) m_nextByteNs -= (n - written) * byteNs; // not sent: still owed
+    }
+    if (m_out.isEmpty()) return;
+    if (baud > 0 && written == n) {
+        const qint64 waitNs = m_nextByteNs - m_paceClock.nsecsElapsed();
+        m_paceTimer->start(int(std::max<qint64>(0, (waitNs + 999'999) / 1'000'000)));
     } else {
         m_paceTimer->start(1); // the pseudo-terminal's buffer was full
     }
@@ -101,9 +128,10 @@ void PtyServer::vanish() {
         m_notifier->deleteLater();
         m_notifier = nullptr;
     }
-    if (m_keepOpen >= 0)
-        ::close(m_keepOpen);
+    if (m_keepOpen >= 0) ::close(m_keepOpen);
     m_keepOpen = -1;
+    m_out.clear();
+    m_paceTimer->stop();
     if (m_fd >= 0) {
         ::close(m_fd);
         m_fd = -1;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QElapsedTimer>
 #include <QObject>
 #include <QString>
 
@@ -15,7 +16,7 @@ class VirtualCharger;
 // port. Output may be paced at the byte time of the baud rate (10 bits a byte).
 class PtyServer : public QObject {
     Q_OBJECT
-public:
+  public:
     explicit PtyServer(VirtualCharger *charger, QObject *parent = nullptr);
     ~PtyServer() override;
 
@@ -24,17 +25,21 @@ public:
     QString slavePath() const { return m_slavePath; }
 
     // 0: send replies at once; otherwise the baud rate whose byte time paces the output.
-    void setPacing(int baud) { m_pacedBaud = baud; }
-    int pacing() const { return m_pacedBaud; }
+    void setPacing(int baud);
+    // Paces at the charger's own line speed (9600, or 19200 in the monitor stream and the
+    // boot loader).
+    void setPacingFollowsCharger(bool follow);
+    // The baud rate pacing the output now (0: none).
+    int pacing() const;
 
     // Closes the master side: the PC's port sees its device vanish.
     void vanish();
     bool isServing() const { return m_fd >= 0; }
 
-signals:
+  signals:
     void vanished();
 
-private:
+  private:
     void onReadable();
     void onTransmit(const QByteArray &bytes);
     void pump();
@@ -47,6 +52,9 @@ private:
     QTimer *m_paceTimer = nullptr;
     QByteArray m_out;
     int m_pacedBaud = 0;
+    bool m_followCharger = false;
+    QElapsedTimer m_paceClock;
+    qint64 m_nextByteNs = 0; // when the line may take its next byte
 };
 
 } // namespace sim

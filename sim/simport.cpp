@@ -9,12 +9,12 @@ namespace sim {
 SimBytePort::SimBytePort(VirtualCharger *charger, QObject *parent)
     : chlink::BytePort(parent), m_charger(charger) {
     connect(charger, &VirtualCharger::transmit, this, &SimBytePort::onTransmit);
+    connect(charger, &VirtualCharger::vanishRequested, this, &SimBytePort::vanish);
 }
 
 bool SimBytePort::open(QString *reason) {
     if (!m_charger) {
-        if (reason)
-            *reason = QStringLiteral("chargeur virtuel absent");
+        if (reason) *reason = QStringLiteral("chargeur virtuel absent");
         return false;
     }
     m_open = true;
@@ -30,8 +30,7 @@ void SimBytePort::close() {
 }
 
 int SimBytePort::readByte() {
-    if (m_rxPos >= m_rx.size())
-        return -1;
+    if (m_rxPos >= m_rx.size()) return -1;
     const int b = quint8(m_rx.at(m_rxPos++));
     if (m_rxPos == m_rx.size()) {
         m_rx.clear();
@@ -41,33 +40,28 @@ int SimBytePort::readByte() {
 }
 
 void SimBytePort::write(const QByteArray &bytes) {
-    if (!m_open || !m_charger)
-        return;
+    if (!m_open || !m_charger) return;
     // The charger works on the bytes after the write returns, as a real one would.
     QPointer<VirtualCharger> charger = m_charger;
     QTimer::singleShot(0, this, [charger, bytes] {
-        if (charger)
-            charger->receive(bytes);
+        if (charger) charger->receive(bytes);
     });
 }
 
 void SimBytePort::onTransmit(const QByteArray &bytes) {
-    if (!m_open)
-        return;
+    if (!m_open) return;
     m_rx.append(bytes);
     if (!m_notifyQueued) {
         m_notifyQueued = true;
         QTimer::singleShot(0, this, [this] {
             m_notifyQueued = false;
-            if (m_open && bytesAvailable() > 0)
-                emit readyRead();
+            if (m_open && bytesAvailable() > 0) emit readyRead();
         });
     }
 }
 
 void SimBytePort::vanish() {
-    if (!m_open)
-        return;
+    if (!m_open) return;
     close();
     emit failed(deviceName() + QStringLiteral(" : le port a disparu"));
 }

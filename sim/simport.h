@@ -13,7 +13,7 @@ class VirtualCharger;
 // on the event loop, never inside write(), as they would from a real port.
 class SimBytePort : public chlink::BytePort {
     Q_OBJECT
-public:
+  public:
     explicit SimBytePort(VirtualCharger *charger, QObject *parent = nullptr);
 
     bool open(QString *reason) override;
@@ -29,7 +29,7 @@ public:
     // Makes the port break as an unplugged adapter would.
     void vanish();
 
-private:
+  private:
     void onTransmit(const QByteArray &bytes);
 
     QPointer<VirtualCharger> m_charger;

@@ -1,0 +1,185 @@
+#include "memories.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace sim {
+
+int eepromWord(const QByteArray &image, int address) {
+    if (address < 0 || address + 1 >= image.size()) return 0;
+    return quint8(image.at(address)) * 256 + quint8(image.at(address + 1));
+}
+
+void setEepromWord(QByteArray &image, int address, int value) {
+    image[address] = char((value >> 8) & 0xFF);
+    image[address + 1] = char(value & 0xFF);
+}
+
+namespace {
+
+// A factory threshold block: the delta amplifier set for the pack, and the counts its
+// reference voltages give.
+struct DeltaSetting {
+    int offsetPot;
+    int gainPot;
+};
+
+int deltaCount(double volts, DeltaSetting s) {
+    const double c = (volts - s.offsetPot * hw::kDeltaOffsetStep) * hw::deltaGain(s.gainPot) *
+                     hw::kDeltaCountsPerVolt;
+    return int(std::lround(std::clamp(c, 0.0, double(hw::kAdcMax))));
+}
+
+DeltaSetting settingFor(double lowVolts, double highVolts) {
+    DeltaSetting s;
+    s.offsetPot = std::clamp(int(std::floor(lowVolts * 0.95 / hw::kDeltaOffsetStep)), 0, 255);
+    const double span = highVolts - s.offsetPot * hw::kDeltaOffsetStep;
+    const double gain = 950.0 / (span * hw::kDeltaCountsPerVolt);
+    s.gainPot = std::clamp(int(std::floor((gain - 1.0) * 16.0)), 0, 255);
+    return s;
+}
+
+} // namespace
+
+QByteArray defaultMasterEeprom() {
+    QByteArray e(256, char(0xFF));
+    setEepromWord(e, 0, hw::kTempSlope);
+    setEepromWord(e, 2, hw::kTempOffset);
+    e[4] = char(40);                     // fan temperature
+    e[5] = char(60);                     // stop temperature
+    setEepromWord(e, 6, hw::kTempSlope); // battery temperature correction
+    e[8] = char(0); // battery cut-off temperature, added to the state panel's reading
+    setEepromWord(e, 9, hw::kSupplyDivisor);
+    setEepromWord(e, 11, hw::kDoublerDivisor);
+    e[13] = char(100); // automatic-mode charge current (potentiometer value)
+    e[14] = char(50);  // automatic-mode discharge current
+    e[15] = char(30);  // maximum power
+    // Lithium threshold blocks, 1 to 5 cells.
+    const double lithiumPoints[5] = {4.4, 4.2, 4.1, 3.0, 2.7};
+    for (int n = 1; n <= 5; ++n) {
+        const int base = 16 * n;
+        const DeltaSetting s = settingFor(2.7 * n, 4.4 * n);
+        e[base] = char(s.offsetPot);
+        e[base + 1] = char(s.gainPot);
+        for (int p = 0; p < 5; ++p) {
+            const double volts = n == 3 && p == 2 ? 12.2 : lithiumPoints[p] * n;
+            setEepromWord(e, base + 2 + 2 * p, deltaCount(volts, s));
+        }
+        const double microvoltsPerCount =
+            1e6 / (hw::deltaGain(s.gainPot) * hw::kDeltaCountsPerVolt);
+        setEepromWord(e, base + 12, int(std::lround(microvoltsPerCount)));
+        setEepromWord(e, base + 14, int(std::lround(s.offsetPot * hw::kDeltaOffsetStep * 1000)));
+    }
+    // Lead-acid blocks, 1 to 6 cells: charge, discharge and holding points.
+    const double leadPoints[3] = {2.47, 5.0 / 3.0, 2.29};
+    for (int n = 1; n <= 6; ++n) {
+        const int base = 88 + 8 * n;
+        const DeltaSetting s = settingFor(1.6 * n, 2.5 * n);
+        e[base] = char(s.offsetPot);
+        e[base + 1] = char(s.gainPot);
+        for (int p = 0; p < 3; ++p)
+            setEepromWord(e, base + 2 + 2 * p, deltaCount(leadPoints[p] * n, s));
+    }
+    QByteArray id(64, '\0');
+    id.replace(0, 40, "CHARGEUR RAPIDE MAITRE V2.3 (VIRTUEL)   ");
+    e.replace(192, 64, id);
+    return e;
+}
+
+QByteArray defaultSlaveEeprom() {
+    QByteArray e(256, char(0xFF));
+    setEepromWord(e, 0, hw::kChargeDivisor);
+    setEepromWord(e, 2, hw::kDischargeDivisor);
+    e[4] = char(hw::kPotCoefficient);
+    e[5] = char(hw::kPotCoefficient);
+    setEepromWord(e, 6, hw::kBatteryDivisor);
+    for (int i = 8; i < 16; ++i)
+        e[i] = 0;
+    QByteArray id(64, '\0');
+    id.replace(0, 38, "CHARGEUR RAPIDE ESCLAVE V1.4 (VIRTUEL)");
+    e.replace(192, 64, id);
+    return e;
+}
+
+QByteArray defaultTextEeprom() {
+    static const char *const messages[] = {
+        "CHARGEUR RAPIDE ", "Pret            ", "Charge en cours ",  "Charge terminee ",
+        "Decharge        ", "Limite decharge ", "Batterie absente",  "Inversion polar.",
+        "Temp. trop haute", "Ventilateur     ", "Mode moniteur   ",  "Mesure capacite ",
+        "Cyclage         ", "Erreur I2C      ", "Alim. trop basse",  "Doubleur coupe  ",
+        "Booster actif   ", "Choix programme ", "Nbre elements ?  ", "Courant charge  ",
+        "Courant decharge", "Duree max.      ", "Delta V detecte ",  "dV/dT detecte   ",
+        "Maintien        ", "Fin de cycle    ",
+    };
+    QByteArray e;
+    e.reserve(kExtEepromBytes);
+    const int known = int(sizeof messages / sizeof messages[0]);
+    for (int r = 0; r < 256; ++r) {
+        QByteArray rec =
+            r < known ? QByteArray(messages[r]).left(16)
+                      : QByteArray("Message ") + QByteArray::number(r).rightJustified(3, '0');
+        e += rec.leftJustified(16, ' ', true);
+    }
+    return e;
+}
+
+namespace {
+
+struct Program {
+    const char *name;
+    int flags;
+    int type;
+    int cells;
+    int chargeCentiAmps;
+    int dischargeCentiAmps;
+    int hours;
+    int tensOfMinutes;
+    int cycles;
+    int voltsCenti; // discharge voltage per cell, or the maximum for lithium and lead
+};
+
+QByteArray digits(int v, int width) {
+    return QByteArray::number(v).rightJustified(width, '0').right(width);
+}
+
+QByteArray programRecord(const Program &p) {
+    QByteArray r = QByteArray(p.name).leftJustified(16, ' ', true);
+    r += char(p.flags);
+    r += digits(p.type, 1);
+    r += digits(p.cells, 2);
+    r += digits(p.chargeCentiAmps, 3);
+    r += digits(p.dischargeCentiAmps, 3);
+    r += digits(p.hours, 1);
+    r += digits(p.tensOfMinutes, 1);
+    r += digits(p.cycles, 1);
+    r += digits(p.voltsCenti, 3);
+    return r;
+}
+
+} // namespace
+
+QByteArray defaultProgramEeprom() {
+    static const Program programs[] = {
+        {"NiMH AA 2000", 0, 1, 6, 200, 100, 1, 3, 1, 90},
+        {"NiMH AAA 800", 0, 1, 4, 80, 40, 1, 3, 1, 90},
+        {"NiCd SC 1700", 0, 0, 8, 170, 170, 1, 2, 1, 85},
+        {"NiCd Cyclage", 16, 0, 6, 120, 120, 1, 2, 3, 90},
+        {"NiMH 7.2V 3000", 2, 1, 6, 300, 200, 1, 3, 1, 100},
+        {"Rx 4.8V 1100", 32, 1, 4, 55, 55, 2, 4, 1, 100},
+        {"LiIon 2S 2200", 2, 2, 2, 110, 100, 2, 3, 1, 420},
+        {"LiPo 3S 1500", 4, 2, 3, 150, 150, 1, 5, 1, 410},
+        {"Plomb 12V 7Ah", 0, 3, 6, 70, 70, 0, 0, 1, 247},
+        {"Plomb 6V 4Ah", 2, 3, 3, 40, 40, 0, 0, 1, 229},
+    };
+    const int count = int(sizeof programs / sizeof programs[0]);
+    QByteArray e = digits(count, 3) + QByteArray(29, ' ');
+    for (int k = 1; k < 128; ++k) {
+        if (k <= count)
+            e += programRecord(programs[k - 1]);
+        else
+            e += programRecord({"", 0, 0, 0, 0, 0, 0, 0, 0, 0});
+    }
+    return e;
+}
+
+} // namespace sim

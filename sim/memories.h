@@ -1,0 +1,46 @@
+#pragma once
+
+#include <QByteArray>
+#include <QVector>
+
+namespace sim {
+
+// The charger's hardware constants: what its converters and potentiometers really do. The
+// factory calibration in the internal EEPROMs matches them, so a charger fresh from the
+// factory reads true values.
+namespace hw {
+constexpr int kAdcMax = 1023;
+constexpr int kTempSlope = 4096;        // A(0,1): 4 counts per degree
+constexpr int kTempOffset = 800;        // A(2,3): the count at 0 degrees
+constexpr int kSupplyDivisor = 400;     // A(9,10): 39 counts per volt
+constexpr int kDoublerDivisor = 200;    // A(11,12): 19.5 counts per volt
+constexpr int kChargeDivisor = 2048;    // B(0,1): 200 counts per ampere
+constexpr int kDischargeDivisor = 2048; // B(2,3)
+constexpr int kPotCoefficient = 50;     // B(4), B(5): potentiometer steps per ampere
+constexpr int kBatteryDivisor = 512;    // B(6,7): 50 counts per volt
+
+// The delta amplifier: (battery volts - offset) * gain * 50 counts per volt, where the
+// offset potentiometer steps 80 mV and the gain potentiometer adds 1/16 a step to 1.
+constexpr double kDeltaCountsPerVolt = 50.0;
+constexpr double kDeltaOffsetStep = 0.08;
+inline double deltaGain(int gainPot) {
+    return 1.0 + gainPot / 16.0;
+}
+} // namespace hw
+
+// Calibration constants and an identification text, as the factory leaves them.
+QByteArray defaultMasterEeprom();
+QByteArray defaultSlaveEeprom();
+
+// The first external EEPROM: 256 text records of 16 characters.
+QByteArray defaultTextEeprom();
+// The second: a header record and charge programs of 32 bytes.
+QByteArray defaultProgramEeprom();
+
+constexpr int kExtEepromBytes = 4096;
+
+// A 16-bit constant of an EEPROM image, high byte first.
+int eepromWord(const QByteArray &image, int address);
+void setEepromWord(QByteArray &image, int address, int value);
+
+} // namespace sim
