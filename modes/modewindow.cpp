@@ -255,7 +255,7 @@ void ModeWindow::closeLog() {
 void ModeWindow::load() {
     if (QScreen *s = screen()) {
         const QRect r = s->availableGeometry();
-        const QSize sz = sizeHint().expandedTo(minimumSizeHint());
+        const QSize sz = size().expandedTo(sizeHint()).boundedTo(r.size());
         resize(sz);
         move(r.left() + (r.width() - sz.width()) / 2, r.top() + (r.height() - sz.height()) / 2);
     }

@@ -22,6 +22,9 @@ RunChart::RunChart(const QString &title, const QString &leftTitle, const QString
     m_time->setTitleText(QStringLiteral("min"));
     m_time->setLabelFormat(QStringLiteral("%g"));
     m_time->setRange(0, 1);
+    m_time->setTickType(QValueAxis::TicksDynamic);
+    m_time->setTickAnchor(0);
+    m_time->setTickInterval(1);
     m_chart->addAxis(m_time, Qt::AlignBottom);
     const QString titles[2] = {leftTitle, rightTitle};
     for (int i = 0; i < 2; ++i) {
@@ -66,8 +69,16 @@ void RunChart::append(int curve, double seconds, std::optional<double> value) {
     fit(m_axis[c.side], r, false);
     if (minutes > m_maxMinutes) {
         m_maxMinutes = minutes;
-        // Whole minutes, with room ahead so the axis does not move at every point.
-        m_time->setRange(0, std::max(1.0, std::ceil(m_maxMinutes * 1.1)));
+        // Room ahead so the axis does not move at every point, ticks on round minutes.
+        double top = std::max(1.0, std::ceil(m_maxMinutes * 1.1));
+        double step = 1;
+        for (double s : {1.0, 2.0, 5.0, 10.0, 15.0, 30.0, 60.0, 120.0, 240.0, 480.0}) {
+            step = s;
+            if (top / s <= 8) break;
+        }
+        top = std::ceil(top / step) * step;
+        m_time->setRange(0, top);
+        m_time->setTickInterval(step);
     }
 }
 
@@ -89,6 +100,7 @@ void RunChart::clear() {
     m_range[0] = m_range[1] = Range{};
     m_maxMinutes = 0;
     m_time->setRange(0, 1);
+    m_time->setTickInterval(1);
     m_axis[0]->setRange(0, 1);
     m_axis[1]->setRange(0, 1);
 }

@@ -37,6 +37,15 @@ QStringList logLines(const QString &path) {
     return l;
 }
 
+// PELMORA_SHOT_DIR set: saves a picture of the window there.
+void shot(QWidget &w, const char *name) {
+    const QString dir = qEnvironmentVariable("PELMORA_SHOT_DIR");
+    if (dir.isEmpty()) return;
+    w.resize(w.sizeHint().expandedTo(QSize(1100, 640))); // a desktop, not the 800 x 600 offscreen
+    QCoreApplication::processEvents();
+    w.grab().save(dir + QLatin1Char('/') + QLatin1String(name) + QStringLiteral(".png"));
+}
+
 double field(const QString &f) {
     QString t = f.trimmed();
     t.replace(modes::localeDecimalPoint(), QLatin1Char('.'));
@@ -154,6 +163,7 @@ void TestModesEndToEnd::nimhChargeEndsByItself() {
     if (qEnvironmentVariableIsSet("PELMORA_E2E_VERBOSE"))
         for (const QString &l : logLines(w.logPath()))
             qInfo().noquote() << l;
+    shot(w, "chargeur");
     QCOMPARE(text(&w, "Label18"), QStringLiteral("Charge Terminée"));
     QVERIFY(!w.pollTimer()->isActive());
     qInfo() << "charge ended after" << polls << "polls," << w.duree() << "charger seconds,"
@@ -199,6 +209,7 @@ void TestModesEndToEnd::dischargeStopsAtCellLimit() {
         w.timerCycle();
         ++polls;
     }
+    shot(w, "dechargeur");
     QCOMPARE(text(&w, "Label18"), QStringLiteral("Limite Dech."));
     qInfo() << "discharge ended after" << polls << "polls," << w.duree() << "charger seconds,"
             << w.counter().capacity() << "mAh, last" << text(&w, "Label26");
