@@ -87,6 +87,7 @@ void TestChargeur::runSequences() {
     QCOMPARE(b.fake->take(), kStart);
     QCOMPARE(text(&w, "Label18"), QStringLiteral("CHARGE"));
     QVERIFY(w.pollTimer()->isActive());
+    QVERIFY(w.keepAwake().wanted()); // the computer must not sleep during the run
     QVERIFY(!w.findChild<QPushButton *>("CBstart")->isEnabled());
     w.start(); // a second start during the run does nothing
     QVERIFY(b.fake->take().isEmpty());
@@ -108,6 +109,7 @@ void TestChargeur::runSequences() {
     QVERIFY(!w.pollTimer()->isActive());
     QVERIFY(w.isIdle());
     QVERIFY(!w.logOpen());
+    QVERIFY(!w.keepAwake().wanted());
 
     const QStringList log = Bench::lines(w.logPath());
     QCOMPARE(log.size(), 4); // header, empty line, two records
@@ -184,6 +186,7 @@ void TestChargeur::endOfCharge() {
         QCOMPARE(sent.mid(sent.size() - 5), (QStringList{"18,0", "17,1", "15,1", "17,0", "15,0"}));
         QVERIFY(!w.pollTimer()->isActive());
         QVERIFY(w.logOpen()); // until Arret or Retour
+        QVERIFY(!w.keepAwake().wanted());
         QCOMPARE(Bench::lines(w.logPath()).size(), 5);
         QVERIFY(!w.isIdle());
         w.findChild<QSlider *>("Slider2")->setValue(9); // still inactive until Arret
@@ -246,6 +249,7 @@ void TestChargeur::timeoutDuringRun() {
     QVERIFY(!w.logOpen());
     QCOMPARE(Bench::lines(w.logPath()).size(), 3); // the first poll's record is kept
     QVERIFY(w.isIdle());
+    QVERIFY(!w.keepAwake().wanted());
     QVERIFY(w.findChild<QPushButton *>("CBstart")->isEnabled());
 }
 
@@ -277,6 +281,7 @@ void TestChargeur::leavingMidPoll() {
     w->timerCycle(); // returns after the wait in which the window was left
     QVERIFY(alive);  // never deleted inside a wait
     QVERIFY(!alive->isVisible());
+    QVERIFY(!alive->keepAwake().wanted());
     QVERIFY(b.main.isVisible());
     QCOMPARE(b.link->reconnectOnActivate, viaRetour ? 0 : 1);
     const QStringList sent = b.fake->take();

@@ -128,11 +128,13 @@ void TestDechargeur::endOfDischarge() {
         QCOMPARE(b.fake->take(), kPoll + kOff);
         QVERIFY(!w.pollTimer()->isActive());
         QVERIFY(w.logOpen());
+        QVERIFY(!w.keepAwake().wanted());
         QCOMPARE(Bench::lines(w.logPath()).size(), 3); // the detecting poll's record
     } else {
         QCOMPARE(text(&w, "Label18"), QStringLiteral("DECHARGE"));
         QCOMPARE(b.fake->take(), kPoll);
         QVERIFY(w.pollTimer()->isActive());
+        QVERIFY(w.keepAwake().wanted());
     }
 }
 
