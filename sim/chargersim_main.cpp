@@ -78,7 +78,9 @@ void print(const QString &text) {
 }
 
 const char *const kConsoleHelp =
-    "Commands: press N | release N (push-button SW1..SW6), status, soc PERCENT, save, help, quit";
+    "Commands: press N | release N (push-button SW1..SW6), status, soc PERCENT, speed FACTOR,\n"
+    "          bootloader (restart into the boot loader), firmware (restart the firmware),\n"
+    "          save, help, quit";
 
 // One line typed on the console.
 void consoleCommand(sim::VirtualCharger &charger, const QString &line, const QString &statePath) {
@@ -129,6 +131,20 @@ void consoleCommand(sim::VirtualCharger &charger, const QString &line, const QSt
         spec.stateOfCharge = p / 100.0;
         charger.setBattery(spec);
         print(QStringLiteral("state of charge %1 %").arg(p));
+    } else if (cmd == QLatin1String("speed") && w.size() > 1) {
+        const double f = w.at(1).toDouble(&ok);
+        if (!ok || f <= 0) {
+            print(QStringLiteral("speed expects a positive number"));
+            return;
+        }
+        charger.setSpeed(f);
+        print(QStringLiteral("clock speed factor %1").arg(f));
+    } else if (cmd == QLatin1String("bootloader") || cmd == QLatin1String("firmware")) {
+        const bool boot = cmd == QLatin1String("bootloader");
+        charger.outputs = sim::Outputs{}; // a restart: every output at its power-on state
+        charger.setBootLoader(boot);
+        print(boot ? QStringLiteral("boot loader (19200 baud)")
+                   : QStringLiteral("firmware (9600 baud)"));
     } else if (cmd == QLatin1String("save")) {
         QString why;
         if (statePath.isEmpty())
@@ -217,6 +233,9 @@ int main(int argc, char **argv) {
                                  "2 (capacity); by default 1 while the charger's "
                                  "own run charges and 2 once it has ended.",
                                  "N");
+    const auto strictBaud = opt("strict-baud", "Bytes pass only when the PC's port is set to the "
+                                               "charger's line speed (9600, or 19200 in the "
+                                               "monitor stream and the boot loader).");
     const auto noConsole = opt("no-console", "Do not read console commands from standard input.");
     p.process(app);
 
@@ -282,6 +301,7 @@ int main(int argc, char **argv) {
                      qPrintable(reason));
         return 1;
     }
+    server.setStrictBaud(p.isSet(strictBaud));
     if (p.isSet(pace)) server.setPacingFollowsCharger(true);
     QObject::connect(&charger, &sim::VirtualCharger::vanishRequested, &app, [] {
         std::fprintf(stderr, "chargersim: the pseudo-terminal was closed (vanish fault)\n");
@@ -311,6 +331,9 @@ int main(int argc, char **argv) {
     std::unique_ptr<QSocketNotifier> console;
     QByteArray consoleLine;
     if (!p.isSet(noConsole)) {
+        // Started in the background of a shell, a read from the terminal must fail (and end
+        // the console) rather than stop the whole program.
+        std::signal(SIGTTIN, SIG_IGN);
         console = std::make_unique<QSocketNotifier>(STDIN_FILENO, QSocketNotifier::Read);
         QObject::connect(console.get(), &QSocketNotifier::activated, &app, [&] {
             char buf[256];

@@ -40,6 +40,35 @@ int PtyServer::pacing() const {
     return m_pacedBaud;
 }
 
+int PtyServer::lineBaud() const {
+    termios t{};
+    if (m_keepOpen < 0 || ::tcgetattr(m_keepOpen, &t) != 0) return 0;
+    switch (::cfgetospeed(&t)) {
+    case B1200:
+        return 1200;
+    case B2400:
+        return 2400;
+    case B4800:
+        return 4800;
+    case B9600:
+        return 9600;
+    case B19200:
+        return 19200;
+    case B38400:
+        return 38400;
+    case B57600:
+        return 57600;
+    case B115200:
+        return 115200;
+    default:
+        return 0;
+    }
+}
+
+bool PtyServer::speedsDiffer() const {
+    return m_strictBaud && m_charger && lineBaud() != m_charger->baudRate();
+}
+
 PtyServer::~PtyServer() {
     vanish();
 }
@@ -73,6 +102,10 @@ void PtyServer::onReadable() {
     for (;;) {
         const ssize_t n = ::read(m_fd, buf, sizeof buf);
         if (n > 0) {
+            if (speedsDiffer()) { // framing errors: nothing the charger can use
+                m_charger->receiveGarbled(int(n));
+                continue;
+            }
             m_charger->receive(QByteArray(buf, int(n)));
             if (m_fd < 0) return;
             continue;
@@ -85,7 +118,10 @@ void PtyServer::onReadable() {
 
 void PtyServer::onTransmit(const QByteArray &bytes) {
     if (m_fd < 0) return;
-    m_out.append(bytes);
+    const qint64 now = m_paceClock.nsecsElapsed();
+    // An idle line takes the first byte at once; a busy one keeps its own pace.
+    if (m_out.isEmpty() && m_nextByteNs < now) m_nextByteNs = now;
+    m_out.append(speedsDiffer() ? QByteArray(bytes.size(), char(0xF8)) : bytes);
     if (!m_paceTimer->isActive()) pump();
 }
 
@@ -99,7 +135,6 @@ void PtyServer::pump() {
         // 10 bits a byte. Timers have millisecond grain, so each turn sends what the time
         // elapsed since the line went busy owes, and the average rate is the line's.
         byteNs = 10'000'000'000LL / baud;
-        if (m_nextByteNs < now) m_nextByteNs = now; // the line was idle
         n = 0;
         while (n < m_out.size() && m_nextByteNs <= now) {
             ++n;

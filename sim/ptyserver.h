@@ -32,6 +32,13 @@ class PtyServer : public QObject {
     // The baud rate pacing the output now (0: none).
     int pacing() const;
 
+    // With a strict line, bytes pass only when the PC's port is set to the charger's line
+    // speed, as on a real line: otherwise the charger drops what it receives and the PC
+    // reads garbage (0xF8 for every byte sent).
+    void setStrictBaud(bool strict) { m_strictBaud = strict; }
+    // The speed the PC set on its side of the pseudo-terminal (0 when unknown).
+    int lineBaud() const;
+
     // Closes the master side: the PC's port sees its device vanish.
     void vanish();
     bool isServing() const { return m_fd >= 0; }
@@ -43,6 +50,7 @@ class PtyServer : public QObject {
     void onReadable();
     void onTransmit(const QByteArray &bytes);
     void pump();
+    bool speedsDiffer() const;
 
     VirtualCharger *m_charger;
     int m_fd = -1;
@@ -53,6 +61,7 @@ class PtyServer : public QObject {
     QByteArray m_out;
     int m_pacedBaud = 0;
     bool m_followCharger = false;
+    bool m_strictBaud = false;
     QElapsedTimer m_paceClock;
     qint64 m_nextByteNs = 0; // when the line may take its next byte
 };

@@ -41,6 +41,14 @@ int SimBytePort::readByte() {
 
 void SimBytePort::write(const QByteArray &bytes) {
     if (!m_open || !m_charger) return;
+    if (strictBaud && m_baud != m_charger->baudRate()) {
+        QPointer<VirtualCharger> charger = m_charger;
+        const int n = int(bytes.size());
+        QTimer::singleShot(0, this, [charger, n] {
+            if (charger) charger->receiveGarbled(n);
+        });
+        return;
+    }
     // The charger works on the bytes after the write returns, as a real one would.
     QPointer<VirtualCharger> charger = m_charger;
     QTimer::singleShot(0, this, [charger, bytes] {
@@ -50,7 +58,8 @@ void SimBytePort::write(const QByteArray &bytes) {
 
 void SimBytePort::onTransmit(const QByteArray &bytes) {
     if (!m_open) return;
-    m_rx.append(bytes);
+    const bool garbled = strictBaud && m_charger && m_baud != m_charger->baudRate();
+    m_rx.append(garbled ? QByteArray(bytes.size(), char(0xF8)) : bytes);
     if (!m_notifyQueued) {
         m_notifyQueued = true;
         QTimer::singleShot(0, this, [this] {

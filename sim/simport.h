@@ -26,6 +26,10 @@ class SimBytePort : public chlink::BytePort {
     void write(const QByteArray &bytes) override;
     QString deviceName() const override { return QStringLiteral("chargeur virtuel"); }
 
+    // With a strict line, bytes pass only when this port's speed is the charger's line
+    // speed; otherwise the charger drops what it receives and the PC reads 0xF8s.
+    bool strictBaud = false;
+
     // Makes the port break as an unplugged adapter would.
     void vanish();
 

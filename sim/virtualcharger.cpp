@@ -153,7 +153,12 @@ void VirtualCharger::update() {
     if (target < m_modelSeconds) // the clock was set back
         m_modelSeconds = target;
     while (m_modelSeconds < target) {
-        const double dt = std::min(1.0, target - m_modelSeconds);
+        // Second steps while anything flows; an idle pack only cools and rests, which
+        // longer steps follow well (its time constants are minutes), so hours of idle
+        // charger time at a high speed factor cost little.
+        const bool idle = chargeAmpsNow() == 0 && dischargeAmpsNow() == 0 &&
+                          !(m_mode == Mode::Monitor && m_run.active);
+        const double dt = std::min(idle ? 20.0 : 1.0, target - m_modelSeconds);
         stepModel(dt);
         m_modelSeconds += dt;
         if (m_mode == Mode::Monitor && m_run.active) monitorStep();
@@ -295,7 +300,7 @@ void VirtualCharger::sendMonitorRecord() {
     for (int v : m_run.lastVbat)
         sum += v;
     const int mean = sum / int(m_run.lastVbat.size());
-    const qint64 t = qint64(m_modelSeconds - m_run.startSeconds);
+    const qint64 t = qint64(std::floor(m_modelSeconds - m_run.startSeconds + 1e-6));
     const int mAh = int(std::min(32767.0, m_run.chargeAs / 3.6));
     const int milliohms = int(std::lround(std::min(255.0, m_battery.resistanceOhms() * 1000)));
     const int type = forceMonitorType ? forceMonitorType : (m_run.ended ? 2 : 1);
@@ -369,12 +374,21 @@ void VirtualCharger::onByte(quint8 b) {
         return;
     }
     if (m_mode == Mode::Monitor) {
-        // The stream only talks. A probe or a command from the PC (back at 9600 baud) ends it:
-        // the charger returns to its command set and takes the byte.
-        if (b != PROBE && b != ESC) return;
+        // The stream only talks. Any byte from the PC (back at 9600 baud) ends it: the
+        // charger returns to its command set, and takes the byte if it is a probe or the
+        // start of a command.
         setMode(Mode::Firmware);
+        if (b != PROBE && b != ESC) return;
     }
     onFirmwareByte(b);
+}
+
+void VirtualCharger::receiveGarbled(int count) {
+    if (count <= 0) return;
+    update();
+    // A byte at the wrong speed is noise to the charger, but in the monitor stream it still
+    // tells the charger that the PC talks again.
+    if (m_mode == Mode::Monitor) setMode(Mode::Firmware);
 }
 
 // ---- Boot loader ----
@@ -385,7 +399,7 @@ void VirtualCharger::onBootByte(quint8 b) {
         if (b == ESC) {
             m_boot = BootState::AddrHigh;
         } else if (b == 'D' && m_bootSawC) {
-            send(QByteArray(1, 'c'));
+            reply(QByteArray(1, 'c'));
         }
         m_bootSawC = b == 'C';
         return;
@@ -416,7 +430,7 @@ void VirtualCharger::onBootByte(quint8 b) {
 
 void VirtualCharger::bootBlock() {
     const int address = m_bootHigh * 256 + m_bootLow;
-    const auto answer = [this](quint8 a) { send(QByteArray(1, char(a))); };
+    const auto answer = [this](quint8 a) { reply(QByteArray(1, char(a))); };
     auto scripted = faults.bootAnswers.find(address);
     if (scripted != faults.bootAnswers.end() && !scripted->isEmpty()) {
         const quint8 a = scripted->takeFirst();
@@ -588,7 +602,7 @@ void VirtualCharger::execute() {
         ack();
         return;
     case CMD_READ_CLOCK: {
-        const qint64 s = qint64(m_clock.seconds());
+        const qint64 s = qint64(std::floor(m_clock.seconds() + 1e-6));
         frame(QByteArray(1, char((s / 3600) % 24)) + char((s / 60) % 60) + char(s % 60));
         return;
     }

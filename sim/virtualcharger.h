@@ -64,6 +64,8 @@ class VirtualCharger : public QObject {
 
     // Bytes from the PC.
     void receive(const QByteArray &bytes);
+    // Bytes from the PC sent at another line speed: framing errors, no data.
+    void receiveGarbled(int count);
 
     Mode mode() const { return m_mode; }
     void setMode(Mode mode);

@@ -170,6 +170,9 @@ void TestSimFlash::bootLoaderScriptedAnswers() {
     for (int i = 0; i < 5; ++i)
         QCOMPARE(w.exchange(bootBlock(0x80, data)), QByteArray(1, char(8)));
     QCOMPARE(w.exchange(bootBlock(0x80, data)), QByteArray(1, char(6)));
+    // Stray bytes come before the boot loader's answers too.
+    c.faults.strayOnce = QByteArray(1, char(0x11));
+    QCOMPARE(w.exchange(bootBlock(0x100, data)), QByteArray("\x11\x06", 2));
     // A failing flash write is ERFLASH in the boot loader too.
     c.failFlashWrites(1);
     QCOMPARE(w.exchange(bootBlock(0xC0, data)), QByteArray(1, char(8)));

@@ -1,0 +1,329 @@
+// The virtual charger through the program's link, both in-process and on a pseudo-terminal,
+// and the chargersim program itself.
+#include "simwire.h"
+
+#include "link/chargerlink.h"
+#include "link/serialport.h"
+#include "sim/ptyserver.h"
+#include "sim/simport.h"
+#include "sim/statefile.h"
+
+#include <QElapsedTimer>
+#include <QProcess>
+#include <QSerialPort>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <cmath>
+#include <csignal>
+#include <memory>
+
+using chlink::ChargerLink;
+using sim::VirtualCharger;
+
+namespace {
+
+// One charger behind one link, over either transport.
+struct Bench {
+    VirtualCharger charger;
+    std::unique_ptr<sim::PtyServer> pty;
+    std::unique_ptr<ChargerLink> link;
+
+    explicit Bench(bool overPty) {
+        charger.setManualClock(true);
+        if (overPty) {
+            pty = std::make_unique<sim::PtyServer>(&charger);
+            QVERIFY(pty->start());
+            const QString dev = pty->slavePath();
+            link = std::make_unique<ChargerLink>(
+                [](const QString &d) { return new chlink::SerialBytePort(d); },
+                [dev](int) { return dev; });
+        } else {
+            link = std::make_unique<ChargerLink>(
+                [this](const QString &) { return new sim::SimBytePort(&charger); },
+                [](int) { return QStringLiteral("virtual"); });
+        }
+        link->portSetup();
+        QVERIFY(link->openPort());
+    }
+};
+
+void addTransports() {
+    QTest::addColumn<bool>("overPty");
+    QTest::newRow("in-process") << false;
+    QTest::newRow("pseudo-terminal") << true;
+}
+
+QByteArray readAll(QSerialPort &port, int bytes, int timeoutMs) {
+    QByteArray got;
+    QElapsedTimer t;
+    t.start();
+    // The charger may live in this process: wait in the event loop.
+    while (got.size() < bytes && t.elapsed() < timeoutMs) {
+        got += port.readAll();
+        if (got.size() < bytes) QTest::qWait(1);
+    }
+    return got;
+}
+
+QString chargersimPath() {
+    return qEnvironmentVariable("PELMORA_BIN_DIR") + QStringLiteral("/sim/chargersim");
+}
+
+} // namespace
+
+class TestSimLink : public QObject {
+    Q_OBJECT
+  private slots:
+    void channelsThroughTheLink_data() { addTransports(); }
+    void channelsThroughTheLink();
+    void memoriesThroughTheLink_data() { addTransports(); }
+    void memoriesThroughTheLink();
+    void strayBytesAreSkippedByTheLink_data() { addTransports(); }
+    void strayBytesAreSkippedByTheLink();
+    void silenceEndsInATimeout_data() { addTransports(); }
+    void silenceEndsInATimeout();
+    void vanishingPortIsReported_data() { addTransports(); }
+    void vanishingPortIsReported();
+    void monitorStreamNeedsTheFasterLine_data() { addTransports(); }
+    void monitorStreamNeedsTheFasterLine();
+    void bootLoaderOnAPseudoTerminal();
+    void pacingFollowsTheLineSpeed_data();
+    void pacingFollowsTheLineSpeed();
+    void chargersimServesAndSavesOnCtrlC();
+    void chargersimRejectsBadOptions_data();
+    void chargersimRejectsBadOptions();
+};
+
+void TestSimLink::channelsThroughTheLink() {
+    QFETCH(bool, overPty);
+    Bench b(overPty);
+    ChargerLink &l = *b.link;
+    QCOMPARE(l.linkStatus().value_or(QByteArray()), QByteArray("\0\0\6", 3));
+    for (quint8 i = 0; i < 16; ++i) {
+        l.tableA[i] = char(l.eeRead(1, i).value_or(0));
+        l.tableB[i] = char(l.eeRead(2, i).value_or(0));
+    }
+    QVERIFY(l.setOutput(chlink::CMD_POT_ICHRG, 75));
+    QVERIFY(l.setOutput(chlink::CMD_CUT_POWER, 1));
+    QVERIFY(l.setOutput(chlink::CMD_CUT_CHARGE, 1));
+    b.charger.advance(600);
+    const int ic = l.readChannel(chlink::CMD_READ_ICHRG).value_or(-1);
+    const int vb = l.readChannel(chlink::CMD_READ_VBAT).value_or(-1);
+    const double amps = std::floor(1024.0 * ic / ChargerLink::word(l.tableB, 0)) / 100;
+    const double volts = std::floor(1024.0 * vb / ChargerLink::word(l.tableB, 6)) / 100;
+    QVERIFY2(std::abs(amps - b.charger.chargeAmps()) <= 0.02 * b.charger.chargeAmps(),
+             qPrintable(QString::number(amps)));
+    QVERIFY(std::abs(volts - b.charger.batteryVolts()) <= 0.02 * b.charger.batteryVolts());
+    const auto clock = l.readClock();
+    QVERIFY(clock);
+    QCOMPARE(clock->totalSeconds(), 600);
+}
+
+void TestSimLink::memoriesThroughTheLink() {
+    QFETCH(bool, overPty);
+    Bench b(overPty);
+    ChargerLink &l = *b.link;
+    QVERIFY(l.eeWrite(1, 100, 27));
+    QCOMPARE(l.eeRead(1, 100).value_or(0), quint8(27));
+    QVERIFY(l.eeWrite(2, 101, 6));
+    QCOMPARE(l.eeRead(2, 101).value_or(0), quint8(6));
+    l.command(chlink::CMD_EXT_EE_WRITE, {1, 0x0F, 0xFF, 0x41});
+    QVERIFY(l.waitAck());
+    l.command(chlink::CMD_EXT_EE_READ, {1, 0x0F, 0xFF});
+    QCOMPARE(l.readFrame(1).value_or(QByteArray()), QByteArray("A"));
+    // A master block and a slave word, read back as words.
+    QByteArray block;
+    for (int i = 0; i < 64; ++i)
+        block += char(255 - i);
+    l.command(chlink::CMD_FLASH_WRITE_MASTER, QByteArray("\x10\x00", 2) + block);
+    QVERIFY(l.waitAck());
+    l.command(chlink::CMD_FLASH_READ_MASTER, {0x08, 0x00});
+    QCOMPARE(l.readFrame(2).value_or(QByteArray()), QByteArray("\xfe\xff"));
+    l.command(chlink::CMD_FLASH_WRITE_SLAVE, {0x17, 0xFF, 0x12, 0x34});
+    QVERIFY(l.waitAck());
+    l.command(chlink::CMD_FLASH_READ_SLAVE, {0x17, 0xFF});
+    QCOMPARE(l.readFrame(2).value_or(QByteArray()), QByteArray("\x12\x34"));
+}
+
+void TestSimLink::strayBytesAreSkippedByTheLink() {
+    QFETCH(bool, overPty);
+    Bench b(overPty);
+    b.charger.faults.strayOnce = QByteArray("\x06\x99", 2);
+    QCOMPARE(b.link->eeRead(1, 192).value_or(0), quint8('C'));
+}
+
+void TestSimLink::silenceEndsInATimeout() {
+    QFETCH(bool, overPty);
+    Bench b(overPty);
+    b.charger.faults.silenceAfterBytes = 2; // ESC and the first data byte only
+    QVERIFY(!b.link->readClock());
+    QCOMPARE(b.link->error(), chlink::LinkError::Timeout);
+}
+
+void TestSimLink::vanishingPortIsReported() {
+    QFETCH(bool, overPty);
+    Bench b(overPty);
+    QSignalSpy lost(b.link.get(), &ChargerLink::portLost);
+    b.charger.faults.vanishAfterBytes = 30; // in the middle of a master block
+    b.link->command(chlink::CMD_FLASH_WRITE_MASTER, QByteArray("\x10\x00", 2) + QByteArray(64, 1));
+    QVERIFY(!b.link->waitAck());
+    QTRY_COMPARE_WITH_TIMEOUT(lost.count(), 1, 5000);
+    QCOMPARE(b.charger.masterFlash.at(0x1000), char(0xFF));
+    if (overPty) QVERIFY(!b.pty->isServing());
+}
+
+void TestSimLink::monitorStreamNeedsTheFasterLine() {
+    QFETCH(bool, overPty);
+    Bench b(overPty);
+    if (overPty)
+        b.pty->setStrictBaud(true);
+    else
+        static_cast<sim::SimBytePort *>(b.link->port())->strictBaud = true;
+    ChargerLink &l = *b.link;
+    QCOMPARE(l.eeRead(1, 192).value_or(0), quint8('C'));
+    const auto collect = [&l](int bytes) {
+        QByteArray got;
+        l.waitUntil(
+            [&] {
+                for (int c; (c = l.readPending()) >= 0;)
+                    got += char(c);
+                return got.size() >= bytes;
+            },
+            2000);
+        return got;
+    };
+    l.command(chlink::CMD_DISCONNECT);
+    // Still at 9600 baud: the first record arrives as garbage.
+    const QByteArray garbage = collect(30);
+    QCOMPARE(garbage, QByteArray(30, char(0xF8)));
+    l.setBaudRate(19200);
+    b.charger.advance(2);
+    const QByteArray records = collect(60);
+    QCOMPARE(records.size(), 60);
+    QCOMPARE(records.at(0), '\n');
+    QCOMPARE(records.at(30), '\n');
+    QCOMPARE(records.at(7), '=');
+    // Back at 9600 the handshake's first probe is noise to the charger but ends the
+    // stream; the next one is answered.
+    l.setBaudRate(9600);
+    l.sendByte(0x55);
+    QTRY_COMPARE(b.charger.mode(), VirtualCharger::Mode::Firmware);
+    collect(0);
+    l.sendByte(0x55);
+    QCOMPARE(collect(1), QByteArray(1, char(27)));
+    QCOMPARE(b.charger.mode(), VirtualCharger::Mode::Firmware);
+}
+
+void TestSimLink::bootLoaderOnAPseudoTerminal() {
+    VirtualCharger charger(VirtualCharger::Mode::BootLoader);
+    charger.scriptBootAnswer(0x40, 8, 1);
+    sim::PtyServer pty(&charger);
+    QVERIFY(pty.start());
+    pty.setPacingFollowsCharger(true);
+    QCOMPARE(pty.pacing(), 19200);
+    QSerialPort port(pty.slavePath());
+    port.setBaudRate(19200);
+    QVERIFY(port.open(QIODevice::ReadWrite));
+    port.write("CD");
+    QCOMPARE(readAll(port, 1, 2000), QByteArray("c"));
+    const QByteArray data(64, char(0x3C));
+    const QList<QPair<QByteArray, char>> exchanges = {
+        {bootBlock(0, data), 6},
+        {bootBlock(0x80, data, 3), 7}, // bad sum
+        {bootBlock(0x40, data), 8},    // flash write failed (scripted)
+        {bootBlock(0x40, data), 6},
+    };
+    for (const auto &[block, answer] : exchanges) {
+        port.write(block);
+        QCOMPARE(readAll(port, 1, 2000), QByteArray(1, answer));
+    }
+    QSignalSpy ended(&charger, &VirtualCharger::uploadEnded);
+    port.write(QByteArray("\x1b\xff\x00", 3));
+    QTRY_COMPARE(ended.count(), 1);
+    QCOMPARE(charger.masterFlash.left(128), data + data);
+    QCOMPARE(charger.masterFlash.at(0x80), char(0xFF));
+}
+
+void TestSimLink::pacingFollowsTheLineSpeed_data() {
+    QTest::addColumn<int>("baud");
+    QTest::newRow("9600") << 9600;
+    QTest::newRow("19200") << 19200;
+}
+
+void TestSimLink::pacingFollowsTheLineSpeed() {
+    QFETCH(int, baud);
+    VirtualCharger charger;
+    sim::PtyServer pty(&charger);
+    QVERIFY(pty.start());
+    pty.setPacing(baud);
+    QSerialPort port(pty.slavePath());
+    QVERIFY(port.open(QIODevice::ReadWrite));
+    const int n = 240; // probes, each answered by one byte
+    QElapsedTimer t;
+    t.start();
+    port.write(QByteArray(n, char(0x55)));
+    QCOMPARE(readAll(port, n, 5000).size(), n);
+    const double ideal = n * 10000.0 / baud;
+    const double ms = t.elapsed();
+    // Not faster than the line; and not slowed down by the timer's grain either.
+    QVERIFY2(ms >= ideal * 0.95 && ms < ideal * 1.4 + 20, qPrintable(QString::number(ms)));
+}
+
+void TestSimLink::chargersimServesAndSavesOnCtrlC() {
+    QTemporaryDir dir;
+    const QString state = dir.filePath(QStringLiteral("state.json"));
+    QProcess p;
+    p.start(chargersimPath(), {QStringLiteral("--state"), state, QStringLiteral("--chemistry"),
+                               QStringLiteral("lead"), QStringLiteral("--cells"),
+                               QStringLiteral("3"), QStringLiteral("--soc"), QStringLiteral("75")});
+    QVERIFY(p.waitForStarted());
+    QVERIFY(p.waitForReadyRead(5000));
+    const QString dev = QString::fromLocal8Bit(p.readLine()).trimmed();
+    QVERIFY2(dev.startsWith(QStringLiteral("/dev/")), qPrintable(dev));
+    {
+        QSerialPort port(dev);
+        QVERIFY(port.open(QIODevice::ReadWrite));
+        port.write(QByteArray(1, char(0x55)));
+        QCOMPARE(readAll(port, 1, 3000), QByteArray(1, char(27)));
+        port.write(QByteArray("\x1b\x27\xc8\x4b", 4)); // master EEPROM 200 = 'K'
+        QCOMPARE(readAll(port, 1, 3000), QByteArray(1, char(6)));
+    }
+    // The console presses a button.
+    p.write("press 2\n");
+    QVERIFY(p.waitForReadyRead(3000));
+    QVERIFY(p.readAll().contains("SW2 pressed"));
+    ::kill(pid_t(p.processId()), SIGINT);
+    QVERIFY(p.waitForFinished(5000));
+    QCOMPARE(p.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(p.exitCode(), 0);
+    VirtualCharger c;
+    QString why;
+    QVERIFY2(sim::loadState(c, state, &why), qPrintable(why));
+    QCOMPARE(c.eepromMaster.at(200), 'K');
+    QCOMPARE(c.battery().spec().chemistry, sim::Chemistry::LeadAcid);
+    QCOMPARE(c.battery().spec().cells, 3);
+    QVERIFY(std::abs(c.battery().stateOfCharge() - 0.75) < 0.01);
+}
+
+void TestSimLink::chargersimRejectsBadOptions_data() {
+    QTest::addColumn<QStringList>("args");
+    QTest::newRow("speed") << QStringList{QStringLiteral("--speed"), QStringLiteral("0")};
+    QTest::newRow("chemistry") << QStringList{QStringLiteral("--chemistry"),
+                                              QStringLiteral("zinc")};
+    QTest::newRow("cells") << QStringList{QStringLiteral("--cells"), QStringLiteral("99")};
+    QTest::newRow("block") << QStringList{QStringLiteral("--nack-block"), QStringLiteral("x:2")};
+}
+
+void TestSimLink::chargersimRejectsBadOptions() {
+    QFETCH(QStringList, args);
+    QProcess p;
+    p.start(chargersimPath(), args);
+    QVERIFY(p.waitForFinished(5000));
+    QCOMPARE(p.exitCode(), 2);
+    QVERIFY(p.readAllStandardError().startsWith("chargersim: "));
+}
+
+QTEST_MAIN(TestSimLink)
+#include "tst_simlink.moc"
