@@ -33,6 +33,7 @@ struct Bench {
         link->portSetup();
         link->openPort();
         link->reconnectOnActivate = 1;
+        link->setReplyTimeout(300); // time-out tests need not wait three seconds
         // Calibration: words of 1024 make volts and amperes count / 100.
         setWord(link->tableA, 9, 1024);  // VALIM
         setWord(link->tableA, 11, 1024); // VDBL
