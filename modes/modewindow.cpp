@@ -374,7 +374,9 @@ QWidget *ModeWindow::buildCommon() {
     col->addWidget(m_stop);
     col->addWidget(m_quit);
 
-    m_logLabel = new QLabel(QStringLiteral("Journal : aucun"), this);
+    // Where the logs of this window will go, before the first run.
+    m_logLabel = new QLabel(
+        QStringLiteral("Dossier des journaux : ") + QDir::toNativeSeparators(runLogFolder()), this);
     m_logLabel->setObjectName(QStringLiteral("LbJournal"));
     m_logLabel->setTextInteractionFlags(Qt::TextSelectableByMouse);
     m_logLabel->setWordWrap(true);

@@ -44,6 +44,7 @@ class TestChargeur : public QObject {
     void leavingMidPoll();
     void stopMidPoll();
     void sliderDuringPollWaitsItsTurn();
+    void pollTimerKeepsPolling();
 };
 
 void TestChargeur::loadHidesMain() {
@@ -328,6 +329,20 @@ void TestChargeur::sliderDuringPollWaitsItsTurn() {
     QTRY_VERIFY(b.fake->commands.contains("19,20"));
     const QStringList sent = b.fake->take();
     QCOMPARE(sent, kPollHead + kPulseMode0 + kPollTail + QStringList{"19,20"});
+}
+
+void TestChargeur::pollTimerKeepsPolling() {
+    Bench b;
+    Chargeur w(b.host);
+    QVERIFY(text(&w, "LbJournal").contains(QDir::toNativeSeparators(b.dir.path())));
+    w.start();
+    // The timer itself, not a direct call: one record a second, each poll whole.
+    QTRY_VERIFY_WITH_TIMEOUT(Bench::lines(w.logPath()).size() >= 4, 5000);
+    w.stop();
+    const QStringList sent = b.fake->take();
+    const QStringList poll = kPollHead + kPulseMode0 + kPollTail;
+    QCOMPARE(sent.mid(kStart.size(), poll.size()), poll);
+    QCOMPARE(sent.mid(kStart.size() + poll.size(), poll.size()), poll);
 }
 
 QTEST_MAIN(TestChargeur)
