@@ -149,6 +149,7 @@ void TestModesEndToEnd::nimhChargeEndsByItself() {
     w.findChild<QSlider *>("Slider2")->setValue(64);
     QVERIFY(text(&w, "Label21").toInt() > 0);
     QVERIFY(text(&w, "Label21").toInt() < 1023);
+    shot(w, "chargeur_pret");
     w.start();
     QCOMPARE(text(&w, "Label18"), QStringLiteral("CHARGE"));
 
