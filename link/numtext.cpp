@@ -1,21 +1,23 @@
 #include "numtext.h"
 
+#include <algorithm>
 #include <cmath>
 
 namespace chlink {
 
-QString numText(double v) {
+namespace {
+QString numberText(double v, int significant) {
     if (!std::isfinite(v)) return QStringLiteral(" 0");
     if (v == 0) return QStringLiteral(" 0");
     const double a = std::fabs(v);
     QString digits;
-    if (a >= 1e7) {
+    if (a >= 1e15) {
         digits = QString::number(a, 'f', 0);
     } else {
-        // 7 significant digits, written without exponent.
-        const int intDigits = a >= 1 ? int(std::floor(std::log10(a))) + 1 : 0;
-        const int decimals = std::max(0, 7 - intDigits);
-        digits = QString::number(a, 'f', std::min(decimals, 12));
+        // `significant` digits, written without exponent.
+        const int magnitude = int(std::floor(std::log10(a))) + 1; // digits before the point
+        const int decimals = std::clamp(significant - magnitude, 0, 20);
+        digits = QString::number(a, 'f', decimals);
         if (digits.contains(QLatin1Char('.'))) {
             while (digits.endsWith(QLatin1Char('0')))
                 digits.chop(1);
@@ -27,8 +29,12 @@ QString numText(double v) {
     return (v < 0 ? QLatin1Char('-') : QLatin1Char(' ')) + digits;
 }
 
+} // namespace
+
+QString numText(double v) { return numberText(v, 7); }
+
 QString logText(double v, QChar decimalPoint) {
-    QString t = numText(v);
+    QString t = numberText(v, 15);
     if (decimalPoint != QLatin1Char('.')) t.replace(QLatin1Char('.'), decimalPoint);
     return t + QLatin1Char(' ');
 }

@@ -17,7 +17,7 @@ class TstNumText : public QObject {
         QTest::newRow("no trailing zeros") << 1.5000 << " 1.5";
         QTest::newRow("seven significant digits") << 3.14159265 << " 3.141593";
         QTest::newRow("large") << 123456.0 << " 123456";
-        QTest::newRow("tiny rounds to zero") << 1e-9 << " 0";
+        QTest::newRow("tiny keeps its digits") << 1.5e-9 << " .0000000015";
     }
     void numText() {
         QFETCH(double, v);
@@ -28,6 +28,9 @@ class TstNumText : public QObject {
         QCOMPARE(chlink::logText(1.25), QStringLiteral(" 1.25 "));
         QCOMPARE(chlink::logText(-0.5, QLatin1Char(',')), QStringLiteral("-,5 "));
         QCOMPARE(chlink::logText(7, QLatin1Char(',')), QStringLiteral(" 7 "));
+        // Logs keep 15 significant digits: a time of day as a fraction stays exact to the ms.
+        QCOMPARE(chlink::logText(1.0 / 3), QStringLiteral(" .333333333333333 "));
+        QCOMPARE(chlink::logText(61.0 / 86400), QStringLiteral(" .000706018518518519 "));
     }
 };
 

@@ -1,0 +1,347 @@
+#include "chargeur.h"
+
+#include "link/messages.h"
+#include "link/numtext.h"
+#include "runchart.h"
+
+#include <QCheckBox>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSlider>
+#include <QTimer>
+#include <QVBoxLayout>
+
+namespace modes {
+
+using namespace chlink;
+
+namespace {
+const QString kSetpointPrefix = QStringLiteral("COURANT DE CHARGE =");
+}
+
+Chargeur::Chargeur(const Host &host, QWidget *parent) : ModeWindow(host, parent) {
+    setObjectName(QStringLiteral("Chargeur"));
+    setWindowTitle(QStringLiteral("Mode chargeur rapide"));
+
+    QWidget *left = buildCommon();
+    auto *leftCol = static_cast<QVBoxLayout *>(left->layout());
+    auto *modeRow = new QHBoxLayout;
+    modeRow->addWidget(label("Label31", QStringLiteral("MODE")));
+    m_modeText = new QLineEdit(QStringLiteral("0"), this);
+    m_modeText->setObjectName(QStringLiteral("Text1"));
+    m_modeText->setMaximumWidth(60);
+    modeRow->addWidget(m_modeText);
+    modeRow->addStretch();
+    leftCol->insertLayout(2, modeRow);
+    m_check = new QCheckBox(QStringLiteral("DV/DT Mode"), this);
+    m_check->setObjectName(QStringLiteral("Check1"));
+    m_check->setTristate(true);
+    // Display only: the window sets it, the user cannot.
+    m_check->setAttribute(Qt::WA_TransparentForMouseEvents);
+    m_check->setFocusPolicy(Qt::NoFocus);
+    leftCol->addWidget(m_check);
+    leftCol->addStretch();
+
+    // Supplies and charge channels.
+    QGroupBox *supplies = frame("Frame4", QStringLiteral("PARAMETRES ALIMENTATIONS"));
+    buildSupplies(supplies);
+    QGroupBox *charge = frame("Frame3", QStringLiteral("PARAMETRES CHARGE"));
+    auto *cg = new QGridLayout(charge);
+    const struct {
+        const char *caption, *text, *a, *b, *aText;
+    } rows[] = {
+        {"Label19", "I Charge", "Label10", "Label11", "0"},
+        {"Label20", "V Batterie", "Label16", "Label17", "0"},
+        {"Label23", "V Delta", "Label21", "Label22", "0"},
+        {"Label30", "Chrg Totale", "Label29", nullptr, "0mAh"},
+        {"Label32", "DV/DT", "Label33", "Label34", ""},
+    };
+    int r = 0;
+    for (const auto &row : rows) {
+        cg->addWidget(label(row.caption, QString::fromUtf8(row.text)), r, 0);
+        QLabel *a = label(row.a, QString::fromUtf8(row.aText));
+        a->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+        a->setMinimumWidth(48);
+        cg->addWidget(a, r, 1);
+        if (row.b) {
+            QLabel *b = label(row.b);
+            b->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+            b->setMinimumWidth(64);
+            cg->addWidget(b, r, 2);
+        }
+        ++r;
+    }
+
+    // Potentiometers.
+    auto *pots = new QGroupBox(this);
+    auto *pg = new QGridLayout(pots);
+    pg->addWidget(label("Label28", QStringLiteral("Poten.")), 0, 0, 1, 3);
+    pg->addWidget(label("Label12", QStringLiteral("COURANT DE CHARGE = 0.00 A")), 1, 0, 1, 3);
+    const auto slider = [this](const char *name) {
+        auto *s = new QSlider(Qt::Horizontal, this);
+        s->setObjectName(QLatin1String(name));
+        s->setRange(0, 255);
+        return s;
+    };
+    m_slider1 = slider("Slider1");
+    m_slider2 = slider("Slider2");
+    m_slider3 = slider("Slider3");
+    pg->addWidget(m_slider1, 2, 0, 1, 3);
+    pg->addWidget(label("Label24", QStringLiteral("GAIN DELTA")), 3, 0);
+    pg->addWidget(m_slider2, 3, 1);
+    pg->addWidget(label("Label26", QStringLiteral("0")), 3, 2);
+    pg->addWidget(label("Label25", QStringLiteral("DECALAGE DELTA")), 4, 0);
+    pg->addWidget(m_slider3, 4, 1);
+    pg->addWidget(label("Label27", QStringLiteral("0")), 4, 2);
+    pg->setColumnMinimumWidth(2, 32);
+    connect(m_slider1, &QSlider::valueChanged, this, &Chargeur::onSlider1);
+    connect(m_slider2, &QSlider::valueChanged, this, &Chargeur::onSlider2);
+    connect(m_slider3, &QSlider::valueChanged, this, &Chargeur::onSlider3);
+
+    auto *middle = new QVBoxLayout;
+    middle->addWidget(supplies);
+    middle->addWidget(charge);
+    middle->addWidget(pots);
+    middle->addStretch();
+
+    // Live charts of the run.
+    m_chart =
+        new RunChart(QStringLiteral("Batterie"), QStringLiteral("V"), QStringLiteral("A"), this);
+    m_chart->setObjectName(QStringLiteral("ChartBatterie"));
+    m_curveVbat =
+        m_chart->addCurve(QStringLiteral("V Batterie"), RunChart::Left, QColor(0x1f, 0x5f, 0xbf));
+    m_curveI =
+        m_chart->addCurve(QStringLiteral("I Charge"), RunChart::Right, QColor(0xc0, 0x30, 0x30));
+    m_deltaChart = new RunChart(QStringLiteral("Delta et température"), QStringLiteral("points"),
+                                QStringLiteral("°C"), this);
+    m_deltaChart->setObjectName(QStringLiteral("ChartDelta"));
+    m_curveDelta =
+        m_deltaChart->addCurve(QStringLiteral("V Delta"), RunChart::Left, QColor(0x20, 0x90, 0x40));
+    m_curvePeak =
+        m_deltaChart->addCurve(QStringLiteral("Pic"), RunChart::Left, QColor(0x90, 0x90, 0x90));
+    m_curveTemp = m_deltaChart->addCurve(QStringLiteral("Température"), RunChart::Right,
+                                         QColor(0xd0, 0x80, 0x10));
+    auto *charts = new QVBoxLayout;
+    charts->addWidget(m_chart, 1);
+    charts->addWidget(m_deltaChart, 1);
+
+    auto *top = new QHBoxLayout;
+    top->addWidget(left);
+    top->addLayout(middle);
+    top->addLayout(charts, 1);
+    auto *outer = new QVBoxLayout(this);
+    outer->addLayout(top, 1);
+    outer->addWidget(m_logLabel);
+    resize(1100, 640);
+
+    // Window load.
+    setCheck(DvdtBox::Clear);
+    load();
+    m_runActive = false; // idle flag set
+    setState(QStringLiteral("Prêt"));
+    m_logging = false;
+    m_endFlag = false;
+}
+
+void Chargeur::setCheck(DvdtBox b) {
+    m_check->setCheckState(b == DvdtBox::Ticked   ? Qt::Checked
+                           : b == DvdtBox::Grayed ? Qt::PartiallyChecked
+                                                  : Qt::Unchecked);
+}
+
+// ---------------------------------------------------------------- sliders
+
+void Chargeur::onSlider1(int v) {
+    findChild<QLabel *>(QStringLiteral("Label12"))
+        ->setText(setpointText(kSetpointPrefix, v, quint8(m_link->tableB.at(4))));
+    m_peak.reset(); // a new current moves the delta voltage: its peak starts again
+    exclusive(KeySlider1, [this, v] { setOut(CMD_POT_ICHRG, quint8(v)); });
+}
+
+void Chargeur::onSlider2(int v) {
+    if (!isIdle()) return;
+    exclusive(KeySlider2, [this, v] {
+        if (!isIdle() || !setOut(CMD_POT_VDELTA, quint8(v))) return;
+        findChild<QLabel *>(QStringLiteral("Label26"))->setText(numText(v));
+        idlePoll();
+    });
+}
+
+void Chargeur::onSlider3(int v) {
+    if (!isIdle()) return;
+    exclusive(KeySlider3, [this, v] {
+        if (!isIdle() || !setOut(CMD_POT_OFFSET, quint8(v))) return;
+        findChild<QLabel *>(QStringLiteral("Label27"))->setText(numText(v));
+        idlePoll();
+    });
+}
+
+// ---------------------------------------------------------------- start and stop
+
+void Chargeur::start() {
+    if (m_runActive || m_closing) return;
+    const auto mode = parseModeText(m_modeText->text());
+    if (!mode) {
+        errorBox(this, QStringLiteral("MODE doit être un nombre de 0 à 255"));
+        return;
+    }
+    exclusive(KeyStart, [this, m = *mode] {
+        if (m_runActive) return;
+        m_peak.reset();
+        m_counter.reset();
+        m_duree = 0; // the first poll integrates from the start, not from the last run
+        m_prevDuree = 0;
+        m_endFlag = false;
+        m_detector.reset();
+        m_logging = true;
+        beginRun();
+        m_mode = m;
+        m_chart->clear();
+        m_deltaChart->clear();
+        m_timer->start(1000);
+        setState(QStringLiteral("CHARGE"));
+        if (!readStartClock()) return;
+        if (!openLog(kChargePrefix, chargeColumns())) {
+            m_timer->stop();
+            m_logging = false;
+            endRun();
+            setState(QStringLiteral("Arret"));
+            return;
+        }
+        setOuts({{CMD_GROUND_BAT, 0},
+                 {CMD_CUT_DISCHARGE, 0},
+                 {CMD_CUT_POWER, 1},
+                 {CMD_CUT_CHARGE, 1},
+                 {CMD_POT_IDECH, 35}});
+    });
+}
+
+void Chargeur::stop() {
+    if (m_closing) return;
+    m_logging = false; // a poll interrupted by Stop writes no record
+    m_timer->stop();
+    m_timer2->stop();
+    m_polling = false;
+    dropQueued(KeyTick);
+    dropQueued(KeyStart);
+    if (isBusy()) {
+        m_stopRequested = true; // the exchange in progress ends after its current wait
+        m_link->wake();
+    }
+    exclusive(KeyStop, [this] { sendStop(); });
+}
+
+void Chargeur::sendStop() {
+    setOuts({{CMD_CUT_CHARGE, 0}, {CMD_CUT_POWER, 0}, {CMD_GROUND_BAT, 1}});
+    if (m_closing) return;
+    closeLog();
+    setState(QStringLiteral("Arret"));
+    endRun(); // idle flag set
+}
+
+// ---------------------------------------------------------------- polls
+
+void Chargeur::timerCycle() {
+    Exchange x(this);
+    m_timer->stop();
+    if (isIdle())
+        idlePoll();
+    else if (m_polling)
+        poll();
+    else
+        return;
+    if (interrupted()) return;
+    if (m_endFlag) {
+        m_endFlag = false;
+        endPolling(); // the log stays open until Arret or Retour
+        setOuts({{CMD_CUT_POWER, 0}, {CMD_CUT_CHARGE, 0}});
+        return;
+    }
+    if (m_polling) m_timer->start(1000);
+}
+
+void Chargeur::idlePoll() {
+    Exchange x(this);
+    if (!setOut(CMD_GROUND_BAT, 1)) return;
+    if (!readCount(CMD_READ_VDELTA, m_vdeltaCad)) return;
+    findChild<QLabel *>(QStringLiteral("Label21"))->setText(numText(m_vdeltaCad));
+    setOut(CMD_GROUND_BAT, 0);
+}
+
+void Chargeur::poll() {
+    Exchange x(this);
+    const QByteArray &a = m_link->tableA;
+    const QByteArray &b = m_link->tableB;
+    const auto lbl = [this](const char *name) { return findChild<QLabel *>(QLatin1String(name)); };
+
+    if (!readElapsed() || !readSupplies()) return;
+
+    if (!readCount(CMD_READ_ICHRG, m_ichrgCad)) return;
+    lbl("Label10")->setText(numText(m_ichrgCad));
+    const auto ichrg = convert(Quantity::Ichrg, m_ichrgCad, a, b);
+    m_ichrg.update(ichrg);
+    setValueLabel(lbl("Label11"), ichrg, QStringLiteral("A"));
+
+    m_counter.add(m_duree - m_prevDuree, m_ichrg.orZero());
+    lbl("Label29")->setText(numText(double(m_counter.capacity())) + QStringLiteral(" mAh"));
+
+    // Measurement pulse: the battery voltage is read without the charge current.
+    if (m_mode == 0) {
+        if (!setOuts({{CMD_CUT_CHARGE, 0},
+                      {CMD_CUT_POWER, 0},
+                      {CMD_GROUND_BAT, 1},
+                      {CMD_CUT_DISCHARGE, 1}}))
+            return;
+        m_delayFlag = false;
+    }
+    if (!waitDelay(5) || !setOut(CMD_CUT_DISCHARGE, 0)) return;
+
+    if (!readCount(CMD_READ_VBAT, m_vbatCad)) return;
+    lbl("Label16")->setText(numText(m_vbatCad));
+    m_vbat.update(convert(Quantity::Vbat, m_vbatCad, a, b));
+    if (m_detector.addSample(m_vbatCad, m_duree)) showBlock();
+
+    if (!readCount(CMD_READ_VDELTA, m_vdeltaCad)) return;
+    lbl("Label21")->setText(numText(m_vdeltaCad));
+    const bool ended = m_peak.update(m_vdeltaCad);
+    lbl("Label22")->setText(numText(m_peak.peak()));
+    if (ended) {
+        m_endFlag = true;
+        setState(QStringLiteral("Charge Terminée"));
+    }
+
+    if (!setOuts({{CMD_GROUND_BAT, 0}, {CMD_CUT_POWER, 1}, {CMD_CUT_CHARGE, 1}})) return;
+
+    if (m_logging) {
+        const auto avg = m_detector.average();
+        appendRecord({double(m_duree), double(m_valimCad), double(m_vdblCad),
+                      avg ? std::optional<double>(*avg) : std::nullopt, m_valim.value,
+                      double(int(m_detector.box())), double(m_detector.rise()), m_temper.value,
+                      double(m_ichrgCad), double(m_vbatCad), double(m_vdeltaCad), m_ichrg.value,
+                      m_vbat.value, double(m_peak.peak()), double(m_counter.capacity()),
+                      double(m_duree) / 86400.0});
+    }
+    plot();
+}
+
+void Chargeur::showBlock() {
+    const auto lbl = [this](const char *name) { return findChild<QLabel *>(QLatin1String(name)); };
+    setValueLabel(lbl("Label17"), m_vbat.value, QStringLiteral("V"));
+    lbl("Label33")->setText(numText(m_detector.rise()));
+    lbl("Label34")->setText(QStringLiteral("Avrg") + numText(m_detector.average().value_or(0)));
+    setCheck(m_detector.box());
+}
+
+void Chargeur::plot() {
+    const double t = double(m_duree);
+    m_chart->append(m_curveVbat, t, m_vbat.value);
+    m_chart->append(m_curveI, t, m_ichrg.value);
+    m_deltaChart->append(m_curveDelta, t, double(m_vdeltaCad));
+    m_deltaChart->append(m_curvePeak, t, double(m_peak.peak()));
+    m_deltaChart->append(m_curveTemp, t, m_temper.value);
+}
+
+} // namespace modes

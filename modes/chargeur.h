@@ -1,0 +1,57 @@
+#pragma once
+
+#include "detector.h"
+#include "modewindow.h"
+
+class QCheckBox;
+class QLineEdit;
+class QSlider;
+
+namespace modes {
+
+// "Mode chargeur rapide": one fast charge with a one-second poll, the DV/DT watch, the end
+// of charge on the delta voltage, a log line per poll and a live chart.
+class Chargeur : public ModeWindow {
+    Q_OBJECT
+  public:
+    explicit Chargeur(const chlink::Host &host, QWidget *parent = nullptr);
+
+    void start() override;
+    void stop() override;
+    void poll() override;
+    void timerCycle() override;
+    void idlePoll();
+
+    // The idle flag: no run since load or the last Arret.
+    bool isIdle() const { return !m_runActive; }
+    bool endOfCharge() const { return m_endFlag; }
+    int mode() const { return m_mode; }
+    const ChargeDetector &detector() const { return m_detector; }
+    const DeltaPeak &deltaPeak() const { return m_peak; }
+    RunChart *chart() const { return m_chart; }
+
+  private:
+    void onSlider1(int v);
+    void onSlider2(int v);
+    void onSlider3(int v);
+    void sendStop();
+    void showBlock();
+    void setCheck(DvdtBox b);
+    void plot();
+
+    QLineEdit *m_modeText;
+    QSlider *m_slider1, *m_slider2, *m_slider3;
+    QCheckBox *m_check;
+    RunChart *m_chart;
+    RunChart *m_deltaChart;
+    int m_curveVbat = 0, m_curveI = 0, m_curveDelta = 0, m_curvePeak = 0, m_curveTemp = 0;
+
+    bool m_endFlag = false;
+    int m_mode = 0;
+    int m_ichrgCad = 0, m_vbatCad = 0, m_vdeltaCad = 0;
+    Kept m_ichrg, m_vbat;
+    ChargeDetector m_detector;
+    DeltaPeak m_peak;
+};
+
+} // namespace modes

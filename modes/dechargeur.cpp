@@ -1,0 +1,258 @@
+#include "dechargeur.h"
+
+#include "link/messages.h"
+#include "link/numtext.h"
+#include "runchart.h"
+
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSlider>
+#include <QTimer>
+#include <QVBoxLayout>
+
+namespace modes {
+
+using namespace chlink;
+
+namespace {
+const QString kSetpointPrefix = QStringLiteral("COURANT DE DECHARGE =");
+}
+
+Dechargeur::Dechargeur(const Host &host, QWidget *parent) : ModeWindow(host, parent) {
+    setObjectName(QStringLiteral("Dechargeur"));
+    setWindowTitle(QStringLiteral("DECHARGEUR"));
+
+    QWidget *left = buildCommon();
+    auto *leftCol = static_cast<QVBoxLayout *>(left->layout());
+    leftCol->addStretch();
+
+    QGroupBox *setting = frame("Frame5", QString());
+    auto *sg = new QGridLayout(setting);
+    sg->addWidget(label("Label21", QStringLiteral("Nombre Elements")), 0, 0);
+    m_cellsText = new QLineEdit(this);
+    m_cellsText->setObjectName(QStringLiteral("Text1"));
+    m_cellsText->setMaximumWidth(60);
+    sg->addWidget(m_cellsText, 0, 1);
+    sg->addWidget(label("Label12", QStringLiteral("COURANT DE DECHARGE = 0.00 A")), 1, 0, 1, 2);
+    m_slider1 = new QSlider(Qt::Horizontal, this);
+    m_slider1->setObjectName(QStringLiteral("Slider1"));
+    m_slider1->setRange(0, 255);
+    sg->addWidget(m_slider1, 2, 0, 1, 2);
+    connect(m_slider1, &QSlider::valueChanged, this, &Dechargeur::onSlider1);
+
+    QGroupBox *supplies = frame("Frame4", QStringLiteral("PARAMETRES ALIMENTATIONS"));
+    buildSupplies(supplies);
+    QGroupBox *dech = frame("Frame3", QStringLiteral("PARAMETRES DECHARGE"));
+    auto *dg = new QGridLayout(dech);
+    const struct {
+        const char *caption, *text, *a, *b, *aText;
+    } rows[] = {
+        {"Label19", "I DeCharge", "Label10", "Label11", "0"},
+        {"Label20", "V Batterie", "Label16", "Label17", "0"},
+        {"Label28", "V unitaire", "Label26", nullptr, ""},
+        {"Label30", "DeChrg Totale", "Label29", nullptr, "0mAh"},
+    };
+    int r = 0;
+    for (const auto &row : rows) {
+        dg->addWidget(label(row.caption, QString::fromUtf8(row.text)), r, 0);
+        QLabel *a = label(row.a, QString::fromUtf8(row.aText));
+        a->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+        a->setMinimumWidth(48);
+        dg->addWidget(a, r, 1);
+        if (row.b) {
+            QLabel *b = label(row.b);
+            b->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+            b->setMinimumWidth(64);
+            dg->addWidget(b, r, 2);
+        }
+        ++r;
+    }
+
+    auto *middle = new QVBoxLayout;
+    middle->addWidget(setting);
+    middle->addWidget(supplies);
+    middle->addWidget(dech);
+    middle->addStretch();
+
+    m_chart =
+        new RunChart(QStringLiteral("Batterie"), QStringLiteral("V"), QStringLiteral("A"), this);
+    m_chart->setObjectName(QStringLiteral("ChartBatterie"));
+    m_curveVbat =
+        m_chart->addCurve(QStringLiteral("V Batterie"), RunChart::Left, QColor(0x1f, 0x5f, 0xbf));
+    m_curveI =
+        m_chart->addCurve(QStringLiteral("I DeCharge"), RunChart::Right, QColor(0xc0, 0x30, 0x30));
+    m_cellChart = new RunChart(QStringLiteral("Élément et température"), QStringLiteral("V"),
+                               QStringLiteral("°C"), this);
+    m_cellChart->setObjectName(QStringLiteral("ChartElement"));
+    m_curveVpc = m_cellChart->addCurve(QStringLiteral("V unitaire"), RunChart::Left,
+                                       QColor(0x20, 0x90, 0x40));
+    m_curveTemp = m_cellChart->addCurve(QStringLiteral("Température"), RunChart::Right,
+                                        QColor(0xd0, 0x80, 0x10));
+    auto *charts = new QVBoxLayout;
+    charts->addWidget(m_chart, 1);
+    charts->addWidget(m_cellChart, 1);
+
+    auto *top = new QHBoxLayout;
+    top->addWidget(left);
+    top->addLayout(middle);
+    top->addLayout(charts, 1);
+    auto *outer = new QVBoxLayout(this);
+    outer->addLayout(top, 1);
+    outer->addWidget(m_logLabel);
+    resize(1060, 600);
+
+    load();
+    setState(QStringLiteral("Prêt"));
+    m_logging = false;
+}
+
+void Dechargeur::onSlider1(int v) {
+    findChild<QLabel *>(QStringLiteral("Label12"))
+        ->setText(setpointText(kSetpointPrefix, v, quint8(m_link->tableB.at(5))));
+    exclusive(KeySlider1, [this, v] { setOut(CMD_POT_IDECH, quint8(v)); });
+}
+
+void Dechargeur::start() {
+    if (m_runActive || m_closing) return;
+    // Without a cell count or a battery-voltage calibration the end-of-discharge test could
+    // never fire and the battery would be discharged to nothing.
+    const auto cells = parseCellCount(m_cellsText->text());
+    if (!cells) {
+        errorBox(this, QStringLiteral("Nombre Elements manquant : entrez le nombre d'éléments "
+                                      "de la batterie (plus de 0)."));
+        return;
+    }
+    if (ChargerLink::word(m_link->tableB, channel(Quantity::Vbat).wordIndex) == 0) {
+        errorBox(this, QStringLiteral("Calibration V Batterie manquante (mot 6-7 de l'EEPROM "
+                                      "esclave à zéro) : la fin de décharge ne peut pas être "
+                                      "détectée."));
+        return;
+    }
+    exclusive(KeyStart, [this, c = *cells] {
+        if (m_runActive) return;
+        m_counter.reset();
+        m_endFlag = false;
+        m_logging = true;
+        m_duree = 0; // the first poll integrates from the start, not from the last run
+        m_prevDuree = 0;
+        m_cells = c;
+        beginRun();
+        m_chart->clear();
+        m_cellChart->clear();
+        m_timer->start(1000);
+        setState(QStringLiteral("DECHARGE"));
+        if (!readStartClock()) return;
+        if (!openLog(kDischargePrefix, dischargeColumns())) {
+            m_timer->stop();
+            m_logging = false;
+            endRun();
+            setState(QStringLiteral("Arret"));
+            return;
+        }
+        setOuts(
+            {{CMD_CUT_CHARGE, 0}, {CMD_CUT_POWER, 0}, {CMD_CUT_DISCHARGE, 1}, {CMD_GROUND_BAT, 1}});
+    });
+}
+
+void Dechargeur::stop() {
+    if (m_closing) return;
+    m_logging = false;
+    m_timer->stop();
+    m_timer2->stop();
+    m_polling = false;
+    dropQueued(KeyTick);
+    dropQueued(KeyStart);
+    if (isBusy()) {
+        m_stopRequested = true;
+        m_link->wake();
+    }
+    exclusive(KeyStop, [this] { sendStop(); });
+}
+
+void Dechargeur::sendStop() {
+    setOuts({{CMD_CUT_DISCHARGE, 0}, {CMD_CUT_POWER, 0}, {CMD_GROUND_BAT, 1}});
+    if (m_closing) return;
+    closeLog();
+    setState(QStringLiteral("Arret"));
+    endRun();
+}
+
+void Dechargeur::onLeave() {
+    // The discharge must not go on unwatched: its path goes off, without waiting.
+    m_link->command(CMD_CUT_DISCHARGE, {0});
+}
+
+void Dechargeur::timerCycle() {
+    Exchange x(this);
+    m_timer->stop();
+    if (!m_polling) return;
+    poll();
+    if (interrupted()) return;
+    if (m_endFlag) {
+        m_endFlag = false;
+        endPolling(); // the log stays open until Arret or Retour
+        setOuts({{CMD_CUT_DISCHARGE, 0}, {CMD_CUT_POWER, 0}, {CMD_GROUND_BAT, 1}});
+        return;
+    }
+    if (m_polling) m_timer->start(1000);
+}
+
+void Dechargeur::poll() {
+    Exchange x(this);
+    const QByteArray &a = m_link->tableA;
+    const QByteArray &b = m_link->tableB;
+    const auto lbl = [this](const char *name) { return findChild<QLabel *>(QLatin1String(name)); };
+
+    if (!readElapsed() || !readSupplies()) return;
+
+    if (!readCount(CMD_READ_IDECH, m_idechCad)) return;
+    lbl("Label10")->setText(numText(m_idechCad));
+    const auto idech = convert(Quantity::Idech, m_idechCad, a, b);
+    m_idech.update(idech);
+    setValueLabel(lbl("Label11"), idech, QStringLiteral("A"));
+
+    m_counter.add(m_duree - m_prevDuree, m_idech.orZero());
+    lbl("Label29")->setText(numText(double(m_counter.capacity())) + QStringLiteral(" mAh"));
+
+    // The battery is read with the discharge path off.
+    if (!setOut(CMD_CUT_DISCHARGE, 0)) return;
+    m_delayFlag = false;
+    if (!waitDelay(10)) return;
+
+    if (!readCount(CMD_READ_VBAT, m_vbatCad)) return;
+    lbl("Label16")->setText(numText(m_vbatCad));
+    m_vbat.update(convert(Quantity::Vbat, m_vbatCad, a, b));
+    setValueLabel(lbl("Label17"), m_vbat.value, QStringLiteral("V"));
+
+    if (m_vbat.value && m_cells > 0) {
+        m_vpc = modes::voltsPerCell(*m_vbat.value, m_cells);
+        lbl("Label26")->setText(numText(*m_vpc) + QStringLiteral("V"));
+    }
+
+    if (!setOut(CMD_CUT_DISCHARGE, 1)) return;
+
+    if (m_vpc && modes::endOfDischarge(*m_vpc)) {
+        m_endFlag = true;
+        setState(QStringLiteral("Limite Dech."));
+    }
+
+    if (m_logging)
+        appendRecord({double(m_duree), double(m_valimCad), double(m_vdblCad), double(m_tempCad),
+                      m_valim.value, m_vdbl.value, m_temper.value, double(m_idechCad),
+                      double(m_vbatCad), m_idech.value, m_vbat.value, double(m_counter.capacity()),
+                      double(m_duree) / 86400.0});
+    plot();
+}
+
+void Dechargeur::plot() {
+    const double t = double(m_duree);
+    m_chart->append(m_curveVbat, t, m_vbat.value);
+    m_chart->append(m_curveI, t, m_idech.value);
+    m_cellChart->append(m_curveVpc, t, m_vpc);
+    m_cellChart->append(m_curveTemp, t, m_temper.value);
+}
+
+} // namespace modes

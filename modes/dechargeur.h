@@ -1,0 +1,48 @@
+#pragma once
+
+#include "modewindow.h"
+
+class QLineEdit;
+class QSlider;
+
+namespace modes {
+
+// "DECHARGEUR": discharges the battery at a set current down to 0.5 V per cell, measuring
+// the charge taken out, with a log line per poll and a live chart.
+class Dechargeur : public ModeWindow {
+    Q_OBJECT
+  public:
+    explicit Dechargeur(const chlink::Host &host, QWidget *parent = nullptr);
+
+    void start() override;
+    void stop() override;
+    void poll() override;
+    void timerCycle() override;
+
+    bool endOfDischarge() const { return m_endFlag; }
+    double cells() const { return m_cells; }
+    std::optional<double> voltsPerCell() const { return m_vpc; }
+    RunChart *chart() const { return m_chart; }
+
+  protected:
+    void onLeave() override;
+
+  private:
+    void onSlider1(int v);
+    void sendStop();
+    void plot();
+
+    QLineEdit *m_cellsText;
+    QSlider *m_slider1;
+    RunChart *m_chart;
+    RunChart *m_cellChart;
+    int m_curveVbat = 0, m_curveI = 0, m_curveVpc = 0, m_curveTemp = 0;
+
+    bool m_endFlag = false;
+    double m_cells = 0;
+    int m_idechCad = 0, m_vbatCad = 0;
+    Kept m_idech, m_vbat;
+    std::optional<double> m_vpc;
+};
+
+} // namespace modes

@@ -1,0 +1,109 @@
+#include "measure.h"
+
+#include "link/chargerlink.h"
+#include "link/numtext.h"
+
+#include <cmath>
+
+namespace modes {
+
+using namespace chlink;
+
+double floorExact(double x) {
+    return std::floor(x + 1e-9 * std::max(1.0, std::fabs(x)));
+}
+
+const ChannelDef &channel(Quantity q) {
+    static const ChannelDef table[] = {
+        {Quantity::Valim, CMD_READ_VALIM, 'A', 9, "VALIMCAD"},
+        {Quantity::Vdbl, CMD_READ_VDBL, 'A', 11, "VDBLCAD"},
+        {Quantity::Temper, CMD_READ_TEMP, 'A', 0, "TEMPCAD"},
+        {Quantity::Ichrg, CMD_READ_ICHRG, 'B', 0, "ICHRGCAD"},
+        {Quantity::Idech, CMD_READ_IDECH, 'B', 2, "IDCHRGCAD"},
+        {Quantity::Vbat, CMD_READ_VBAT, 'B', 6, "VBATCAD"},
+    };
+    return table[int(q)];
+}
+
+std::optional<double> convert(Quantity q, int count, const QByteArray &tableA,
+                              const QByteArray &tableB) {
+    const ChannelDef &c = channel(q);
+    const QByteArray &t = c.table == 'A' ? tableA : tableB;
+    const int word = ChargerLink::word(t, c.wordIndex);
+    if (word == 0) return std::nullopt;
+    if (q == Quantity::Temper) {
+        const int offset = ChargerLink::word(t, 2);
+        return std::floor(1024.0 * double(offset - count) / double(word));
+    }
+    return std::floor(1024.0 * double(count) / double(word)) / 100.0;
+}
+
+std::optional<double> setpointAmps(int sliderValue, int divisorByte) {
+    if (divisorByte == 0) return std::nullopt;
+    return std::floor(100.0 * sliderValue / double(divisorByte)) / 100.0;
+}
+
+QString setpointText(const QString &prefix, int sliderValue, int divisorByte) {
+    const auto amps = setpointAmps(sliderValue, divisorByte);
+    if (!amps) return prefix + numText(sliderValue);
+    return prefix + numText(*amps) + QStringLiteral(" A");
+}
+
+Hms splitClock(qint64 seconds) {
+    Hms t;
+    t.hours = int(seconds / 3600);
+    qint64 rest = seconds - 3600 * qint64(t.hours);
+    t.minutes = int(rest / 60);
+    t.seconds = int(rest - 60 * t.minutes);
+    return t;
+}
+
+QString clockText(int v) {
+    if (v >= 0 && v < 10) return QLatin1Char('0') + QString::number(v);
+    return numText(v);
+}
+
+void RunClock::start(int chargerSeconds) {
+    m_start = chargerSeconds;
+    m_last = chargerSeconds;
+    m_wraps = 0;
+}
+
+qint64 RunClock::elapsed(int chargerSeconds) {
+    if (chargerSeconds < m_last) ++m_wraps;
+    m_last = chargerSeconds;
+    return qint64(chargerSeconds) + m_wraps * kWrapSeconds - m_start;
+}
+
+qint64 ChargeCounter::capacity() const {
+    return qint64(floorExact(m_mAs / 3600.0));
+}
+
+double voltsPerCell(double vbat, double cells) {
+    return floorExact(1000.0 * vbat / cells) / 1000.0;
+}
+
+bool endOfDischarge(double voltsPerCell) {
+    return floorExact(10.0 * voltsPerCell) < 5;
+}
+
+} // namespace modes
+
+namespace modes {
+
+std::optional<int> parseModeText(const QString &text) {
+    bool ok = false;
+    const double v = text.trimmed().toDouble(&ok);
+    if (!ok || !std::isfinite(v)) return 0;
+    if (v < -0.5 || v >= 255.5) return std::nullopt;
+    return int(std::lround(v));
+}
+
+std::optional<double> parseCellCount(const QString &text) {
+    bool ok = false;
+    const double v = text.trimmed().toDouble(&ok);
+    if (!ok || !std::isfinite(v) || v <= 0) return std::nullopt;
+    return v;
+}
+
+} // namespace modes

@@ -1,0 +1,411 @@
+#include "modewindow.h"
+
+#include "link/messages.h"
+#include "link/numtext.h"
+
+#include <QCloseEvent>
+#include <QDir>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QLabel>
+#include <QPushButton>
+#include <QScreen>
+#include <QTimer>
+#include <QVBoxLayout>
+
+namespace modes {
+
+using namespace chlink;
+
+ModeWindow::ModeWindow(const Host &host, QWidget *parent)
+    : QWidget(parent), m_host(host), m_link(host.link), m_decimalPoint(localeDecimalPoint()) {
+    m_timer = new QTimer(this);
+    m_timer->setObjectName(QStringLiteral("Timerchargeur"));
+    m_timer->setInterval(1000);
+    m_timer->setSingleShot(true); // re-armed at the end of each poll
+    connect(m_timer, &QTimer::timeout, this,
+            [this] { exclusive(KeyTick, [this] { timerCycle(); }); });
+
+    m_timer2 = new QTimer(this);
+    m_timer2->setObjectName(QStringLiteral("Timerch2"));
+    m_timer2->setSingleShot(true);
+    connect(m_timer2, &QTimer::timeout, this, [this] {
+        m_delayFlag = true;
+        if (m_link) m_link->wake();
+    });
+}
+
+ModeWindow::~ModeWindow() {
+    m_timer->stop();
+    m_timer2->stop();
+    m_logging = false;
+    m_log.close();
+}
+
+// ---------------------------------------------------------------- exchanges
+
+void ModeWindow::exclusive(Key key, std::function<void()> fn) {
+    if (m_closing) return;
+    if (m_busy == 0) {
+        Exchange x(this);
+        m_linkFailed = false; // a new handler: an earlier failure no longer stops it
+        m_stopRequested = false;
+        fn();
+        return;
+    }
+    for (auto &q : m_queue) {
+        if (q.first == key) {
+            q.second = std::move(fn);
+            return;
+        }
+    }
+    m_queue.emplace_back(key, std::move(fn));
+}
+
+void ModeWindow::exchangeDone() {
+    if (--m_busy > 0) return;
+    if (m_closing) {
+        m_queue.clear();
+        if (testAttribute(Qt::WA_DeleteOnClose))
+            deleteLater(); // no handler is inside a wait any more
+        return;
+    }
+    if (!m_queue.empty() && !m_queuedRun) {
+        m_queuedRun = true;
+        QTimer::singleShot(0, this, [this] { runQueued(); });
+    }
+}
+
+void ModeWindow::runQueued() {
+    m_queuedRun = false;
+    while (m_busy == 0 && !m_closing && !m_queue.empty()) {
+        auto fn = std::move(m_queue.front().second);
+        m_queue.erase(m_queue.begin());
+        Exchange x(this);
+        m_linkFailed = false;
+        m_stopRequested = false;
+        fn();
+    }
+}
+
+bool ModeWindow::check(bool ok) {
+    if (m_closing || m_stopRequested || m_linkFailed) return false;
+    if (!ok) {
+        linkFailure();
+        return false;
+    }
+    return true;
+}
+
+bool ModeWindow::setOut(Cmd code, quint8 value) {
+    if (interrupted()) return false;
+    return check(m_link->setOutput(code, value));
+}
+
+bool ModeWindow::setOuts(std::initializer_list<std::pair<Cmd, quint8>> settings) {
+    for (const auto &s : settings)
+        if (!setOut(s.first, s.second)) return false;
+    return true;
+}
+
+bool ModeWindow::readCount(Cmd code, int &count) {
+    if (interrupted()) return false;
+    const auto r = m_link->readChannel(code);
+    if (!check(r.has_value())) return false;
+    count = qint16(quint16(*r)); // a signed 16-bit value on the wire
+    return true;
+}
+
+bool ModeWindow::waitDelay(int ms) {
+    m_timer2->start(ms);
+    // Bounded even if the timer were stopped by someone else.
+    m_link->waitUntil([this] { return m_delayFlag || interrupted(); }, ms + 1000);
+    m_timer2->stop();
+    return !interrupted();
+}
+
+bool ModeWindow::readStartClock() {
+    if (interrupted()) return false;
+    const auto t = m_link->readClock();
+    if (!check(t.has_value())) return false;
+    m_clock.start(t->totalSeconds());
+    return true;
+}
+
+bool ModeWindow::readElapsed() {
+    m_prevDuree = m_duree;
+    if (interrupted()) return false;
+    const auto t = m_link->readClock();
+    if (!check(t.has_value())) return false;
+    m_duree = m_clock.elapsed(t->totalSeconds());
+    const Hms h = splitClock(m_duree);
+    findChild<QLabel *>(QStringLiteral("Label1"))->setText(clockText(h.hours));
+    findChild<QLabel *>(QStringLiteral("Label2"))->setText(clockText(h.minutes));
+    findChild<QLabel *>(QStringLiteral("Label3"))->setText(clockText(h.seconds));
+    return true;
+}
+
+bool ModeWindow::readSupplies() {
+    const QByteArray &a = m_link->tableA;
+    const QByteArray &b = m_link->tableB;
+    if (!readCount(CMD_READ_VALIM, m_valimCad)) return false;
+    findChild<QLabel *>(QStringLiteral("Label4"))->setText(numText(m_valimCad));
+    const auto valim = convert(Quantity::Valim, m_valimCad, a, b);
+    m_valim.update(valim);
+    if (valim)
+        setValueLabel(findChild<QLabel *>(QStringLiteral("Label6")), valim, QStringLiteral("V"));
+
+    if (!readCount(CMD_READ_VDBL, m_vdblCad)) return false;
+    findChild<QLabel *>(QStringLiteral("Label5"))->setText(numText(m_vdblCad));
+    const auto vdbl = convert(Quantity::Vdbl, m_vdblCad, a, b);
+    m_vdbl.update(vdbl);
+    if (vdbl)
+        setValueLabel(findChild<QLabel *>(QStringLiteral("Label7")), vdbl, QStringLiteral("V"));
+
+    if (!readCount(CMD_READ_TEMP, m_tempCad)) return false;
+    findChild<QLabel *>(QStringLiteral("Label8"))->setText(numText(m_tempCad));
+    const auto temper = convert(Quantity::Temper, m_tempCad, a, b);
+    m_temper.update(temper);
+    if (temper) setValueLabel(findChild<QLabel *>(QStringLiteral("Label9")), temper, QString());
+    return true;
+}
+
+void ModeWindow::linkFailure() {
+    if (m_linkFailed || m_closing) return;
+    m_linkFailed = true;
+    const LinkError e = m_link->error();
+    const bool wasRunning = m_runActive;
+    m_timer->stop();
+    m_timer2->stop();
+    m_logging = false;
+    endRun();
+    closeLog(); // every record written so far is already on disk
+    if (e == LinkError::Timeout && wasRunning) switchOffAfterFailure();
+    if (wasRunning) setState(QStringLiteral("Arret"));
+    if (m_link->isShuttingDown()) return;
+    if (e == LinkError::Timeout || e == LinkError::NotOpen) timeoutBox(this);
+    // A port failure has already been reported by the main window.
+}
+
+void ModeWindow::switchOffAfterFailure() {
+    // One try, each answer waited for once: a silent charger costs two reply time-outs.
+    for (Cmd c : {CMD_CUT_CHARGE, CMD_CUT_DISCHARGE}) {
+        m_link->command(c, {0});
+        if (!m_link->answerByte() && m_link->error() != LinkError::Timeout) return;
+        if (m_closing) return;
+    }
+}
+
+// ---------------------------------------------------------------- run bookkeeping
+
+bool ModeWindow::openLog(const char *prefix, const QStringList &columns) {
+    const QString folder = runLogFolder();
+    const QString path = folder + QLatin1Char('/') +
+                         logFileName(QLatin1String(prefix), QDateTime::currentDateTime());
+    QString why;
+    if (!m_log.open(path, headerLine(columns), &why)) {
+        errorBox(this, QStringLiteral("Impossible de créer le fichier journal\n") +
+                           QDir::toNativeSeparators(path) + QLatin1Char('\n') + why);
+        m_logLabel->setText(QStringLiteral("Journal : aucun"));
+        return false;
+    }
+    m_logLabel->setText(QStringLiteral("Journal : ") + QDir::toNativeSeparators(path));
+    return true;
+}
+
+void ModeWindow::appendRecord(const std::vector<Field> &fields) {
+    if (!m_logging || !m_log.isOpen()) return;
+    if (!m_log.append(recordLine(fields, m_decimalPoint))) {
+        // Disk full or removed: say it once and keep the run going.
+        m_log.close();
+        m_logging = false;
+        errorBox(this, QStringLiteral("Erreur d'écriture du fichier journal\n") +
+                           QDir::toNativeSeparators(m_log.path()));
+    }
+}
+
+void ModeWindow::beginRun() {
+    m_runActive = true;
+    m_polling = true;
+    m_start->setEnabled(false);
+    m_awake.acquire(QStringLiteral("Charge ou décharge de batterie en cours"));
+}
+
+void ModeWindow::endPolling() {
+    m_polling = false;
+    m_awake.release();
+}
+
+void ModeWindow::endRun() {
+    endPolling();
+    m_runActive = false;
+    m_start->setEnabled(true);
+}
+
+void ModeWindow::dropQueued(Key key) {
+    std::erase_if(m_queue, [key](const auto &q) { return q.first == key; });
+}
+
+void ModeWindow::closeLog() {
+    m_log.close();
+}
+
+// ---------------------------------------------------------------- window
+
+void ModeWindow::load() {
+    if (QScreen *s = screen()) {
+        const QRect r = s->availableGeometry();
+        const QSize sz = size().expandedTo(sizeHint()).boundedTo(r.size());
+        resize(sz);
+        move(r.left() + (r.width() - sz.width()) / 2, r.top() + (r.height() - sz.height()) / 2);
+    }
+    show();
+    if (m_host.stopMainTimers) m_host.stopMainTimers();
+    m_host.hideMain();
+}
+
+void ModeWindow::leave() {
+    if (m_closing) return;
+    m_logging = false;
+    closeLog();
+    m_timer->stop();
+    m_timer2->stop();
+    onLeave();
+    m_closing = true;
+    m_queue.clear();
+    endRun();
+    hide();
+    m_link->reconnectOnActivate = 0;
+    m_host.showMain();
+    m_link->wake(); // a poll inside a wait returns now and sends nothing more
+    if (m_busy == 0 && testAttribute(Qt::WA_DeleteOnClose)) deleteLater();
+}
+
+void ModeWindow::closeEvent(QCloseEvent *e) {
+    if (!m_closing) {
+        m_timer->stop();
+        m_timer2->stop();
+        m_logging = false;
+        closeLog();
+        onLeave();
+        m_closing = true;
+        m_queue.clear();
+        endRun();
+        m_host.showMain();
+        m_link->wake();
+    }
+    if (m_busy > 0) {
+        // A handler is inside a wait: hide now, delete once it has returned.
+        e->ignore();
+        hide();
+        return;
+    }
+    QWidget::closeEvent(e);
+}
+
+void ModeWindow::setState(const QString &text) {
+    m_state->setText(text);
+}
+
+QLabel *ModeWindow::label(const char *name, const QString &text) {
+    auto *l = new QLabel(text, this);
+    l->setObjectName(QLatin1String(name));
+    return l;
+}
+
+QGroupBox *ModeWindow::frame(const char *name, const QString &title) {
+    auto *g = new QGroupBox(title, this);
+    g->setObjectName(QLatin1String(name));
+    return g;
+}
+
+void ModeWindow::setValueLabel(QLabel *l, std::optional<double> v, const QString &unit) {
+    if (l && v) l->setText(numText(*v) + unit);
+}
+
+QWidget *ModeWindow::buildCommon() {
+    auto *panel = new QWidget(this);
+    auto *col = new QVBoxLayout(panel);
+    col->setContentsMargins(0, 0, 0, 0);
+
+    QGroupBox *clock = frame("Frame1", QStringLiteral("HORLOGE"));
+    auto *cl = new QHBoxLayout(clock);
+    QFont big = font();
+    big.setPointSizeF(big.pointSizeF() * 1.6);
+    big.setBold(true);
+    const char *names[3] = {"Label1", "Label2", "Label3"};
+    for (int i = 0; i < 3; ++i) {
+        QLabel *l = label(names[i], QStringLiteral("00"));
+        l->setFont(big);
+        l->setAlignment(Qt::AlignCenter);
+        cl->addWidget(l);
+        if (i < 2) {
+            auto *sep = new QLabel(QStringLiteral(":"), clock);
+            sep->setFont(big);
+            cl->addWidget(sep);
+        }
+    }
+    col->addWidget(clock);
+
+    QGroupBox *state = frame("Frame2", QStringLiteral("ETAT"));
+    auto *sl = new QVBoxLayout(state);
+    m_state = label("Label18");
+    QFont bold = font();
+    bold.setBold(true);
+    bold.setPointSizeF(bold.pointSizeF() * 1.3);
+    m_state->setFont(bold);
+    m_state->setAlignment(Qt::AlignCenter);
+    sl->addWidget(m_state);
+    col->addWidget(state);
+
+    const auto button = [this](const char *name, const QString &text) {
+        auto *b = new QPushButton(text, this);
+        b->setObjectName(QLatin1String(name));
+        b->setMinimumHeight(30);
+        return b;
+    };
+    m_start = button("CBstart", QStringLiteral("Demarrage"));
+    m_stop = button("CBStop", QStringLiteral("Arret"));
+    m_quit = button("CQuitter", QStringLiteral("Retour"));
+    connect(m_start, &QPushButton::clicked, this, [this] { start(); });
+    connect(m_stop, &QPushButton::clicked, this, [this] { stop(); });
+    connect(m_quit, &QPushButton::clicked, this, [this] { leave(); });
+    col->addWidget(m_start);
+    col->addWidget(m_stop);
+    col->addWidget(m_quit);
+
+    // Where the logs of this window will go, before the first run.
+    m_logLabel = new QLabel(
+        QStringLiteral("Dossier des journaux : ") + QDir::toNativeSeparators(runLogFolder()), this);
+    m_logLabel->setObjectName(QStringLiteral("LbJournal"));
+    m_logLabel->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    m_logLabel->setWordWrap(true);
+    return panel;
+}
+
+void ModeWindow::buildSupplies(QGroupBox *box) {
+    auto *g = new QGridLayout(box);
+    const struct {
+        const char *caption, *name, *count, *value;
+        const char *text;
+    } rows[] = {
+        {"Label13", "V ALIMENTATION", "Label4", "Label6", "V"},
+        {"Label14", "V DOUBLEUR", "Label5", "Label7", "V"},
+        {"Label15", "TEMPERATURE", "Label8", "Label9", ""},
+    };
+    int r = 0;
+    for (const auto &row : rows) {
+        g->addWidget(label(row.caption, QString::fromUtf8(row.name)), r, 0);
+        QLabel *count = label(row.count, QStringLiteral("0"));
+        QLabel *value = label(row.value);
+        count->setMinimumWidth(48);
+        value->setMinimumWidth(56);
+        count->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+        value->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+        g->addWidget(count, r, 1);
+        g->addWidget(value, r, 2);
+        ++r;
+    }
+}
+
+} // namespace modes

@@ -1,0 +1,164 @@
+#pragma once
+
+#include "keepawake.h"
+#include "link/chargerlink.h"
+#include "link/host.h"
+#include "measure.h"
+#include "runlog.h"
+
+#include <QWidget>
+#include <functional>
+#include <optional>
+#include <vector>
+
+class QGroupBox;
+class QLabel;
+class QPushButton;
+class QTimer;
+
+namespace modes {
+
+class RunChart;
+
+// What the charge and discharge windows share: the link and the main window they were
+// opened from, the poll and delay timers, the clock and supply readings, the run log, the
+// sleep lock, and the rule that keeps their exchanges from interleaving.
+//
+// Events run inside every wait for a reply byte. A handler that wants the link while
+// another one is waiting is queued and runs when the first is done (a slider moved during a
+// poll sends its latest value after the poll), "Arret" and "Retour" act at once and make
+// the running exchange stop after its current wait, and the window is deleted only once
+// no handler is inside a wait.
+class ModeWindow : public QWidget {
+    Q_OBJECT
+  public:
+    ModeWindow(const chlink::Host &host, QWidget *parent = nullptr);
+    ~ModeWindow() override;
+
+    // ---- Handlers, public so that tests can call them without the event system ----
+    virtual void start() = 0;      // CBstart
+    virtual void stop() = 0;       // CBStop
+    virtual void poll() = 0;       // one poll of a run
+    virtual void timerCycle() = 0; // Timerchargeur tick
+    void leave();                  // CQuitter
+
+    // ---- Run state ----
+    bool isPolling() const { return m_polling; }
+    // From "Demarrage" until "Arret" (or a link failure).
+    bool isRunActive() const { return m_runActive; }
+    bool isLogging() const { return m_logging; }
+    bool isBusy() const { return m_busy > 0; }
+    qint64 duree() const { return m_duree; }
+    QString logPath() const { return m_log.path(); }
+    bool logOpen() const { return m_log.isOpen(); }
+    const ChargeCounter &counter() const { return m_counter; }
+    const KeepAwake &keepAwake() const { return m_awake; }
+    QTimer *pollTimer() const { return m_timer; }
+
+  protected:
+    // ---- Exchanges ----
+    // Marks a handler that talks to the charger (nesting allowed).
+    class Exchange {
+      public:
+        explicit Exchange(ModeWindow *w) : m_w(w) { ++m_w->m_busy; }
+        ~Exchange() { m_w->exchangeDone(); }
+        Exchange(const Exchange &) = delete;
+        Exchange &operator=(const Exchange &) = delete;
+
+      private:
+        ModeWindow *m_w;
+    };
+    // Runs fn now, or after the exchange in progress; a later request with the same key
+    // replaces a queued one (only a slider's last value matters).
+    enum Key { KeyTick, KeyStart, KeyStop, KeySlider1, KeySlider2, KeySlider3 };
+    void exclusive(Key key, std::function<void()> fn);
+    // True when the exchange in progress must end now: the window is closing, the run was
+    // stopped, or the link failed.
+    bool interrupted() const { return m_closing || m_stopRequested || m_linkFailed; }
+    // After every wait: false (and the link failure handled) when the handler must return.
+    bool check(bool ok);
+    // 27, code, value and its answer byte.
+    bool setOut(chlink::Cmd code, quint8 value);
+    bool readCount(chlink::Cmd code, int &count);
+    // Sends each setting with its answer byte, stopping at the first failure.
+    bool setOuts(std::initializer_list<std::pair<chlink::Cmd, quint8>> settings);
+    // Timerch2: arms the delay and sleeps until its tick sets the delay flag.
+    bool waitDelay(int ms);
+    // Poll step 1: clock, DUREE and the clock labels.
+    bool readElapsed();
+    // Channels 6, 7 and 5 with their labels.
+    bool readSupplies();
+    // Reads the clock to start a run.
+    bool readStartClock();
+    // The link failed during a run: polling stops, the charge and discharge paths are
+    // switched off once, the log keeps what it has, the reason is shown.
+    void linkFailure();
+    virtual void switchOffAfterFailure();
+
+    // ---- Run bookkeeping ----
+    // A run begins: state for the logs, chart, sleep lock. False (with a message) when the
+    // log file cannot be created.
+    bool openLog(const char *prefix, const QStringList &columns);
+    void appendRecord(const std::vector<Field> &fields);
+    void beginRun();   // a run starts: start button off, sleep lock on
+    void endPolling(); // polling has ended (end of run): the sleep lock goes
+    void endRun();     // the run is over (stop, failure): the start button comes back
+    void dropQueued(Key key);
+    void closeLog();
+
+    // ---- Window ----
+    // Shows the window centred, stops the main window's timers and hides it.
+    void load();
+    void closeEvent(QCloseEvent *e) override;
+    // What leaving adds in a window (Dechargeur: discharge path off).
+    virtual void onLeave() {}
+    void setState(const QString &text);
+
+    QLabel *label(const char *name, const QString &text = QString());
+    QGroupBox *frame(const char *name, const QString &title);
+    void setValueLabel(QLabel *l, std::optional<double> v, const QString &unit);
+    QWidget *buildCommon(); // buttons, clock, state, supplies, log path
+    void buildSupplies(QGroupBox *box);
+
+    chlink::Host m_host;
+    chlink::ChargerLink *m_link;
+    QTimer *m_timer;  // Timerchargeur
+    QTimer *m_timer2; // Timerch2
+    bool m_delayFlag = false;
+
+    // Flags of the run.
+    bool m_runActive = false;
+    bool m_polling = false;
+    bool m_logging = false;
+    bool m_stopRequested = false;
+    bool m_linkFailed = false;
+    bool m_closing = false;
+
+    // Clock and supplies.
+    RunClock m_clock;
+    qint64 m_duree = 0;
+    qint64 m_prevDuree = 0;
+    int m_valimCad = 0, m_vdblCad = 0, m_tempCad = 0;
+    Kept m_valim, m_vdbl, m_temper;
+    ChargeCounter m_counter;
+
+    RunLog m_log;
+    KeepAwake m_awake;
+    QChar m_decimalPoint;
+
+    QPushButton *m_start = nullptr;
+    QPushButton *m_stop = nullptr;
+    QPushButton *m_quit = nullptr;
+    QLabel *m_state = nullptr;
+    QLabel *m_logLabel = nullptr;
+
+  private:
+    void exchangeDone();
+    void runQueued();
+
+    int m_busy = 0;
+    std::vector<std::pair<Key, std::function<void()>>> m_queue;
+    bool m_queuedRun = false;
+};
+
+} // namespace modes

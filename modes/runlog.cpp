@@ -1,0 +1,114 @@
+#include "runlog.h"
+
+#include "link/numtext.h"
+
+#include <QDir>
+#include <QLocale>
+#include <QStandardPaths>
+
+namespace modes {
+
+QString logFileName(const QString &prefix, const QDateTime &start) {
+    const QDate d = start.date();
+    const QTime t = start.time();
+    const auto two = [](int v) { return QStringLiteral("%1").arg(v, 2, 10, QLatin1Char('0')); };
+    return prefix + QStringLiteral("_D") + two(d.month()) + QLatin1Char('_') + two(d.day()) +
+           QLatin1Char('_') + two(d.year() % 100) + QLatin1Char('T') + two(t.hour()) +
+           QLatin1Char('_') + two(t.minute()) + QStringLiteral(".txt");
+}
+
+const QStringList &chargeColumns() {
+    static const QStringList c = {
+        QStringLiteral("DUREE"),     QStringLiteral("VALIMCAD"),  QStringLiteral("VDBLCAD"),
+        QStringLiteral("DVaverage"), QStringLiteral("VALIM"),     QStringLiteral("DVFLAG"),
+        QStringLiteral("CDVDT"),     QStringLiteral("TEMPER"),    QStringLiteral("ICHRGCAD"),
+        QStringLiteral("VBATCAD"),   QStringLiteral("VDELTACAD"), QStringLiteral("ICHRG"),
+        QStringLiteral("VBAT"),      QStringLiteral("VDELTA"),    QStringLiteral("CAPACITE"),
+        QStringLiteral("TEMPS")};
+    return c;
+}
+
+const QStringList &dischargeColumns() {
+    static const QStringList c = {
+        QStringLiteral("DUREE"),   QStringLiteral("VALIMCAD"),  QStringLiteral("VDBLCAD"),
+        QStringLiteral("TEMPCAD"), QStringLiteral("VALIM"),     QStringLiteral("VDBL"),
+        QStringLiteral("TEMPER"),  QStringLiteral("IDCHRGCAD"), QStringLiteral("VBATCAD"),
+        QStringLiteral("ICHRG"),   QStringLiteral("VBAT"),      QStringLiteral("CAPACITE"),
+        QStringLiteral("TEMPS")};
+    return c;
+}
+
+QString headerLine(const QStringList &columns) {
+    return columns.join(QLatin1Char(':'));
+}
+
+QString recordLine(const std::vector<Field> &fields, QChar decimalPoint) {
+    QString line;
+    for (size_t i = 0; i < fields.size(); ++i) {
+        if (i > 0) line += QLatin1Char(':');
+        if (fields[i]) line += chlink::logText(*fields[i], decimalPoint);
+    }
+    return line;
+}
+
+QChar localeDecimalPoint() {
+    const QString p = QLocale::system().decimalPoint();
+    return p.isEmpty() ? QLatin1Char('.') : p.at(0);
+}
+
+namespace {
+bool &folderChosen() {
+    static bool chosen = false;
+    return chosen;
+}
+} // namespace
+
+void keepCurrentFolder() {
+    folderChosen() = true;
+}
+
+QString runLogFolder() {
+#ifndef Q_OS_WIN
+    if (!folderChosen()) {
+        folderChosen() = true;
+        const QString base = QStandardPaths::writableLocation(QStandardPaths::AppDataLocation);
+        if (!base.isEmpty()) {
+            const QString dir = base + QStringLiteral("/logs");
+            if (QDir().mkpath(dir)) QDir::setCurrent(dir);
+        }
+    }
+#endif
+    return QDir::currentPath();
+}
+
+bool RunLog::open(const QString &path, const QString &header, QString *error) {
+    close();
+    m_path = path;
+    m_file.setFileName(path);
+    if (!m_file.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
+        if (error) *error = m_file.errorString();
+        return false;
+    }
+    if (!writeLine(header) || !writeLine(QString())) {
+        if (error) *error = m_file.errorString();
+        m_file.close();
+        return false;
+    }
+    return true;
+}
+
+bool RunLog::writeLine(const QString &line) {
+    const QByteArray bytes = line.toUtf8() + "\r\n";
+    return m_file.write(bytes) == bytes.size() && m_file.flush();
+}
+
+bool RunLog::append(const QString &line) {
+    if (!m_file.isOpen()) return false;
+    return writeLine(line);
+}
+
+void RunLog::close() {
+    if (m_file.isOpen()) m_file.close();
+}
+
+} // namespace modes

@@ -1,0 +1,119 @@
+#pragma once
+
+#include "link/byteport.h"
+#include "link/commands.h"
+
+#include <QHash>
+#include <QList>
+#include <QStringList>
+#include <QTimer>
+#include <functional>
+
+// A scripted charger behind the byte-port interface: it answers every command with the
+// reply kind the program expects, takes its channel counts and clock from the test, and
+// records each command it received as "code,arg,..." (without the 27).
+class FakeCharger : public chlink::BytePort {
+    Q_OBJECT
+  public:
+    using BytePort::BytePort;
+
+    // ---- Script ----
+    QHash<int, QList<int>> counts; // per channel: counts for successive reads (last repeats)
+    int clock = 1000;              // charger seconds
+    int clockStep = 1;             // added after each clock read
+    int replyDelayMs = 0;          // replies arrive after this delay
+    QHash<int, int> dropReplies;   // code -> number of its next replies to swallow
+    std::function<void(const QString &)> onCommand;
+
+    // ---- What was received ----
+    QStringList commands;
+    QStringList take() {
+        QStringList c = commands;
+        commands.clear();
+        return c;
+    }
+
+    bool open(QString *) override {
+        m_open = true;
+        return true;
+    }
+    void close() override { m_open = false; }
+    bool isOpen() const override { return m_open; }
+    void setBaudRate(int baud) override { m_baud = baud; }
+    int baudRate() const override { return m_baud; }
+    qint64 bytesAvailable() const override { return m_rx.size(); }
+    int readByte() override {
+        if (m_rx.isEmpty()) return -1;
+        const int b = quint8(m_rx.at(0));
+        m_rx.remove(0, 1);
+        return b;
+    }
+    QString deviceName() const override { return QStringLiteral("fake"); }
+
+    void write(const QByteArray &bytes) override {
+        for (char c : bytes)
+            onByte(quint8(c));
+    }
+
+  private:
+    void onByte(quint8 b) {
+        if (m_wanted == -1) { // waiting for ESC
+            if (b == chlink::ESC) m_wanted = -2;
+            return;
+        }
+        if (m_wanted == -2) { // the code
+            m_code = b;
+            m_args.clear();
+            m_wanted = chlink::commandShape(b).args;
+            if (m_wanted <= 0) finish();
+            return;
+        }
+        m_args << b;
+        if (int(m_args.size()) >= m_wanted) finish();
+    }
+
+    void finish() {
+        m_wanted = -1;
+        QStringList parts{QString::number(m_code)};
+        for (int a : m_args)
+            parts << QString::number(a);
+        const QString cmd = parts.join(QLatin1Char(','));
+        commands << cmd;
+        if (onCommand) onCommand(cmd);
+        if (dropReplies.value(m_code) > 0) {
+            --dropReplies[m_code];
+            return;
+        }
+        using namespace chlink;
+        const CommandShape shape = commandShape(m_code);
+        QByteArray reply;
+        if (m_code == CMD_READ_CLOCK) {
+            const int s = clock;
+            clock += clockStep;
+            reply = QByteArray(1, char(ESC)) + char(s / 3600 % 24) + char(s / 60 % 60) +
+                    char(s % 60) + char(0);
+        } else if (shape.reply == Reply::Frame) {
+            QList<int> &seq = counts[m_code];
+            const int v = seq.isEmpty() ? 0 : seq.size() > 1 ? seq.takeFirst() : seq.first();
+            reply = QByteArray(1, char(ESC)) + char((v >> 8) & 0xFF) + char(v & 0xFF);
+            reply += QByteArray(shape.frameBytes - 2, 0) + char(0);
+        } else if (shape.reply == Reply::AnswerByte) {
+            reply = QByteArray(1, char(m_code));
+        } else if (shape.reply == Reply::Ack) {
+            reply = QByteArray(1, char(ACK));
+        }
+        if (reply.isEmpty()) return;
+        QTimer::singleShot(replyDelayMs, this, [this, reply] {
+            if (!m_open) return;
+            m_rx += reply;
+            emit readyRead();
+        });
+    }
+
+    bool m_open = false;
+    int m_baud = 9600;
+    QByteArray m_rx;
+    int m_wanted = -1;
+    quint8 m_code = 0;
+    QList<int> m_args;
+};

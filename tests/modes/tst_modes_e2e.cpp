@@ -1,0 +1,235 @@
+// Whole runs through the real serial stack on a pseudo-terminal: the charge against the
+// virtual charger with a stepped clock (each poll is followed by a few charger seconds of
+// charge, the measurement pulse takes none, as on a real charger), the discharge against
+// the chargersim program running its clock fast. The charge must end by itself on the
+// delta-voltage drop and the discharge at 0.5 V per cell, with every poll in the log.
+#include "link/chargerlink.h"
+#include "link/host.h"
+#include "link/messages.h"
+#include "link/serialport.h"
+#include "modes/chargeur.h"
+#include "modes/dechargeur.h"
+#include "modes/runlog.h"
+#include "sim/ptyserver.h"
+#include "sim/virtualcharger.h"
+
+#include <QElapsedTimer>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProcess>
+#include <QSlider>
+#include <QTemporaryDir>
+#include <QtTest>
+#include <memory>
+
+namespace {
+constexpr double kSecondsPerPoll = 4;
+
+QString text(QWidget *w, const char *name) {
+    return w->findChild<QLabel *>(QLatin1String(name))->text();
+}
+
+QStringList logLines(const QString &path) {
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly)) return {};
+    QStringList l = QString::fromUtf8(f.readAll()).split(QStringLiteral("\r\n"));
+    if (!l.isEmpty() && l.last().isEmpty()) l.removeLast();
+    return l;
+}
+
+// PELMORA_SHOT_DIR set: saves a picture of the window there.
+void shot(QWidget &w, const char *name) {
+    const QString dir = qEnvironmentVariable("PELMORA_SHOT_DIR");
+    if (dir.isEmpty()) return;
+    w.resize(w.sizeHint().expandedTo(QSize(1100, 640))); // a desktop, not the 800 x 600 offscreen
+    QCoreApplication::processEvents();
+    w.grab().save(dir + QLatin1Char('/') + QLatin1String(name) + QStringLiteral(".png"));
+}
+
+double field(const QString &f) {
+    QString t = f.trimmed();
+    t.replace(modes::localeDecimalPoint(), QLatin1Char('.'));
+    return t.toDouble();
+}
+
+// A virtual charger on a pseudo-terminal (chargersim, or in this process) and a link to
+// it with the calibration tables loaded.
+struct SimRig {
+    QProcess sim;
+    std::unique_ptr<sim::VirtualCharger> charger;
+    std::unique_ptr<sim::PtyServer> server;
+    std::unique_ptr<chlink::ChargerLink> link;
+    QWidget main;
+    chlink::Host host;
+    QString device;
+
+    bool startProgram(const QStringList &args) {
+        const QString bin = qEnvironmentVariable("PELMORA_BIN_DIR") + "/sim/chargersim";
+        sim.start(bin, args + QStringList{"--no-console"});
+        if (!sim.waitForStarted(5000) || !sim.waitForReadyRead(5000)) return false;
+        device = QString::fromUtf8(sim.readLine()).trimmed();
+        return connectLink();
+    }
+
+    bool startInProcess(const sim::BatterySpec &spec) {
+        charger = std::make_unique<sim::VirtualCharger>();
+        charger->setBattery(spec);
+        charger->setManualClock(true);
+        server = std::make_unique<sim::PtyServer>(charger.get());
+        QString why;
+        if (!server->start(&why)) {
+            qWarning() << why;
+            return false;
+        }
+        device = server->slavePath();
+        return connectLink();
+    }
+
+    bool connectLink() {
+        link = std::make_unique<chlink::ChargerLink>(
+            [](const QString &d) { return new chlink::SerialBytePort(d); },
+            [this](int) { return device; });
+        link->portSetup();
+        QString why;
+        if (!link->openPort(&why)) {
+            qWarning() << why;
+            return false;
+        }
+        for (int i = 0; i < 16; ++i) {
+            const auto a = link->eeRead(1, quint8(i));
+            const auto b = link->eeRead(2, quint8(i));
+            if (!a || !b) return false;
+            link->tableA[i] = char(*a);
+            link->tableB[i] = char(*b);
+        }
+        host = {link.get(), &main, [] {}};
+        return true;
+    }
+    ~SimRig() {
+        link.reset();
+        server.reset();
+        if (sim.state() == QProcess::NotRunning) return;
+        sim.terminate();
+        sim.waitForFinished(3000);
+    }
+};
+} // namespace
+
+class TestModesEndToEnd : public QObject {
+    Q_OBJECT
+  private slots:
+    void initTestCase() {
+        QVERIFY(m_dir.isValid());
+        QDir::setCurrent(m_dir.path());
+        modes::keepCurrentFolder();
+        chlink::setBoxHook([](const chlink::BoxRequest &r) {
+            qWarning() << "message box:" << r.text;
+            return true;
+        });
+    }
+    void nimhChargeEndsByItself();
+    void dischargeStopsAtCellLimit();
+
+  private:
+    QTemporaryDir m_dir;
+};
+
+void TestModesEndToEnd::nimhChargeEndsByItself() {
+    SimRig rig;
+    sim::BatterySpec spec;
+    spec.chemistry = sim::Chemistry::NiMH;
+    spec.cells = 6;
+    spec.capacityAh = 2.0;
+    spec.stateOfCharge = 0.8;
+    QVERIFY(rig.startInProcess(spec));
+    modes::Chargeur w(rig.host);
+    // 2 A, and the delta amplifier set on the pack's voltage.
+    w.findChild<QSlider *>("Slider1")->setValue(100);
+    w.findChild<QSlider *>("Slider3")->setValue(95);
+    w.findChild<QSlider *>("Slider2")->setValue(64);
+    QVERIFY(text(&w, "Label21").toInt() > 0);
+    QVERIFY(text(&w, "Label21").toInt() < 1023);
+    shot(w, "chargeur_pret");
+    w.start();
+    QCOMPARE(text(&w, "Label18"), QStringLiteral("CHARGE"));
+
+    QElapsedTimer clock;
+    clock.start();
+    int polls = 0;
+    while (w.isPolling() && clock.elapsed() < 120000) {
+        rig.charger->advance(kSecondsPerPoll);
+        w.timerCycle();
+        ++polls;
+    }
+    if (qEnvironmentVariableIsSet("PELMORA_E2E_VERBOSE"))
+        for (const QString &l : logLines(w.logPath()))
+            qInfo().noquote() << l;
+    shot(w, "chargeur");
+    QCOMPARE(text(&w, "Label18"), QStringLiteral("Charge Terminée"));
+    QVERIFY(!w.pollTimer()->isActive());
+    qInfo() << "charge ended after" << polls << "polls," << w.duree() << "charger seconds,"
+            << w.counter().capacity() << "mAh";
+    QVERIFY(w.counter().capacity() > 100);
+
+    const QStringList log = logLines(w.logPath());
+    QCOMPARE(log.at(0), modes::headerLine(modes::chargeColumns()));
+    QCOMPARE(log.at(1), QString());
+    QCOMPARE(log.size() - 2, polls); // one record per poll
+    double lastDuree = -1;
+    double peak = 0;
+    for (int i = 2; i < log.size(); ++i) {
+        const QStringList f = log[i].split(':');
+        QCOMPARE(f.size(), 16);
+        const double duree = field(f[0]);
+        QVERIFY2(duree > lastDuree, qPrintable(log[i]));
+        lastDuree = duree;
+        QVERIFY(!f[4].isEmpty() && !f[7].isEmpty() && !f[11].isEmpty() && !f[12].isEmpty());
+        QVERIFY(qAbs(field(f[15]) - duree / 86400.0) < 1e-7); // TEMPS, in days
+        peak = qMax(peak, field(f[10]));
+        QCOMPARE(field(f[13]), peak); // VDELTA: the running peak of VDELTACAD
+    }
+    // The last record is the one that ended the charge: ten counts or more below the peak.
+    QVERIFY(field(log.last().split(':')[10]) <= peak - 10);
+    w.stop();
+    QVERIFY(!w.logOpen());
+}
+
+void TestModesEndToEnd::dischargeStopsAtCellLimit() {
+    SimRig rig;
+    QVERIFY(rig.startProgram({"--speed", "400", "--chemistry", "nimh", "--cells", "6", "--capacity",
+                              "500", "--soc", "15"}));
+    modes::Dechargeur w(rig.host);
+    w.findChild<QSlider *>("Slider1")->setValue(100); // 2 A
+    w.findChild<QLineEdit *>("Text1")->setText("6");
+    w.start();
+    QCOMPARE(text(&w, "Label18"), QStringLiteral("DECHARGE"));
+    QElapsedTimer clock;
+    clock.start();
+    int polls = 0;
+    while (w.isPolling() && clock.elapsed() < 120000) {
+        w.timerCycle();
+        ++polls;
+    }
+    shot(w, "dechargeur");
+    QCOMPARE(text(&w, "Label18"), QStringLiteral("Limite Dech."));
+    qInfo() << "discharge ended after" << polls << "polls," << w.duree() << "charger seconds,"
+            << w.counter().capacity() << "mAh, last" << text(&w, "Label26");
+    QVERIFY(w.voltsPerCell() && *w.voltsPerCell() < 0.5);
+
+    const QStringList log = logLines(w.logPath());
+    QCOMPARE(log.at(0), modes::headerLine(modes::dischargeColumns()));
+    QCOMPARE(log.at(1), QString());
+    QCOMPARE(log.size() - 2, polls);
+    double lastCapacity = -1;
+    for (int i = 2; i < log.size(); ++i) {
+        const QStringList f = log[i].split(':');
+        QCOMPARE(f.size(), 13);
+        QVERIFY(field(f[11]) >= lastCapacity); // CAPACITE only grows
+        lastCapacity = field(f[11]);
+    }
+    QVERIFY(field(log.last().split(':')[10]) / 6 < 0.5);
+    w.stop();
+}
+
+QTEST_MAIN(TestModesEndToEnd)
+#include "tst_modes_e2e.moc"
