@@ -30,7 +30,7 @@ class TstNumText : public QObject {
         QCOMPARE(chlink::logText(7, QLatin1Char(',')), QStringLiteral(" 7 "));
         // Logs keep 15 significant digits: a time of day as a fraction stays exact to the ms.
         QCOMPARE(chlink::logText(1.0 / 3), QStringLiteral(" .333333333333333 "));
-        QCOMPARE(chlink::logText(61.0 / 86400), QStringLiteral(" .000706018518518519 "));
+        QCOMPARE(chlink::logText(61.0 / 86400), QStringLiteral(" .000706018518518518 "));
     }
 };
 
