@@ -25,14 +25,25 @@ bool PelmoraApp::setUp(const QStringList &arguments, QString *error) {
                            QStringLiteral("Map port N to a serial device, for example "
                                           "1=/dev/ttyUSB0 (remembered for the next runs)."),
                            QStringLiteral("N=DEVICE"));
-    p.addOptions({demo, com});
+    QCommandLineOption speed(QStringLiteral("demo-speed"),
+                             QStringLiteral("Clock speed factor of the virtual charger (default 20: "
+                                            "a one-hour charge takes three minutes)."),
+                             QStringLiteral("factor"), QStringLiteral("20"));
+    p.addOptions({demo, com, speed});
     p.process(arguments);
 
     ports = std::make_unique<chlink::PortMap>(QStringLiteral("pelmora"));
     for (const QString &spec : p.values(com))
         if (!ports->parseAndSet(spec, true, error)) return false;
     if (p.isSet(demo)) {
+        bool ok = false;
+        const double factor = p.value(speed).toDouble(&ok);
+        if (!ok || factor <= 0 || factor > 1000) {
+            *error = QStringLiteral("--demo-speed expects a number from 0 to 1000");
+            return false;
+        }
         demoCharger = std::make_unique<sim::VirtualCharger>();
+        demoCharger->setSpeed(factor);
         ports->set(1, QLatin1String(kVirtualDevice), false);
     }
 

@@ -2,6 +2,7 @@
 #include "link/chargerlink.h"
 #include "link/portmap.h"
 #include "mainwindow.h"
+#include "modes/runlog.h"
 #include "sim/virtualcharger.h"
 
 #include <QApplication>
@@ -18,6 +19,8 @@ int main(int argc, char **argv) {
         std::fprintf(stderr, "pelmora: %s\n", qPrintable(error));
         return 2;
     }
+    // Run logs go to the program's own data folder unless a window chooses another.
+    modes::runLogFolder();
     pelmora.main->show();
     return app.exec();
 }
