@@ -7,8 +7,19 @@
 
 #include <QApplication>
 #include <cstdio>
+#include <cstring>
 
 int main(int argc, char **argv) {
+    // --help needs no display: answer it before the window system is asked for.
+    for (int i = 1; i < argc; ++i) {
+        if (!std::strcmp(argv[i], "--help") || !std::strcmp(argv[i], "-h")) {
+            QCoreApplication core(argc, argv);
+            PelmoraApp options;
+            QString error;
+            options.setUp(QCoreApplication::arguments(), &error); // prints the help and exits
+            return 0;
+        }
+    }
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("pelmora"));
     QApplication::setOrganizationName(QStringLiteral("pelmora"));
