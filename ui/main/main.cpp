@@ -22,7 +22,6 @@ int main(int argc, char **argv) {
     }
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("pelmora"));
-    QApplication::setOrganizationName(QStringLiteral("pelmora"));
 
     PelmoraApp pelmora;
     QString error;
