@@ -1,5 +1,7 @@
 #pragma once
 
+#include "bootport.h"
+
 #include <QString>
 #include <QStringList>
 #include <functional>
@@ -9,7 +11,6 @@ class QTextStream;
 namespace loader {
 
 class BootLink;
-class ComMap;
 
 // Exit codes of the command line.
 enum CliExit {

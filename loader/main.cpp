@@ -2,7 +2,6 @@
 // the command line.
 #include "bootlink.h"
 #include "cli.h"
-#include "commap.h"
 #include "mainwindow.h"
 #include "settingsfile.h"
 
@@ -48,7 +47,7 @@ int runTerminal(int argc, char **argv, const CliOptions &options) {
     QTextStream out(stdout);
     QTextStream err(stderr);
     // The command line keeps no mapping between runs.
-    ComMap ports;
+    ComMap ports(kComPorts);
     for (const QString &m : options.mappings) {
         QString why;
         if (!ports.parseAndSet(m, false, &why)) {
@@ -107,7 +106,7 @@ int main(int argc, char **argv) {
 
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("sparlo"));
-    ComMap ports(comMapFile());
+    ComMap ports(kComPorts, comMapFile());
     for (const QString &m : options.mappings) {
         QString why;
         if (!ports.parseAndSet(m, true, &why)) {

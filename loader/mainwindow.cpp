@@ -1,7 +1,6 @@
 #include "mainwindow.h"
 
 #include "bootlink.h"
-#include "commap.h"
 #include "dialogs.h"
 #include "numtext.h"
 #include "settingsfile.h"

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "bootport.h"
+
 #include "bootimage.h"
 #include "upload.h"
 
@@ -17,7 +19,6 @@ class QTimer;
 namespace loader {
 
 class BootLink;
-class ComMap;
 
 // sparlo's window: port choice, boot loader handshake, HEX file, upload, settings file.
 class Main : public QMainWindow, private UploadObserver {

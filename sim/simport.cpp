@@ -7,7 +7,7 @@
 namespace sim {
 
 SimBytePort::SimBytePort(VirtualCharger *charger, QObject *parent)
-    : chlink::BytePort(parent), m_charger(charger) {
+    : serialio::BytePort(parent), m_charger(charger) {
     connect(charger, &VirtualCharger::transmit, this, &SimBytePort::onTransmit);
     connect(charger, &VirtualCharger::vanishRequested, this, &SimBytePort::vanish);
 }

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "link/byteport.h"
+#include "serial/byteport.h"
 
 #include <QByteArray>
 #include <QPointer>
@@ -11,7 +11,7 @@ class VirtualCharger;
 
 // The in-process virtual charger behind the link's byte-port interface. Replies arrive
 // on the event loop, never inside write(), as they would from a real port.
-class SimBytePort : public chlink::BytePort {
+class SimBytePort : public serialio::BytePort {
     Q_OBJECT
   public:
     explicit SimBytePort(VirtualCharger *charger, QObject *parent = nullptr);

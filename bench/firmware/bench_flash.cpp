@@ -5,7 +5,7 @@
 
 #include "firmware/flashtransfer.h"
 #include "firmware/heximage.h"
-#include "link/serialport.h"
+#include "serial/serialport.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

@@ -2,7 +2,7 @@
 //  - microseconds per EEPROM read exchange (ESC 37 addr -> ESC byte trailer), 4096 reads;
 //  - CPU seconds used while waiting 5 s on a silent charger.
 #include "link/chargerlink.h"
-#include "link/serialport.h"
+#include "serial/serialport.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

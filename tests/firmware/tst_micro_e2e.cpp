@@ -5,7 +5,7 @@
 #include "firmware/micro.h"
 #include "flashrig.h"
 #include "link/messages.h"
-#include "link/serialport.h"
+#include "serial/serialport.h"
 #include "sim/ptyserver.h"
 
 #include <QLabel>

@@ -3,7 +3,7 @@
 
 #include "firmware/micro.h"
 #include "link/chargerlink.h"
-#include "link/portmap.h"
+#include "serial/commap.h"
 #include "sim/simport.h"
 #include "sim/virtualcharger.h"
 #include "ui/main/mainwindow.h"
@@ -27,7 +27,7 @@ class TstMicroOpen : public QObject {
     void opensFromTheMainWindow() {
         QFETCH(bool, menu);
         sim::VirtualCharger charger;
-        chlink::PortMap ports(QStringLiteral("pelmora-test"));
+        serialio::ComMap ports(4);
         chlink::ChargerLink link([&](const QString &) { return new sim::SimBytePort(&charger); },
                                  [](int) { return QStringLiteral("virtuel"); });
         Main main(link, ports);

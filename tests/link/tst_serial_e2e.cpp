@@ -1,7 +1,7 @@
 // pelmora's link through the real serial stack to the virtual charger on a pseudo-terminal.
 #include "link/chargerlink.h"
 #include "link/handshake.h"
-#include "link/serialport.h"
+#include "serial/serialport.h"
 #include "sim/ptyserver.h"
 #include "sim/virtualcharger.h"
 

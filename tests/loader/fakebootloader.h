@@ -44,6 +44,8 @@ class FakeBootLoader : public loader::BootPort {
     }
     void close() override { m_open = false; }
     bool isOpen() const override { return m_open; }
+    void setBaudRate(int baud) override { m_baud = baud; }
+    int baudRate() const override { return m_baud; }
     qint64 bytesAvailable() const override { return m_rx.size(); }
     int readByte() override {
         if (m_rx.isEmpty()) return -1;
@@ -116,6 +118,7 @@ class FakeBootLoader : public loader::BootPort {
         if (!silentBlocks) answer(QByteArray(1, char(reply)));
     }
 
+    int m_baud = loader::SerialBootPort::kBaud;
     bool m_open = false;
     bool m_sawC = false;
     QByteArray m_rx;

@@ -3,10 +3,11 @@
 // against the in-process virtual charger's boot loader.
 #include "fakebootloader.h"
 #include "hexfiles.h"
-#include "simbootport.h"
+#include "sim/simport.h"
+#include "sim/virtualcharger.h"
 
 #include "loader/bootlink.h"
-#include "loader/commap.h"
+#include "loader/bootport.h"
 #include "loader/dialogs.h"
 #include "loader/mainwindow.h"
 #include "loader/settingsfile.h"
@@ -29,7 +30,7 @@ namespace {
 // One window on either a scripted boot loader or the virtual charger.
 struct Rig {
     QTemporaryDir dir;
-    ComMap ports;
+    ComMap ports{kComPorts};
     sim::VirtualCharger charger{sim::VirtualCharger::Mode::BootLoader};
     QPointer<FakeBootLoader> fake;
     QList<int> resolved;
@@ -47,7 +48,7 @@ struct Rig {
         }
         link = std::make_unique<BootLink>(
             [this, virtualCharger](const QString &) -> BootPort * {
-                if (virtualCharger) return new SimBootPort(&charger);
+                if (virtualCharger) return new sim::SimBytePort(&charger);
                 fake = new FakeBootLoader;
                 return fake.data();
             },

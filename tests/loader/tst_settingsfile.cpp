@@ -1,6 +1,6 @@
 // "sparlo.ini": its exact three lines, reading back, and the files it must not trust.
 #include "loader/cli.h"
-#include "loader/commap.h"
+#include "loader/bootport.h"
 #include "loader/settingsfile.h"
 
 #include <QTemporaryDir>
@@ -165,7 +165,7 @@ void TestSettingsFile::comMap() {
     QTemporaryDir dir;
     const QString file = dir.filePath(QStringLiteral("ports.ini"));
     {
-        ComMap m(file);
+        ComMap m(kComPorts, file);
         m.setSystemPorts({QStringLiteral("/dev/ttyS0"), QStringLiteral("/dev/ttyUSB0")});
         QCOMPARE(m.device(2), QStringLiteral("/dev/ttyUSB0"));
         QCOMPARE(m.device(3), QString());
@@ -175,7 +175,7 @@ void TestSettingsFile::comMap() {
         QVERIFY(!m.parseAndSet(QStringLiteral("1="), true));
         QCOMPARE(m.device(2), QStringLiteral("/dev/pts/8"));
     }
-    ComMap again(file);
+    ComMap again(kComPorts, file);
     again.setSystemPorts({});
     QCOMPARE(again.device(12), QStringLiteral("/dev/pts/7")); // remembered
     QCOMPARE(again.device(2), QString());                     // not remembered

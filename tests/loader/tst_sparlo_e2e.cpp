@@ -4,7 +4,7 @@
 
 #include "loader/bootlink.h"
 #include "loader/cli.h"
-#include "loader/commap.h"
+#include "loader/bootport.h"
 #include "loader/dialogs.h"
 #include "loader/mainwindow.h"
 #include "loader/settingsfile.h"
@@ -194,7 +194,7 @@ void TestSparloE2e::windowThroughChargersim() {
     ChargerSim sim({QStringLiteral("--bootloader"), QStringLiteral("--pace"),
                     QStringLiteral("--strict-baud"), QStringLiteral("--nack-block"),
                     QStringLiteral("0:2")});
-    ComMap ports;
+    ComMap ports(kComPorts);
     QVERIFY(ports.parseAndSet(QStringLiteral("5=") + sim.device(), false));
     BootLink link([](const QString &d) -> BootPort * { return new SerialBootPort(d); },
                   [&ports](int n) { return ports.device(n); });

@@ -6,7 +6,7 @@
 #include "link/chargerlink.h"
 #include "link/host.h"
 #include "link/messages.h"
-#include "link/serialport.h"
+#include "serial/serialport.h"
 #include "modes/chargeur.h"
 #include "modes/dechargeur.h"
 #include "modes/runlog.h"

@@ -3,7 +3,7 @@
 #include "simwire.h"
 
 #include "link/chargerlink.h"
-#include "link/serialport.h"
+#include "serial/serialport.h"
 #include "sim/ptyserver.h"
 #include "sim/simport.h"
 #include "sim/statefile.h"

@@ -2,7 +2,7 @@
 #include "link/chargerlink.h"
 #include "link/handshake.h"
 #include "link/messages.h"
-#include "link/portmap.h"
+#include "serial/commap.h"
 #include "sim/simport.h"
 #include "sim/virtualcharger.h"
 #include "support/scriptedport.h"
@@ -20,7 +20,7 @@ namespace {
 
 struct Rig {
     sim::VirtualCharger charger;
-    PortMap ports{QStringLiteral("pelmora-test")};
+    serialio::ComMap ports{4};
     QList<QPointer<sim::SimBytePort>> made;
     QStringList devices;
     ChargerLink link{[this](const QString &d) {
@@ -219,7 +219,7 @@ class TstMainWindow : public QObject {
     // Closing the window while the handshake probes a silent port ends cleanly.
     void closingWhileProbingEndsTheProbe() {
         ScriptedPort *silent = nullptr;
-        PortMap ports(QStringLiteral("pelmora-test"));
+        serialio::ComMap ports(4);
         ChargerLink link([&](const QString &) { return silent = new ScriptedPort; },
                          [](int) { return QStringLiteral("silent"); });
         auto *main = new Main(link, ports);

@@ -1,14 +1,15 @@
 #include "app.h"
 
 #include "link/chargerlink.h"
-#include "link/portmap.h"
-#include "link/serialport.h"
+#include "serial/commap.h"
+#include "serial/serialport.h"
 #include "mainwindow.h"
 #include "sim/simport.h"
 #include "sim/virtualcharger.h"
 #include "windows.h"
 
 #include <QCommandLineParser>
+#include <QStandardPaths>
 
 PelmoraApp::~PelmoraApp() {
     main.reset();
@@ -32,7 +33,9 @@ bool PelmoraApp::setUp(const QStringList &arguments, QString *error) {
     p.addOptions({demo, com, speed});
     p.process(arguments);
 
-    ports = std::make_unique<chlink::PortMap>(QStringLiteral("pelmora"));
+    ports = std::make_unique<serialio::ComMap>(
+        4, QStandardPaths::writableLocation(QStandardPaths::AppConfigLocation) +
+               QStringLiteral("/ports.ini"));
     for (const QString &spec : p.values(com))
         if (!ports->parseAndSet(spec, true, error)) return false;
     if (p.isSet(demo)) {

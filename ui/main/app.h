@@ -7,8 +7,10 @@ class Main;
 
 namespace chlink {
 class ChargerLink;
-class PortMap;
 } // namespace chlink
+namespace serialio {
+class ComMap;
+}
 namespace sim {
 class VirtualCharger;
 }
@@ -17,7 +19,7 @@ class VirtualCharger;
 // its port factory (real ports, or the in-process virtual charger for --demo), and the
 // main window.
 struct PelmoraApp {
-    std::unique_ptr<chlink::PortMap> ports;
+    std::unique_ptr<serialio::ComMap> ports;
     std::unique_ptr<sim::VirtualCharger> demoCharger;
     std::unique_ptr<chlink::ChargerLink> link;
     std::unique_ptr<Main> main;

@@ -1,6 +1,6 @@
 #include "app.h"
 #include "link/chargerlink.h"
-#include "link/portmap.h"
+#include "serial/commap.h"
 #include "mainwindow.h"
 #include "modes/runlog.h"
 #include "sim/virtualcharger.h"

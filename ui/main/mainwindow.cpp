@@ -3,7 +3,7 @@
 #include "link/chargerlink.h"
 #include "link/handshake.h"
 #include "link/messages.h"
-#include "link/portmap.h"
+#include "serial/commap.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -41,7 +41,7 @@ class PortItemDelegate : public QStyledItemDelegate {
 };
 } // namespace
 
-Main::Main(ChargerLink &link, const chlink::PortMap &ports, QWidget *parent)
+Main::Main(ChargerLink &link, const serialio::ComMap &ports, QWidget *parent)
     : QMainWindow(parent), m_link(link), m_ports(ports) {
     setObjectName(QStringLiteral("Main"));
     setWindowTitle(QStringLiteral("Controleur de Chargeur Rapide "));

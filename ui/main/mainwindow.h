@@ -13,10 +13,12 @@ class QLabel;
 class QProgressBar;
 class QTimer;
 
+namespace serialio {
+class ComMap;
+}
 namespace chlink {
 class ChargerLink;
 class Handshake;
-class PortMap;
 } // namespace chlink
 
 // The window the controller starts with: link state, port choice, connection, and the
@@ -28,7 +30,7 @@ class Main : public QMainWindow {
     // Opens a window (non-modal); returns it, or nullptr when it is not available.
     using Opener = std::function<QWidget *(Window, const chlink::Host &)>;
 
-    Main(chlink::ChargerLink &link, const chlink::PortMap &ports, QWidget *parent = nullptr);
+    Main(chlink::ChargerLink &link, const serialio::ComMap &ports, QWidget *parent = nullptr);
     ~Main() override;
 
     void setOpener(Opener opener) { m_opener = std::move(opener); }
@@ -56,7 +58,7 @@ class Main : public QMainWindow {
     void refreshPortList();
 
     chlink::ChargerLink &m_link;
-    const chlink::PortMap &m_ports;
+    const serialio::ComMap &m_ports;
     chlink::Handshake *m_handshake = nullptr;
     chlink::Host m_host;
     Opener m_opener;

@@ -7,10 +7,10 @@
 #include <sys/ioctl.h>
 #endif
 
-namespace chlink {
+namespace serialio {
 
-SerialBytePort::SerialBytePort(const QString &device, QObject *parent)
-    : BytePort(parent), m_device(device) {
+SerialBytePort::SerialBytePort(const QString &device, int baud, QObject *parent)
+    : BytePort(parent), m_device(device), m_baud(baud) {
     m_port.setPortName(device);
     connect(&m_port, &QSerialPort::readyRead, this, &BytePort::readyRead);
     connect(&m_port, &QSerialPort::errorOccurred, this, &SerialBytePort::onError);
@@ -120,4 +120,4 @@ void SerialBytePort::onError(QSerialPort::SerialPortError error) {
     emit failed(reason);
 }
 
-} // namespace chlink
+} // namespace serialio

@@ -4,13 +4,13 @@
 
 #include <QSerialPort>
 
-namespace chlink {
+namespace serialio {
 
 // BytePort over QSerialPort.
 class SerialBytePort : public BytePort {
     Q_OBJECT
   public:
-    explicit SerialBytePort(const QString &device, QObject *parent = nullptr);
+    explicit SerialBytePort(const QString &device, int baud = 9600, QObject *parent = nullptr);
     ~SerialBytePort() override;
 
     bool open(QString *reason) override;
@@ -33,4 +33,4 @@ class SerialBytePort : public BytePort {
     bool m_failing = false;
 };
 
-} // namespace chlink
+} // namespace serialio

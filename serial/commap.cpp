@@ -3,16 +3,16 @@
 #include <QSerialPortInfo>
 #include <QSettings>
 
-namespace loader {
+namespace serialio {
 
-ComMap::ComMap(const QString &settingsFile) : m_file(settingsFile) {
+ComMap::ComMap(int ports, const QString &settingsFile) : m_ports(ports), m_file(settingsFile) {
     if (m_file.isEmpty()) return;
     QSettings s(m_file, QSettings::IniFormat);
     s.beginGroup(QStringLiteral("ports"));
     for (const QString &key : s.childKeys()) {
         bool ok = false;
         const int n = key.mid(3).toInt(&ok); // "com3"
-        if (ok && n >= 1 && n <= kPorts) m_overrides[n] = s.value(key).toString();
+        if (ok && n >= 1 && n <= m_ports) m_overrides[n] = s.value(key).toString();
     }
 }
 
@@ -39,11 +39,11 @@ bool ComMap::parseAndSet(const QString &text, bool remember, QString *error) {
     bool ok = false;
     const int n = eq > 0 ? text.left(eq).trimmed().toInt(&ok) : 0;
     const QString dev = eq > 0 ? text.mid(eq + 1).trimmed() : QString();
-    if (!ok || n < 1 || n > kPorts || dev.isEmpty()) {
+    if (!ok || n < 1 || n > m_ports || dev.isEmpty()) {
         if (error)
             *error = QStringLiteral("--com expects N=DEVICE with N from 1 to %1, for example "
                                     "1=/dev/ttyUSB0, not '%2'")
-                         .arg(kPorts)
+                         .arg(m_ports)
                          .arg(text);
         return false;
     }
@@ -59,4 +59,4 @@ QStringList ComMap::systemPorts() {
     return names;
 }
 
-} // namespace loader
+} // namespace serialio
