@@ -9,7 +9,7 @@ namespace chlink {
 // Nothing above the link knows which one it talks to.
 class BytePort : public QObject {
     Q_OBJECT
-public:
+  public:
     using QObject::QObject;
     ~BytePort() override = default;
 
@@ -30,7 +30,7 @@ public:
     // What the user sees in the port list: "/dev/ttyUSB0", "virtual charger", ...
     virtual QString deviceName() const = 0;
 
-signals:
+  signals:
     void readyRead();
     // The port broke while open (adapter unplugged, other side closed). Emitted once;
     // the port is closed when this is emitted.

@@ -17,8 +17,7 @@ ChargerLink::~ChargerLink() {
 }
 
 int ChargerLink::word(const QByteArray &table, int i) {
-    if (i < 0 || i + 1 >= table.size())
-        return 0;
+    if (i < 0 || i + 1 >= table.size()) return 0;
     return 256 * quint8(table[i]) + quint8(table[i + 1]);
 }
 
@@ -37,24 +36,20 @@ void ChargerLink::portSetup() {
             connect(m_port, &BytePort::failed, this, &ChargerLink::onPortFailed);
         }
     }
-    if (m_port)
-        m_port->setBaudRate(kBaud);
+    if (m_port) m_port->setBaudRate(kBaud);
     connectionFlag = 1;
     portFault = false;
 }
 
 bool ChargerLink::openPort(QString *reason) {
     if (!m_port) {
-        if (reason)
-            *reason = QStringLiteral("COM %1 : aucun port série associé").arg(portNumber);
+        if (reason) *reason = QStringLiteral("COM %1 : aucun port série associé").arg(portNumber);
         return false;
     }
-    if (m_port->isOpen())
-        return true;
+    if (m_port->isOpen()) return true;
     QString why;
     if (!m_port->open(&why)) {
-        if (reason)
-            *reason = why;
+        if (reason) *reason = why;
         return false;
     }
     m_failed = false;
@@ -68,39 +63,43 @@ void ChargerLink::closePort() {
     }
 }
 
-bool ChargerLink::isOpen() const { return m_port && m_port->isOpen(); }
-
-void ChargerLink::setBaudRate(int baud) {
-    if (m_port)
-        m_port->setBaudRate(baud);
+bool ChargerLink::isOpen() const {
+    return m_port && m_port->isOpen();
 }
 
-QString ChargerLink::deviceName() const { return m_port ? m_port->deviceName() : m_device; }
+void ChargerLink::setBaudRate(int baud) {
+    if (m_port) m_port->setBaudRate(baud);
+}
+
+QString ChargerLink::deviceName() const {
+    return m_port ? m_port->deviceName() : m_device;
+}
 
 void ChargerLink::setAbortFlag(quint8 v) {
     m_abort = v;
-    if (v)
-        wake();
+    if (v) wake();
 }
 
 void ChargerLink::setProbeTimeoutFlag(quint8 v) {
     m_probeTimeout = v;
-    if (v)
-        wake();
+    if (v) wake();
 }
 
-void ChargerLink::wake() { emit wakeRequested(); }
+void ChargerLink::wake() {
+    emit wakeRequested();
+}
 
 void ChargerLink::shutdown() {
     m_shutdown = true;
     wake();
 }
 
-void ChargerLink::sendByte(quint8 b) { send(QByteArray(1, char(b))); }
+void ChargerLink::sendByte(quint8 b) {
+    send(QByteArray(1, char(b)));
+}
 
 void ChargerLink::send(const QByteArray &bytes) {
-    if (m_port && m_port->isOpen())
-        m_port->write(bytes);
+    if (m_port && m_port->isOpen()) m_port->write(bytes);
 }
 
 void ChargerLink::command(Cmd code, std::initializer_list<quint8> args) {
@@ -121,7 +120,9 @@ qint64 ChargerLink::pending() const {
     return (m_port && m_port->isOpen()) ? m_port->bytesAvailable() : 0;
 }
 
-int ChargerLink::readPending() { return (m_port && m_port->isOpen()) ? m_port->readByte() : -1; }
+int ChargerLink::readPending() {
+    return (m_port && m_port->isOpen()) ? m_port->readByte() : -1;
+}
 
 void ChargerLink::drain() {
     while (readPending() >= 0) {
@@ -129,8 +130,7 @@ void ChargerLink::drain() {
 }
 
 bool ChargerLink::waitUntil(const std::function<bool()> &cond, int timeoutMs) {
-    if (cond())
-        return true;
+    if (cond()) return true;
     QElapsedTimer clock;
     clock.start();
     QEventLoop loop;
@@ -139,36 +139,33 @@ bool ChargerLink::waitUntil(const std::function<bool()> &cond, int timeoutMs) {
     connect(&timer, &QTimer::timeout, &loop, &QEventLoop::quit);
     connect(this, &ChargerLink::wakeRequested, &loop, &QEventLoop::quit);
     QPointer<BytePort> port = m_port;
-    if (port)
-        connect(port, &BytePort::readyRead, &loop, &QEventLoop::quit);
+    if (port) connect(port, &BytePort::readyRead, &loop, &QEventLoop::quit);
     while (!cond()) {
-        if (m_failed || m_shutdown || !port || !port->isOpen())
-            return cond();
+        if (m_failed || m_shutdown || !port || !port->isOpen()) return cond();
         if (timeoutMs >= 0) {
             const qint64 left = timeoutMs - clock.elapsed();
-            if (left <= 0)
-                return cond();
+            if (left <= 0) return cond();
             timer.start(int(left));
         }
         loop.exec();
         if (port != m_port) { // the port was replaced while we slept
             port = m_port;
-            if (port)
-                connect(port, &BytePort::readyRead, &loop, &QEventLoop::quit);
+            if (port) connect(port, &BytePort::readyRead, &loop, &QEventLoop::quit);
         }
     }
     return true;
 }
 
 bool ChargerLink::waitByte(int timeoutMs) {
+    if (timeoutMs < 0) timeoutMs = m_replyTimeoutMs;
     lastByte = 0;
     m_error = LinkError::None;
     if (!isOpen()) {
         m_error = m_failed ? LinkError::PortFailed : LinkError::NotOpen;
         return false;
     }
-    const bool got = waitUntil(
-        [this] { return m_abort || m_failed || m_shutdown || pending() > 0; }, timeoutMs);
+    const bool got =
+        waitUntil([this] { return m_abort || m_failed || m_shutdown || pending() > 0; }, timeoutMs);
     if (m_failed) {
         m_error = LinkError::PortFailed;
         return false;
@@ -179,8 +176,7 @@ bool ChargerLink::waitByte(int timeoutMs) {
     }
     if (!got) {
         m_error = isOpen() ? LinkError::Timeout : LinkError::NotOpen;
-        if (m_error == LinkError::Timeout)
-            ++m_timeouts;
+        if (m_error == LinkError::Timeout) ++m_timeouts;
         return false;
     }
     lastByte = quint8(readPending());
@@ -191,14 +187,12 @@ std::optional<QByteArray> ChargerLink::readFrame(int n) {
     lastByte = 0;
     // Bytes before the ESC are stale answers and noise.
     do {
-        if (!waitByte())
-            return std::nullopt;
+        if (!waitByte()) return std::nullopt;
     } while (lastByte != ESC);
     QByteArray data;
     data.reserve(n);
     for (int i = 0; i < n; ++i) {
-        if (!waitByte())
-            return std::nullopt;
+        if (!waitByte()) return std::nullopt;
         data.append(char(lastByte));
     }
     if (!waitByte()) // trailing byte
@@ -207,15 +201,13 @@ std::optional<QByteArray> ChargerLink::readFrame(int n) {
 }
 
 std::optional<quint8> ChargerLink::answerByte() {
-    if (!waitByte())
-        return std::nullopt;
+    if (!waitByte()) return std::nullopt;
     return lastByte;
 }
 
 bool ChargerLink::waitAck() {
     do {
-        if (!waitByte())
-            return false;
+        if (!waitByte()) return false;
     } while (lastByte != ACK);
     return true;
 }
@@ -223,8 +215,7 @@ bool ChargerLink::waitAck() {
 std::optional<int> ChargerLink::readChannel(Cmd code) {
     command(code);
     const auto f = readFrame(2);
-    if (!f)
-        return std::nullopt;
+    if (!f) return std::nullopt;
     return 256 * quint8(f->at(0)) + quint8(f->at(1));
 }
 
@@ -236,16 +227,14 @@ bool ChargerLink::setOutput(Cmd code, quint8 value) {
 std::optional<ClockTime> ChargerLink::readClock() {
     command(CMD_READ_CLOCK);
     const auto f = readFrame(3);
-    if (!f)
-        return std::nullopt;
+    if (!f) return std::nullopt;
     return ClockTime{quint8(f->at(0)), quint8(f->at(1)), quint8(f->at(2))};
 }
 
 std::optional<quint8> ChargerLink::eeRead(int target, quint8 address) {
     command(target == 2 ? CMD_EE_READ_SLAVE : CMD_EE_READ_MASTER, {address});
     const auto f = readFrame(1);
-    if (!f)
-        return std::nullopt;
+    if (!f) return std::nullopt;
     return quint8(f->at(0));
 }
 

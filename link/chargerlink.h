@@ -33,7 +33,7 @@ struct ClockTime {
 // event loop (the user interface stays live) and is bounded by the reply time-out.
 class ChargerLink : public QObject {
     Q_OBJECT
-public:
+  public:
     // Makes the port object for a device name (real serial port or virtual charger).
     using PortFactory = std::function<BytePort *(const QString &device)>;
     // Resolves a port number (1..n) to a device name.
@@ -91,7 +91,10 @@ public:
 
     // Waits for one byte into lastByte (0 first). False on abort flag, time-out, port
     // failure or cancel; error() says which.
-    bool waitByte(int timeoutMs = kReplyTimeoutMs);
+    // timeoutMs < 0: the link's reply time-out.
+    bool waitByte(int timeoutMs = -1);
+    void setReplyTimeout(int ms) { m_replyTimeoutMs = ms; }
+    int replyTimeout() const { return m_replyTimeoutMs; }
     // Sleeps until cond() holds, the time runs out (timeoutMs < 0: no bound), the port
     // fails, or wake() is called and cond() then holds. Returns cond().
     bool waitUntil(const std::function<bool()> &cond, int timeoutMs);
@@ -107,24 +110,24 @@ public:
     bool waitAck();
 
     // ---- Typed exchanges ----
-    std::optional<int> readChannel(Cmd code);         // frame 2: 256 * high + low
-    bool setOutput(Cmd code, quint8 value);            // answer byte
-    std::optional<ClockTime> readClock();              // frame 3
-    std::optional<quint8> eeRead(int target, quint8 address);          // 1 master, 2 slave
-    bool eeWrite(int target, quint8 address, quint8 value);             // ACK
-    bool eeWriteAnswerByte(int target, quint8 address, quint8 value);   // answer byte
-    std::optional<QByteArray> linkStatus();            // frame 3
+    std::optional<int> readChannel(Cmd code);                         // frame 2: 256 * high + low
+    bool setOutput(Cmd code, quint8 value);                           // answer byte
+    std::optional<ClockTime> readClock();                             // frame 3
+    std::optional<quint8> eeRead(int target, quint8 address);         // 1 master, 2 slave
+    bool eeWrite(int target, quint8 address, quint8 value);           // ACK
+    bool eeWriteAnswerByte(int target, quint8 address, quint8 value); // answer byte
+    std::optional<QByteArray> linkStatus();                           // frame 3
 
     LinkError error() const { return m_error; }
     // Counts exchanges abandoned by a time-out since start (for tests and benchmarks).
     int timeouts() const { return m_timeouts; }
 
-signals:
+  signals:
     // The port broke while open; it is closed and the connection flag is 0.
     void portLost(const QString &reason);
     void wakeRequested();
 
-private:
+  private:
     void onPortFailed(const QString &reason);
 
     PortFactory m_factory;
@@ -137,6 +140,7 @@ private:
     bool m_failed = false;
     bool m_shutdown = false;
     int m_timeouts = 0;
+    int m_replyTimeoutMs = kReplyTimeoutMs;
 };
 
 // Error text of the last exchange for a message box, or empty when the link owner has

@@ -9,15 +9,13 @@ Handshake::Handshake(ChargerLink &link, QTimer *timer1, QTimer *timer2, QObject 
     : QObject(parent), m_link(link), m_timer1(timer1), m_timer2(timer2) {}
 
 void Handshake::cancel() {
-    if (!m_running)
-        return;
+    if (!m_running) return;
     m_cancel = true;
     m_link.wake();
 }
 
 void Handshake::stopRetryTimer() {
-    if (m_timer1)
-        m_timer1->stop();
+    if (m_timer1) m_timer1->stop();
     // A tick between the last probe and here would leave every later wait returning at once.
     m_link.setAbortFlag(0);
 }
@@ -30,10 +28,14 @@ Handshake::Result Handshake::run() {
     }
     m_running = true;
     Result r;
+    bool restarting = false;
     do {
         m_restart = false;
         m_cancel = false;
+        if (restarting) // start from a closed port, as a fresh reconnection does
+            m_link.closePort();
         r = runOnce();
+        restarting = true;
     } while (m_restart && !m_cancel);
     m_running = false;
     m_cancel = false;
@@ -42,8 +44,7 @@ Handshake::Result Handshake::run() {
 
 Handshake::Result Handshake::runOnce() {
     const auto stopped = [this] { return m_cancel || m_restart || m_link.isShuttingDown(); };
-    if (m_timer1)
-        m_timer1->start();
+    if (m_timer1) m_timer1->start();
     m_link.setProbeTimeoutFlag(0);
     bool connected = false;
     int counter = 0;
@@ -54,8 +55,6 @@ Handshake::Result Handshake::runOnce() {
             lastDrained = quint8(b);
     };
 
-    if (m_restart) // a restart closes the port first, as a fresh reconnection does
-        m_link.closePort();
     QString reason;
     if (!m_link.openPort(&reason)) {
         stopRetryTimer();
@@ -87,13 +86,11 @@ Handshake::Result Handshake::runOnce() {
             m_link.waitUntil(
                 [&] { return m_link.pending() > 0 || m_link.probeTimeoutFlag() || stopped(); },
                 kProbeWaitMs * 4);
-            if (m_timer2)
-                m_timer2->stop();
+            if (m_timer2) m_timer2->stop();
             drain();
             if (lastDrained == ESC && !stopped()) {
                 m_link.sendByte(CONFIRM);
-                m_link.waitUntil([&] { return m_link.pending() > 0 || stopped(); },
-                                 kConfirmWaitMs);
+                m_link.waitUntil([&] { return m_link.pending() > 0 || stopped(); }, kConfirmWaitMs);
                 drain();
                 if (lastDrained == PROBE) {
                     stopRetryTimer();
@@ -112,8 +109,7 @@ Handshake::Result Handshake::runOnce() {
 
     const auto status = m_link.linkStatus();
     if (!status) {
-        if (m_link.error() == LinkError::Timeout)
-            emit timedOut(QStringLiteral("Test de liaison"));
+        if (m_link.error() == LinkError::Timeout) emit timedOut(QStringLiteral("Test de liaison"));
         return m_link.error() == LinkError::PortFailed ? Result::PortLost : Result::Timeout;
     }
     const int a = quint8(status->at(0)), b = quint8(status->at(1)), c = quint8(status->at(2));
@@ -131,12 +127,11 @@ Handshake::Result Handshake::runOnce() {
             if (!v) {
                 emit loadVisible(false);
                 if (m_link.error() == LinkError::Timeout)
-                    emit timedOut(QStringLiteral("Lecture EEPROM %1 adresse %2 :")
-                                      .arg(t == 0 ? QStringLiteral("maître")
-                                                  : QStringLiteral("esclave"))
-                                      .arg(i));
-                return m_link.error() == LinkError::PortFailed ? Result::PortLost
-                                                               : Result::Timeout;
+                    emit timedOut(
+                        QStringLiteral("Lecture EEPROM %1 adresse %2 :")
+                            .arg(t == 0 ? QStringLiteral("maître") : QStringLiteral("esclave"))
+                            .arg(i));
+                return m_link.error() == LinkError::PortFailed ? Result::PortLost : Result::Timeout;
             }
             table[i] = char(*v);
         }

@@ -16,7 +16,7 @@ class ChargerLink;
 // A second run() while one is probing restarts the running one rather than nesting.
 class Handshake : public QObject {
     Q_OBJECT
-public:
+  public:
     enum class Result { Connected, PortError, Cancelled, Timeout, PortLost };
 
     // timer1: retry timer (200 ms), timer2: probe timer; both belong to the main window,
@@ -31,14 +31,14 @@ public:
     static constexpr int kProbeWaitMs = 150;
     static constexpr int kConfirmWaitMs = 1000;
 
-signals:
-    void display(const QString &text);  // TXT_Display
-    void loadVisible(bool visible);     // FRtemp and Prbar
+  signals:
+    void display(const QString &text); // TXT_Display
+    void loadVisible(bool visible);    // FRtemp and Prbar
     void loadProgress(int value, int maximum);
     void portError(const QString &reason); // "Erreur port com"
     void timedOut(const QString &context); // "Time out sur interface Serie"
 
-private:
+  private:
     Result runOnce();
     void stopRetryTimer();
 

@@ -16,12 +16,10 @@ struct Host {
     std::function<void()> stopMainTimers;
 
     void hideMain() const {
-        if (main)
-            main->hide();
+        if (main) main->hide();
     }
     void showMain() const {
-        if (main)
-            main->show();
+        if (main) main->show();
     }
 };
 

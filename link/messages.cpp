@@ -20,8 +20,12 @@ QString titleOr(const QString &t) {
 }
 } // namespace
 
-void setBoxHook(BoxHook hook) { boxHook() = std::move(hook); }
-void setFileHook(FileHook hook) { fileHook() = std::move(hook); }
+void setBoxHook(BoxHook hook) {
+    boxHook() = std::move(hook);
+}
+void setFileHook(FileHook hook) {
+    fileHook() = std::move(hook);
+}
 
 void errorBox(QWidget *parent, const QString &text, const QString &title) {
     if (boxHook()) {
@@ -40,8 +44,7 @@ void infoBox(QWidget *parent, const QString &text, const QString &title) {
 }
 
 bool askYesNo(QWidget *parent, const QString &text, const QString &title) {
-    if (boxHook())
-        return boxHook()({BoxKind::Question, text, title});
+    if (boxHook()) return boxHook()({BoxKind::Question, text, title});
     return QMessageBox::question(parent, titleOr(title), text,
                                  QMessageBox::Yes | QMessageBox::No) == QMessageBox::Yes;
 }
@@ -57,15 +60,13 @@ void timeoutBox(QWidget *parent, const QString &context) {
 
 QString openFileName(QWidget *parent, const QString &title, const QString &dir,
                      const QString &filter) {
-    if (fileHook())
-        return fileHook()(false, title, dir, filter);
+    if (fileHook()) return fileHook()(false, title, dir, filter);
     return QFileDialog::getOpenFileName(parent, title, dir, filter);
 }
 
 QString saveFileName(QWidget *parent, const QString &title, const QString &dir,
                      const QString &filter) {
-    if (fileHook())
-        return fileHook()(true, title, dir, filter);
+    if (fileHook()) return fileHook()(true, title, dir, filter);
     return QFileDialog::getSaveFileName(parent, title, dir, filter);
 }
 

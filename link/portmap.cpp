@@ -11,20 +11,17 @@ PortMap::PortMap(const QString &settingsApp) : m_app(settingsApp) {
     for (const QString &key : s.childKeys()) {
         bool ok = false;
         const int n = key.mid(3).toInt(&ok); // "com3"
-        if (ok && n > 0)
-            m_overrides[n] = s.value(key).toString();
+        if (ok && n > 0) m_overrides[n] = s.value(key).toString();
     }
 }
 
 QString PortMap::device(int n) const {
-    if (m_overrides.contains(n))
-        return m_overrides.value(n);
+    if (m_overrides.contains(n)) return m_overrides.value(n);
 #ifdef Q_OS_WIN
     return QStringLiteral("COM%1").arg(n);
 #else
     const QStringList ports = systemPorts();
-    if (n >= 1 && n <= ports.size())
-        return ports.at(n - 1);
+    if (n >= 1 && n <= ports.size()) return ports.at(n - 1);
     return QString();
 #endif
 }

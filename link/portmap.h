@@ -9,7 +9,7 @@ namespace chlink {
 // on the command line (--com N=DEVICE, remembered in the user's settings), else the
 // system's serial ports in name order.
 class PortMap {
-public:
+  public:
     explicit PortMap(const QString &settingsApp);
 
     QString device(int n) const;
@@ -21,7 +21,7 @@ public:
     // The system's serial ports in name order (on Linux also pseudo-terminals are not listed).
     static QStringList systemPorts();
 
-private:
+  private:
     QString m_app;
     QMap<int, QString> m_overrides;
 };

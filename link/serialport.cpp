@@ -16,7 +16,9 @@ SerialBytePort::SerialBytePort(const QString &device, QObject *parent)
     connect(&m_port, &QSerialPort::errorOccurred, this, &SerialBytePort::onError);
 }
 
-SerialBytePort::~SerialBytePort() { close(); }
+SerialBytePort::~SerialBytePort() {
+    close();
+}
 
 static QString openErrorText(QSerialPort::SerialPortError e) {
     switch (e) {
@@ -33,8 +35,7 @@ static QString openErrorText(QSerialPort::SerialPortError e) {
 }
 
 bool SerialBytePort::open(QString *reason) {
-    if (m_port.isOpen())
-        return true;
+    if (m_port.isOpen()) return true;
     m_failing = false;
     m_port.setBaudRate(m_baud);
     m_port.setDataBits(QSerialPort::Data8);
@@ -44,8 +45,7 @@ bool SerialBytePort::open(QString *reason) {
     if (!m_port.open(QIODevice::ReadWrite)) {
         if (reason) {
             QString why = openErrorText(m_port.error());
-            if (why.isEmpty())
-                why = m_port.errorString();
+            if (why.isEmpty()) why = m_port.errorString();
             *reason = m_device + QStringLiteral(" : ") + why;
         }
         m_port.clearError();
@@ -69,33 +69,30 @@ bool SerialBytePort::open(QString *reason) {
 }
 
 void SerialBytePort::close() {
-    if (m_port.isOpen())
-        m_port.close();
+    if (m_port.isOpen()) m_port.close();
 }
 
 void SerialBytePort::setBaudRate(int baud) {
     m_baud = baud;
-    if (m_port.isOpen())
-        m_port.setBaudRate(baud);
+    if (m_port.isOpen()) m_port.setBaudRate(baud);
 }
 
-qint64 SerialBytePort::bytesAvailable() const { return m_port.bytesAvailable(); }
+qint64 SerialBytePort::bytesAvailable() const {
+    return m_port.bytesAvailable();
+}
 
 int SerialBytePort::readByte() {
     char c;
-    if (m_port.bytesAvailable() <= 0 || m_port.read(&c, 1) != 1)
-        return -1;
+    if (m_port.bytesAvailable() <= 0 || m_port.read(&c, 1) != 1) return -1;
     return static_cast<quint8>(c);
 }
 
 void SerialBytePort::write(const QByteArray &bytes) {
-    if (m_port.isOpen())
-        m_port.write(bytes);
+    if (m_port.isOpen()) m_port.write(bytes);
 }
 
 void SerialBytePort::flush() {
-    if (m_port.isOpen())
-        m_port.waitForBytesWritten(200);
+    if (m_port.isOpen()) m_port.waitForBytesWritten(200);
 }
 
 void SerialBytePort::onError(QSerialPort::SerialPortError error) {
@@ -113,8 +110,7 @@ void SerialBytePort::onError(QSerialPort::SerialPortError error) {
     default:
         break;
     }
-    if (!m_port.isOpen() || m_failing)
-        return;
+    if (!m_port.isOpen() || m_failing) return;
     // The device vanished: Qt would go on reporting read errors in a loop and spin a
     // core. Close at once and say it once.
     m_failing = true;

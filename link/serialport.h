@@ -9,7 +9,7 @@ namespace chlink {
 // BytePort over QSerialPort.
 class SerialBytePort : public BytePort {
     Q_OBJECT
-public:
+  public:
     explicit SerialBytePort(const QString &device, QObject *parent = nullptr);
     ~SerialBytePort() override;
 
@@ -24,7 +24,7 @@ public:
     void flush() override;
     QString deviceName() const override { return m_device; }
 
-private:
+  private:
     void onError(QSerialPort::SerialPortError error);
 
     QString m_device;

@@ -30,8 +30,7 @@ bool PelmoraApp::setUp(const QStringList &arguments, QString *error) {
 
     ports = std::make_unique<chlink::PortMap>(QStringLiteral("pelmora"));
     for (const QString &spec : p.values(com))
-        if (!ports->parseAndSet(spec, true, error))
-            return false;
+        if (!ports->parseAndSet(spec, true, error)) return false;
     if (p.isSet(demo)) {
         demoCharger = std::make_unique<sim::VirtualCharger>();
         ports->set(1, QLatin1String(kVirtualDevice), false);

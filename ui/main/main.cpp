@@ -1,7 +1,7 @@
 #include "app.h"
-#include "mainwindow.h"
 #include "link/chargerlink.h"
 #include "link/portmap.h"
+#include "mainwindow.h"
 #include "sim/virtualcharger.h"
 
 #include <QApplication>

@@ -12,14 +12,34 @@
 #include <QLabel>
 #include <QListWidget>
 #include <QMenuBar>
+#include <QPainter>
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
+#include <QStyledItemDelegate>
 #include <QTimer>
 #include <QVBoxLayout>
 
 using chlink::ChargerLink;
+
+namespace {
+// Draws the device behind each "COM n" entry in grey at the right of the entry.
+class PortItemDelegate : public QStyledItemDelegate {
+  public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+    void paint(QPainter *p, const QStyleOptionViewItem &option,
+               const QModelIndex &index) const override {
+        QStyledItemDelegate::paint(p, option, index);
+        const QString dev = index.data(Qt::UserRole).toString();
+        p->save();
+        p->setPen(option.palette.color(QPalette::Disabled, QPalette::Text));
+        p->drawText(option.rect.adjusted(0, 0, -6, 0), Qt::AlignRight | Qt::AlignVCenter,
+                    dev.isEmpty() ? QStringLiteral("(aucun port)") : dev);
+        p->restore();
+    }
+};
+} // namespace
 
 Main::Main(ChargerLink &link, const chlink::PortMap &ports, QWidget *parent)
     : QMainWindow(parent), m_link(link), m_ports(ports) {
@@ -40,8 +60,7 @@ Main::Main(ChargerLink &link, const chlink::PortMap &ports, QWidget *parent)
     connect(m_handshake, &chlink::Handshake::loadVisible, this, [this](bool v) {
         m_frTemp->setVisible(v);
         m_prbar->setVisible(v);
-        if (v)
-            m_lbInfo->setText(QStringLiteral(" Chargement partiel EEproms"));
+        if (v) m_lbInfo->setText(QStringLiteral(" Chargement partiel EEproms"));
     });
     connect(m_handshake, &chlink::Handshake::loadProgress, this, [this](int value, int maximum) {
         m_prbar->setMaximum(maximum);
@@ -97,11 +116,13 @@ void Main::buildUi() {
     m_display->setObjectName(QStringLiteral("TXT_Display"));
     m_display->setReadOnly(true);
     m_display->setPlainText(QStringLiteral("Pas de connection\r\n ..Attente..\r\n"));
-    m_display->setMinimumSize(260, 90);
+    m_display->setMinimumSize(300, 90);
+    m_display->setMaximumHeight(160);
 
     m_list = new QListWidget(central);
     m_list->setObjectName(QStringLiteral("ListComSel"));
     m_list->setMaximumHeight(90);
+    m_list->setItemDelegate(new PortItemDelegate(m_list));
 
     m_frTemp = new QGroupBox(QStringLiteral("INFO"), central);
     m_frTemp->setObjectName(QStringLiteral("FRtemp"));
@@ -122,9 +143,10 @@ void Main::buildUi() {
 
     auto *right = new QVBoxLayout;
     right->addWidget(info2);
-    right->addWidget(m_display, 1);
+    right->addWidget(m_display);
     right->addWidget(m_list);
     right->addWidget(m_frTemp);
+    right->addStretch(1);
     auto *linkRow = new QHBoxLayout;
     linkRow->addWidget(reconnect);
     linkRow->addWidget(deconnect);
@@ -183,19 +205,24 @@ void Main::buildUi() {
 void Main::refreshPortList() {
     for (int i = 0; i < m_list->count(); ++i) {
         const QString dev = m_ports.device(i + 1);
+        // The entries keep their names; the device behind each is shown beside it.
+        m_list->item(i)->setText(QStringLiteral("COM %1").arg(i + 1));
         m_list->item(i)->setToolTip(dev.isEmpty() ? QStringLiteral("aucun port série associé")
                                                   : dev);
+        m_list->item(i)->setData(Qt::UserRole, dev);
     }
 }
 
-void Main::setDisplay(const QString &text) { m_display->setPlainText(text); }
+void Main::setDisplay(const QString &text) {
+    m_display->setPlainText(text);
+}
 
 void Main::load() {
     m_link.portFault = false;
     m_link.closePort();
     if (QScreen *s = screen()) {
         const QRect r = s->availableGeometry();
-        const QSize sz = sizeHint().expandedTo(QSize(560, 360));
+        const QSize sz = sizeHint().expandedTo(QSize(600, 380));
         resize(sz);
         move(r.left() + (r.width() - sz.width()) / 2, r.top() + (r.height() - sz.height()) / 2);
     }
@@ -220,8 +247,7 @@ bool Main::event(QEvent *e) {
         m_activationQueued = true;
         QTimer::singleShot(0, this, [this] {
             m_activationQueued = false;
-            if (isVisible() && !m_quitting)
-                activate();
+            if (isVisible() && !m_quitting) activate();
         });
     }
     return QMainWindow::event(e);
@@ -235,10 +261,8 @@ void Main::activate() {
         m_link.colourRed = QColor(0xFF, 0x00, 0x00);
         m_link.colourGrey = QColor(0x80, 0x80, 0x80);
         m_link.closePort();
-        if (m_link.reconnectOnActivate == 1)
-            m_handshake->run();
-        if (m_quitting)
-            return;
+        if (m_link.reconnectOnActivate == 1) m_handshake->run();
+        if (m_quitting) return;
         if (!m_link.portFault && !m_link.isOpen()) {
             m_link.portSetup();
             m_link.userDisconnected = false;
@@ -268,8 +292,7 @@ void Main::disconnect_() {
         m_timer1->stop();
         m_link.setAbortFlag(0);
         m_handshake->cancel();
-        if (!m_link.isOpen())
-            m_link.openPort();
+        if (!m_link.isOpen()) m_link.openPort();
         m_link.command(chlink::CMD_DISCONNECT);
         m_link.closePort();
         setDisplay(QStringLiteral("Déconnecté"));
@@ -282,8 +305,7 @@ void Main::disconnect_() {
 
 void Main::chooseComPort(int index) {
     m_list->hide();
-    if (index >= 0 && index <= 3)
-        m_link.portNumber = index + 1;
+    if (index >= 0 && index <= 3) m_link.portNumber = index + 1;
     disconnect_();
     m_link.portSetup();
 }
@@ -294,8 +316,7 @@ void Main::open(Window w, bool needsConnection) {
         return;
     }
     m_link.mainWindowPos = pos();
-    if (m_opener)
-        m_opener(w, m_host);
+    if (m_opener) m_opener(w, m_host);
 }
 
 void Main::onPortLost(const QString &reason) {
@@ -305,8 +326,7 @@ void Main::onPortLost(const QString &reason) {
 }
 
 void Main::quit() {
-    if (m_quitting)
-        return;
+    if (m_quitting) return;
     m_quitting = true;
     m_handshake->cancel();
     m_link.shutdown();
@@ -315,8 +335,7 @@ void Main::quit() {
     // Every other window closes its files as it closes.
     const auto windows = QApplication::topLevelWidgets();
     for (QWidget *w : windows)
-        if (w != this && w->isVisible())
-            w->close();
+        if (w != this && w->isVisible()) w->close();
     m_link.closePort();
     QTimer::singleShot(0, qApp, &QCoreApplication::quit);
     hide();

@@ -23,7 +23,7 @@ class PortMap;
 // buttons and menu entries that open every other window.
 class Main : public QMainWindow {
     Q_OBJECT
-public:
+  public:
     enum class Window { Chargeur, Dechargeur, MesCapa, SelMoni, Micro, Reglage };
     // Opens a window (non-modal); returns it, or nullptr when it is not available.
     using Opener = std::function<QWidget *(Window, const chlink::Host &)>;
@@ -39,17 +39,17 @@ public:
     // Handlers, public so that tests can drive them without the event system.
     void load();
     void activate();
-    void reconnect();   // Cb_Reconnect
-    void disconnect_(); // CD_DECONNECT
+    void reconnect();              // Cb_Reconnect
+    void disconnect_();            // CD_DECONNECT
     void chooseComPort(int index); // ListComSel click
     void open(Window w, bool needsConnection);
     void quit(); // Mnuquitter
 
-protected:
+  protected:
     bool event(QEvent *e) override;
     void closeEvent(QCloseEvent *e) override;
 
-private:
+  private:
     void buildUi();
     void setDisplay(const QString &text);
     void onPortLost(const QString &reason);

@@ -1,0 +1,79 @@
+#pragma once
+
+// The program-memory exchanges of the microcontroller window, written against the link:
+// read-back of a controller's program words (commands 45/46), the master's block write
+// (command 47) and the slave's word write (command 48). Every reply wait is bounded; on a
+// time-out the transfer stops and says which address it reached.
+
+#include "link/chargerlink.h"
+
+#include <QByteArray>
+#include <QString>
+#include <QVector>
+#include <functional>
+
+namespace firmware {
+
+// Master flash programming covers 0x1000..0x7FFF in blocks of 64 bytes (448 blocks): the
+// first 4096 bytes are never sent.
+constexpr int kMasterWriteFirst = 0x1000;
+constexpr int kMasterBlockBytes = 64;
+constexpr int kMasterBlocks = (0x8000 - kMasterWriteFirst) / kMasterBlockBytes;
+// Slave words 6144..8191 are the slave's protected zone.
+constexpr int kSlaveProtectedFirst = 6144;
+
+// What a transfer reports as it goes, and how its window stops it.
+struct FlashProgress {
+    std::function<void(int)> bar;              // ProgBar1 value
+    std::function<void(const QString &)> info; // LBinfos caption
+    // Asked before each exchange: true stops the transfer there (the window is closing).
+    std::function<bool()> stopRequested;
+};
+
+struct FlashResult {
+    bool ok = false;
+    bool stopped = false; // stopped by stopRequested, not by a fault
+    chlink::LinkError linkError = chlink::LinkError::None;
+    int address = 0;   // the address (byte for the master, word for the slave) reached
+    QString error;     // French, empty when ok or stopped
+    int exchanges = 0; // commands sent
+};
+
+// Reads words 0..lastWord (inclusive) of the program memory of `target` (1 master with
+// command 45, 2 slave with 46) into *words (resized to lastWord + 1). A slave word above
+// 0x3FFF is a read error.
+FlashResult readFlash(chlink::ChargerLink &link, int target, int lastWord, QVector<quint16> *words,
+                      const FlashProgress &progress = {});
+
+// Sends the 448 blocks of 64 bytes of `image` (0x8000 bytes) from 0x1000 upwards, each
+// acknowledged before the next.
+FlashResult writeMasterFlash(chlink::ChargerLink &link, const QByteArray &image,
+                             const FlashProgress &progress = {});
+
+// Sends, in index order, every word of `image` whose `changed` flag is set; `remaining`
+// starts at the number of changed words and is shown as it counts down.
+FlashResult writeSlaveFlash(chlink::ChargerLink &link, const QVector<quint16> &image,
+                            const QVector<bool> &changed, const FlashProgress &progress = {});
+
+// Reads back each changed word after a slave write and compares it with the image.
+struct VerifyResult {
+    FlashResult read; // ok false when the read-back itself failed
+    int mismatches = 0;
+    int firstMismatch = -1;
+};
+VerifyResult verifySlaveFlash(chlink::ChargerLink &link, const QVector<quint16> &image,
+                              const QVector<bool> &changed, const FlashProgress &progress = {});
+
+// The comparison of the slave image with the read-back over words 0..lastWord.
+struct SlaveDiff {
+    QVector<bool> changed; // same size as the image
+    int count = 0;
+    int protectedCount = 0; // changes at word 6144 and above
+};
+SlaveDiff compareSlave(const QVector<quint16> &image, const QVector<quint16> &readBack,
+                       int lastWord);
+
+// "0x1040": addresses in reports.
+QString hexAddress(int address);
+
+} // namespace firmware

@@ -1,0 +1,370 @@
+#include "micro.h"
+
+#include "flashtransfer.h"
+#include "heximage.h"
+#include "link/chargerlink.h"
+#include "link/messages.h"
+#include "link/numtext.h"
+
+#include <QCloseEvent>
+#include <QDir>
+#include <QFileInfo>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QLabel>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QScreen>
+#include <QSettings>
+#include <QVBoxLayout>
+
+using namespace firmware;
+
+namespace {
+// 8000 x 7000 twips at 15 twips a pixel.
+constexpr int kWidth = 8000 / 15;
+constexpr int kHeight = 7000 / 15;
+
+QString settingsFolder() {
+    QSettings s(QStringLiteral("pelmora"), QStringLiteral("pelmora"));
+    const QString dir = s.value(QLatin1String(Micro::kFolderKey)).toString();
+    return !dir.isEmpty() && QDir(dir).exists() ? dir : QDir::homePath();
+}
+
+void rememberFolder(const QString &file) {
+    QSettings s(QStringLiteral("pelmora"), QStringLiteral("pelmora"));
+    s.setValue(QLatin1String(Micro::kFolderKey), QFileInfo(file).absolutePath());
+}
+} // namespace
+
+Micro::Micro(const chlink::Host &host, QWidget *parent) : QWidget(parent), m_host(host) {
+    setObjectName(QStringLiteral("Micro"));
+    setWindowTitle(QStringLiteral("Accès Microrpocesseur / debugging"));
+    setAttribute(Qt::WA_DeleteOnClose);
+    buildUi();
+    load();
+}
+
+Micro::~Micro() = default;
+
+void Micro::buildUi() {
+    auto *top = new QVBoxLayout(this);
+
+    auto *frame2 = new QGroupBox(QStringLiteral("Mise A Jour"), this);
+    frame2->setObjectName(QStringLiteral("Frame2"));
+    auto *grid = new QGridLayout(frame2);
+    const auto button = [this](QWidget *in, const char *name, const QString &text) {
+        auto *b = new QPushButton(text, in);
+        b->setObjectName(QLatin1String(name));
+        b->setMinimumHeight(36);
+        return b;
+    };
+    QPushButton *mic1 = button(frame2, "CBMIC1", QStringLiteral("PGM Flash Master"));
+    QPushButton *pgmSl = button(frame2, "CbPgmSlave", QStringLiteral("PGM Flash Slave"));
+    QPushButton *epr = button(frame2, "CBepr", QStringLiteral("EEprom Master"));
+    QPushButton *eprSl = button(frame2, "CbEEprSalave", QStringLiteral("EEprom Slave"));
+    QPushButton *ext = button(frame2, "CbextEEPROM", QStringLiteral("External EEprom"));
+    QPushButton *etat = button(frame2, "CBEtat", QStringLiteral("Tableau de bord"));
+    grid->addWidget(mic1, 0, 0);
+    grid->addWidget(pgmSl, 0, 1);
+    grid->addWidget(epr, 1, 0);
+    grid->addWidget(eprSl, 1, 1);
+    grid->addWidget(ext, 2, 0);
+    grid->addWidget(etat, 2, 1);
+    m_actions = {mic1, pgmSl, epr, eprSl, ext, etat};
+
+    auto *frame1 = new QGroupBox(QStringLiteral("ETAT"), this);
+    frame1->setObjectName(QStringLiteral("Frame1"));
+    auto *state = new QVBoxLayout(frame1);
+    const auto label = [frame1](const char *name) {
+        auto *l = new QLabel(frame1);
+        l->setObjectName(QLatin1String(name));
+        l->setFrameShape(QFrame::Panel);
+        l->setFrameShadow(QFrame::Sunken);
+        l->setMinimumHeight(28);
+        l->setWordWrap(true);
+        return l;
+    };
+    m_typest = label("LBtypest");
+    m_infos = label("LBinfos");
+    state->addWidget(m_typest);
+    state->addWidget(m_infos);
+
+    m_bar = new QProgressBar(this);
+    m_bar->setObjectName(QStringLiteral("ProgBar1"));
+
+    auto *quit = new QPushButton(QStringLiteral("Retour"), this);
+    quit->setObjectName(QStringLiteral("MQuitter"));
+    quit->setMinimumHeight(32);
+    auto *bottom = new QHBoxLayout;
+    bottom->addStretch();
+    bottom->addWidget(quit);
+
+    top->addWidget(frame2);
+    top->addWidget(frame1);
+    top->addWidget(m_bar);
+    top->addStretch();
+    top->addLayout(bottom);
+
+    connect(mic1, &QPushButton::clicked, this, &Micro::pgmMaster);
+    connect(pgmSl, &QPushButton::clicked, this, &Micro::pgmSlave);
+    connect(epr, &QPushButton::clicked, this, &Micro::eepromMaster);
+    connect(eprSl, &QPushButton::clicked, this, &Micro::eepromSlave);
+    connect(ext, &QPushButton::clicked, this, &Micro::externalEeprom);
+    connect(etat, &QPushButton::clicked, this, &Micro::statePanel);
+    connect(quit, &QPushButton::clicked, this, &Micro::quitter);
+}
+
+void Micro::load() {
+    resize(kWidth, kHeight);
+    if (const QScreen *screen = this->screen()) {
+        const QRect area = screen->availableGeometry();
+        move(area.center() - QPoint(kWidth / 2, kHeight / 2));
+    }
+    m_host.hideMain();
+    m_bar->hide();
+    m_slave = QVector<quint16>(kSlaveWords + 1, 0);
+    m_readBack = QVector<quint16>(kSlaveWords + 1, 0);
+    m_changed = QVector<bool>(kSlaveWords + 1, false);
+}
+
+QString Micro::chooseFile() {
+    const QString file =
+        chlink::openFileName(this, QStringLiteral("Fichier Source Hex"), settingsFolder(),
+                             QStringLiteral("Hex8 (*.HEX *.hex);;All (*)"));
+    if (!file.isEmpty()) rememberFolder(file);
+    return file;
+}
+
+void Micro::setBusy(bool busy) {
+    m_busy = busy;
+    for (QPushButton *b : std::as_const(m_actions))
+        b->setEnabled(!busy);
+}
+
+FlashProgress Micro::progress() {
+    FlashProgress p;
+    p.bar = [this](int v) { m_bar->setValue(v); };
+    p.info = [this](const QString &s) { m_infos->setText(s); };
+    p.stopRequested = [this] { return m_closing; };
+    return p;
+}
+
+void Micro::reportFailure(const QString &error, bool timeout) {
+    m_bar->hide();
+    m_infos->setText(error);
+    if (m_closing || m_host.link->isShuttingDown()) return; // nobody left to read a box
+    if (timeout)
+        chlink::timeoutBox(this, error);
+    else if (!error.isEmpty() && m_host.link->error() != chlink::LinkError::PortFailed)
+        chlink::errorBox(this, error);
+}
+
+void Micro::pgmMaster() {
+    if (m_busy) return;
+    chlink::ChargerLink &link = *m_host.link;
+    if (link.connectionFlag != 1) {
+        chlink::noConnectionBox(this);
+        return;
+    }
+    m_master = blankMasterImage();
+    link.targetSelector = 1;
+
+    const QString file = chooseFile();
+    if (file.isEmpty()) return; // cancelled: nothing sent, nothing to report
+    m_typest->setText(QStringLiteral("Chargement fichier"));
+    QByteArray text;
+    LoadError err;
+    ByteImageLoad loaded;
+    if (readHexFile(file, &text, &err)) loaded = loadMasterImage(text, m_master);
+    if (!loaded.ok) {
+        const LoadError &why = loaded.error.message.isEmpty() ? err : loaded.error;
+        chlink::errorBox(this, QStringLiteral("Mauvais nom de fichier\n") + why.text());
+        return;
+    }
+    m_master = loaded.image;
+
+    if (!chlink::askYesNo(this, QStringLiteral("Confirmer chargement Flash Master."))) return;
+
+    setBusy(true);
+    m_bar->setRange(kMasterWriteFirst, kMasterImageSize + 1);
+    m_bar->setValue(kMasterWriteFirst);
+    m_bar->show();
+    const FlashResult r = writeMasterFlash(link, m_master, progress());
+    setBusy(false);
+    if (r.ok) {
+        m_bar->hide();
+        m_infos->setText(QStringLiteral("Flash Master écrite :") + chlink::numText(r.exchanges) +
+                         QStringLiteral(" blocs"));
+    } else if (!r.stopped) {
+        reportFailure(r.error, r.linkError == chlink::LinkError::Timeout ||
+                                   r.linkError == chlink::LinkError::NotOpen);
+    }
+    finishClosing();
+}
+
+void Micro::pgmSlave() {
+    if (m_busy) return;
+    chlink::ChargerLink &link = *m_host.link;
+    if (link.connectionFlag != 1) {
+        chlink::noConnectionBox(this);
+        return;
+    }
+    link.targetSelector = 2;
+    m_slave = blankSlaveImage();
+    m_readBack = QVector<quint16>(kSlaveWords, kSlaveErased);
+    m_changed = QVector<bool>(kSlaveWords, false);
+    m_lastAddress = 0;
+
+    const QString file = chooseFile();
+    if (file.isEmpty()) return;
+    m_typest->setText(QStringLiteral("Chargegment fichier"));
+    QByteArray text;
+    LoadError err;
+    SlaveImageLoad loaded;
+    if (readHexFile(file, &text, &err)) loaded = loadSlaveImage(text, m_slave);
+    if (!loaded.ok) {
+        const LoadError &why = loaded.error.message.isEmpty() ? err : loaded.error;
+        chlink::errorBox(this, QStringLiteral("Mauvais nom de fichier\n") + why.text());
+        return;
+    }
+    m_slave = loaded.words;
+    m_lastAddress = loaded.lastAddress;
+    m_infos->setText(QStringLiteral("Dernière adresse : ") + chlink::numText(m_lastAddress));
+
+    // The read-back and the comparison cover the words of the file and the one after it,
+    // but never beyond the slave's last word.
+    const int lastWord = qMin(m_lastAddress, kSlaveWords - 1);
+    setBusy(true);
+    m_typest->setText(QStringLiteral("Lecture Flash"));
+    m_bar->setRange(0, lastWord);
+    m_bar->setValue(0);
+    m_bar->show();
+    QVector<quint16> readBack;
+    const FlashResult read = readFlash(link, link.targetSelector, lastWord, &readBack, progress());
+    if (!read.ok) {
+        setBusy(false);
+        if (!read.stopped)
+            reportFailure(read.error, read.linkError == chlink::LinkError::Timeout ||
+                                          read.linkError == chlink::LinkError::NotOpen);
+        finishClosing();
+        return;
+    }
+    m_bar->hide();
+    std::copy(readBack.begin(), readBack.end(), m_readBack.begin());
+
+    m_typest->setText(QStringLiteral("Comparaison"));
+    const SlaveDiff diff = compareSlave(m_slave, m_readBack, lastWord);
+    m_changed = diff.changed;
+    m_infos->setText(QStringLiteral("Differences = ") + chlink::numText(diff.count));
+
+    bool answer = true;
+    if (diff.protectedCount != 0)
+        answer = chlink::askYesNo(this,
+                                  chlink::numText(diff.protectedCount) +
+                                      QStringLiteral(" Changements en Zone Protégée, CONTINUER ??"),
+                                  QStringLiteral("ATTENTION !"));
+    if (m_closing) {
+        setBusy(false);
+        finishClosing();
+        return;
+    }
+    if (answer && diff.count != 0) {
+        if (chlink::askYesNo(this, QStringLiteral("Confirmer chargement de") +
+                                       chlink::numText(diff.count) + QStringLiteral(" octets"))) {
+            m_typest->setText(QStringLiteral("Chargement de : ") + chlink::numText(diff.count));
+            const FlashResult w = writeSlaveFlash(link, m_slave, m_changed, progress());
+            if (!w.ok) {
+                setBusy(false);
+                if (!w.stopped)
+                    reportFailure(w.error, w.linkError == chlink::LinkError::Timeout ||
+                                               w.linkError == chlink::LinkError::NotOpen);
+                finishClosing();
+                return;
+            }
+            m_typest->setText(QStringLiteral("Vérification"));
+            const VerifyResult v = verifySlaveFlash(link, m_slave, m_changed, progress());
+            setBusy(false);
+            if (!v.read.ok) {
+                if (!v.read.stopped)
+                    reportFailure(v.read.error, v.read.linkError == chlink::LinkError::Timeout ||
+                                                    v.read.linkError == chlink::LinkError::NotOpen);
+            } else if (v.mismatches != 0) {
+                const QString text =
+                    QStringLiteral("Vérification :") + chlink::numText(v.mismatches) +
+                    QStringLiteral(" mots différents après écriture, le premier à l'adresse ") +
+                    hexAddress(v.firstMismatch);
+                m_infos->setText(text);
+                if (!m_closing) chlink::errorBox(this, text);
+            } else {
+                m_infos->setText(QStringLiteral("Transfert terminé et vérifié :") +
+                                 chlink::numText(diff.count) + QStringLiteral(" mots"));
+            }
+        }
+    } else {
+        m_infos->setText(QStringLiteral("Pas de changement détecté"));
+    }
+    setBusy(false);
+    finishClosing();
+}
+
+void Micro::openFrom(const std::function<QWidget *(const chlink::Host &)> &opener) {
+    if (!opener) {
+        chlink::infoBox(this, QStringLiteral("Cette fenêtre n'est pas encore disponible."));
+        return;
+    }
+    chlink::Host host = m_host;
+    host.main = this;
+    opener(host);
+}
+
+void Micro::eepromMaster() {
+    if (m_busy) return;
+    m_host.link->targetSelector = 1;
+    openFrom(m_openers.eepromEditor);
+}
+
+void Micro::eepromSlave() {
+    if (m_busy) return;
+    m_host.link->targetSelector = 2;
+    openFrom(m_openers.eepromEditor);
+}
+
+void Micro::externalEeprom() {
+    if (m_busy) return;
+    openFrom(m_openers.externalEeprom);
+}
+
+void Micro::statePanel() {
+    if (m_busy) return;
+    if (m_host.link->connectionFlag != 1) {
+        chlink::noConnectionBox(this);
+        return;
+    }
+    openFrom(m_openers.statePanel);
+}
+
+void Micro::quitter() {
+    m_host.link->reconnectOnActivate = 0;
+    close();
+}
+
+void Micro::closeEvent(QCloseEvent *e) {
+    m_closing = true;
+    hide();
+    if (m_busy) {
+        // A transfer is inside a wait: it stops after its current exchange, and the main
+        // window comes back (and may reopen the port) only once the handler has returned.
+        e->ignore();
+        return;
+    }
+    m_host.showMain();
+    e->accept();
+}
+
+void Micro::finishClosing() {
+    if (m_closing && !m_busy) {
+        m_host.showMain();
+        deleteLater();
+    }
+}

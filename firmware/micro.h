@@ -1,0 +1,89 @@
+#pragma once
+
+#include "link/host.h"
+
+#include <QByteArray>
+#include <QVector>
+#include <QWidget>
+#include <functional>
+
+class QLabel;
+class QProgressBar;
+class QPushButton;
+
+namespace firmware {
+struct FlashProgress;
+}
+
+// The microcontroller window: reprograms the master's flash from a HEX file block by
+// block, and the slave's word by word after reading it back and comparing (only changed
+// words are written, with a warning for the protected zone); also opens the EEPROM
+// editors and the state panel.
+class Micro : public QWidget {
+    Q_OBJECT
+  public:
+    // Windows opened from this one. The host they receive has this window as `main` (it
+    // is hidden while they are open). The EEPROM editor finds the controller to edit in
+    // the link's target selector. A missing opener makes its button say that the window
+    // is not available yet.
+    struct Openers {
+        std::function<QWidget *(const chlink::Host &)> statePanel;     // FEtat
+        std::function<QWidget *(const chlink::Host &)> eepromEditor;   // EEprom
+        std::function<QWidget *(const chlink::Host &)> externalEeprom; // Exteepr
+    };
+
+    explicit Micro(const chlink::Host &host, QWidget *parent = nullptr);
+    ~Micro() override;
+
+    void setOpeners(Openers openers) { m_openers = std::move(openers); }
+
+    // Button handlers, public so that tests drive them directly.
+    void pgmMaster();      // CBMIC1
+    void pgmSlave();       // CbPgmSlave
+    void eepromMaster();   // CBepr
+    void eepromSlave();    // CbEEprSalave
+    void externalEeprom(); // CbextEEPROM
+    void statePanel();     // CBEtat
+    void quitter();        // MQuitter
+
+    bool isBusy() const { return m_busy; }
+
+    // The master image and the slave images of the last operations (for tests).
+    const QByteArray &masterImage() const { return m_master; }
+    const QVector<quint16> &slaveImage() const { return m_slave; }
+    const QVector<quint16> &readBackImage() const { return m_readBack; }
+    int lastAddress() const { return m_lastAddress; }
+
+    // Settings key of the folder the HEX file dialog starts in.
+    static constexpr const char *kFolderKey = "firmware/hexFolder";
+
+  protected:
+    void closeEvent(QCloseEvent *e) override;
+
+  private:
+    void buildUi();
+    void load();
+    QString chooseFile();
+    void setBusy(bool busy);
+    firmware::FlashProgress progress();
+    // Reports a failed transfer: LBinfos says where it stopped, a time-out gets its box.
+    void reportFailure(const QString &error, bool timeout);
+    void finishClosing();
+    void openFrom(const std::function<QWidget *(const chlink::Host &)> &opener);
+
+    chlink::Host m_host;
+    Openers m_openers;
+    bool m_busy = false;
+    bool m_closing = false;
+
+    QByteArray m_master;
+    QVector<quint16> m_slave;
+    QVector<quint16> m_readBack;
+    QVector<bool> m_changed;
+    int m_lastAddress = 0;
+
+    QLabel *m_typest = nullptr;
+    QLabel *m_infos = nullptr;
+    QProgressBar *m_bar = nullptr;
+    QList<QPushButton *> m_actions;
+};

@@ -1,0 +1,26 @@
+#include "bootimage.h"
+
+#include "firmware/heximage.h"
+
+namespace loader {
+
+bool loadBootImage(const QString &path, BootImage &image, QString *error) {
+    QByteArray text;
+    firmware::LoadError readError;
+    if (!firmware::readHexFile(path, &text, &readError)) {
+        if (error) *error = readError.text();
+        return false;
+    }
+    // Before the first load the buffer holds zeros; the loader fills what it covers.
+    const firmware::ByteImageLoad r = firmware::loadBootImage(text, image.bytes);
+    if (!r.ok) {
+        if (error) *error = r.error.text();
+        return false;
+    }
+    image.bytes = r.image;
+    image.endAddress = r.endAddress;
+    image.loaded = true;
+    return true;
+}
+
+} // namespace loader

@@ -1,0 +1,199 @@
+#include "bootlink.h"
+
+#include <QCoreApplication>
+#include <QEventLoop>
+#include <QTimer>
+
+namespace loader {
+
+BootLink::BootLink(PortFactory factory, PortResolver resolver, QObject *parent)
+    : QObject(parent), m_factory(std::move(factory)), m_resolver(std::move(resolver)) {}
+
+BootLink::~BootLink() {
+    if (m_port) {
+        m_port->close();
+        delete m_port;
+    }
+}
+
+void BootLink::portSetup() {
+    const QString device = m_resolver ? m_resolver(portNumber) : QString();
+    if (!m_port || device != m_device) {
+        if (m_port) {
+            m_port->close();
+            m_port->disconnect(this);
+            m_port->deleteLater(); // a wait may still hold a connection to it
+        }
+        m_device = device;
+        m_port = m_factory ? m_factory(device) : nullptr;
+        if (m_port) {
+            m_port->setParent(this);
+            connect(m_port, &BootPort::failed, this, &BootLink::onPortFailed);
+        }
+    }
+    connectionState = 1;
+    portFault = false;
+}
+
+bool BootLink::openPort(QString *reason) {
+    if (!m_port) portSetup();
+    if (!m_port) {
+        if (reason) *reason = QStringLiteral("aucun port série associé");
+        return false;
+    }
+    if (m_port->isOpen()) return true;
+    m_failed = false;
+    m_failReason.clear();
+    return m_port->open(reason);
+}
+
+void BootLink::closePort() {
+    if (m_port && m_port->isOpen()) {
+        m_port->flush(); // the last bytes (the end sequence) go out before the close
+        m_port->close();
+    }
+}
+
+bool BootLink::isOpen() const {
+    return m_port && m_port->isOpen();
+}
+
+void BootLink::sendByte(quint8 b) {
+    send(QByteArray(1, char(b)));
+}
+
+void BootLink::send(const QByteArray &bytes) {
+    if (isOpen()) m_port->write(bytes);
+}
+
+int BootLink::drain() {
+    int last = -1;
+    while (isOpen() && m_port->bytesAvailable() > 0) {
+        const int b = m_port->readByte();
+        if (b < 0) break;
+        last = b;
+    }
+    return last;
+}
+
+WaitResult BootLink::waitByte(int timeoutMs) {
+    lastByte = 0;
+    if (!isOpen()) return m_failed ? WaitResult::PortFailed : WaitResult::NotOpen;
+    QPointer<BootPort> port = m_port;
+    QEventLoop loop;
+    QTimer timer;
+    timer.setSingleShot(true);
+    connect(&timer, &QTimer::timeout, &loop, &QEventLoop::quit);
+    connect(this, &BootLink::wake, &loop, &QEventLoop::quit);
+    connect(port, &BootPort::readyRead, &loop, &QEventLoop::quit);
+    connect(port, &BootPort::failed, &loop, &QEventLoop::quit);
+    timer.start(timeoutMs);
+    for (;;) {
+        if (m_stopped) return WaitResult::Stopped;
+        if (m_failed || !port) return WaitResult::PortFailed;
+        if (!port->isOpen()) return WaitResult::NotOpen;
+        if (port->bytesAvailable() > 0) {
+            const int b = port->readByte();
+            if (b >= 0) {
+                lastByte = quint8(b);
+                return WaitResult::Byte;
+            }
+        }
+        if (!timer.isActive()) return WaitResult::Timeout;
+        if (loop.exec() == -1) { // the application is quitting: no event loop runs any more
+            m_stopped = true;
+            return WaitResult::Stopped;
+        }
+    }
+}
+
+void BootLink::sleep(int ms) {
+    if (m_stopped || ms <= 0) return;
+    QEventLoop loop;
+    QTimer timer;
+    timer.setSingleShot(true);
+    timer.setTimerType(Qt::PreciseTimer);
+    connect(&timer, &QTimer::timeout, &loop, &QEventLoop::quit);
+    connect(this, &BootLink::wake, &loop, &QEventLoop::quit);
+    timer.start(ms);
+    if (loop.exec() == -1) m_stopped = true; // the application is quitting
+}
+
+HandshakeResult BootLink::handshake(const std::function<void(int)> &onProbe, int maxProbes) {
+    if (m_stopped) return HandshakeResult::Stopped;
+    m_inHandshake = true;
+    m_closeAfterProbe = false;
+    struct Leave {
+        BootLink *link;
+        ~Leave() { link->m_inHandshake = false; }
+    } leave{this};
+
+    QString reason;
+    if (!isOpen() && !openPort(&reason)) {
+        m_failReason = reason;
+        return HandshakeResult::PortError;
+    }
+    drain();
+    userDisconnected = false;
+    drain();
+    for (int n = 0;; ++n) {
+        if (onProbe) onProbe(n);
+        connectionState = 2;
+        QCoreApplication::processEvents();
+        if (m_stopped) return HandshakeResult::Stopped;
+        if (!userDisconnected) {
+            sendByte(kProbe1);
+            sendByte(kProbe2);
+        }
+        connectionState = 0;
+        if (!userDisconnected) sleep(kProbeMs);
+        if (m_stopped) return HandshakeResult::Stopped;
+        if (m_failed || !isOpen()) {
+            if (userDisconnected && !m_failed) return HandshakeResult::Disconnected;
+            return HandshakeResult::PortError;
+        }
+        if (drain() == kAnswer && !userDisconnected) {
+            connectionState = 1;
+            return HandshakeResult::Connected;
+        }
+        if (userDisconnected) {
+            if (m_closeAfterProbe) {
+                // The probe has gone out; now the port may close.
+                m_port->flush();
+                closePort();
+            }
+            return HandshakeResult::Disconnected;
+        }
+        if (maxProbes > 0 && n + 1 >= maxProbes) return HandshakeResult::GaveUp;
+    }
+}
+
+void BootLink::disconnectPort() {
+    if (m_inHandshake) {
+        // The handshake is waiting below us: let its probe finish, it closes the port.
+        m_closeAfterProbe = true;
+        userDisconnected = true;
+        emit wake();
+        return;
+    }
+    if (isOpen()) {
+        m_port->flush();
+        closePort();
+    }
+    emit wake(); // an upload waiting for an answer stops at once
+}
+
+void BootLink::stop() {
+    m_stopped = true;
+    emit wake();
+}
+
+void BootLink::onPortFailed(const QString &reason) {
+    if (m_failed) return;
+    m_failed = true;
+    m_failReason = reason;
+    connectionState = 0;
+    emit portLost(reason);
+}
+
+} // namespace loader

@@ -1,0 +1,229 @@
+#include "cli.h"
+
+#include "bootimage.h"
+#include "bootlink.h"
+#include "upload.h"
+
+#include <QTextStream>
+
+namespace loader {
+
+QString helpText() {
+    return QStringLiteral(
+        "Usage: sparlo [--com N=DEVICE ...]\n"
+        "       sparlo --port DEVICE|--com N --file FIRMWARE.HEX [--yes] [--wait SECONDS]\n"
+        "\n"
+        "Sends an Intel HEX firmware image to the charger's boot loader (19200 baud).\n"
+        "Without --file the window opens. With --file the upload runs on the terminal:\n"
+        "sparlo probes the port until the boot loader answers (reset the charger into its\n"
+        "boot loader), sends the image in 64-byte blocks, resends a block the boot loader\n"
+        "rejects, and gives up after five rejections of one block in a row.\n"
+        "\n"
+        "Options:\n"
+        "  --port DEVICE     serial device to use, e.g. /dev/ttyUSB0\n"
+        "  --com N           use COM N (1..12), mapped to a device as in the window\n"
+        "  --com N=DEVICE    map COM N to DEVICE; in the window the mapping is remembered\n"
+        "                    (default: the system's serial ports in name order)\n"
+        "  --file FILE       Intel HEX image to upload\n"
+        "  --yes             upload without asking for confirmation\n"
+        "  --wait SECONDS    how long to probe for the boot loader (default 30)\n"
+        "  -h, --help        show this help\n"
+        "\n"
+        "Exit status:\n"
+        "  0  upload successful\n"
+        "  1  bad arguments\n"
+        "  2  the HEX file cannot be read or is invalid\n"
+        "  3  the serial port cannot be opened or broke during the upload\n"
+        "  4  no boot loader answered within the wait limit\n"
+        "  5  upload abandoned: a block was rejected five times in a row\n"
+        "  6  time-out: the boot loader stopped answering\n"
+        "  7  upload not confirmed\n"
+        "  8  interrupted (Ctrl-C, SIGTERM); a running upload still ends its transfer\n");
+}
+
+CliOptions parseCommandLine(const QStringList &arguments) {
+    CliOptions o;
+    bool uploadAsked = false;
+    const auto fail = [&o](const QString &why) {
+        o.mode = CliOptions::Mode::Error;
+        o.error = why;
+        return o;
+    };
+    for (int i = 1; i < arguments.size(); ++i) {
+        const QString &a = arguments[i];
+        const auto value = [&](QString *out) {
+            if (i + 1 >= arguments.size()) return false;
+            *out = arguments[++i];
+            return true;
+        };
+        QString v;
+        if (a == QLatin1String("-h") || a == QLatin1String("--help")) {
+            o.mode = CliOptions::Mode::Help;
+            return o;
+        } else if (a == QLatin1String("--port")) {
+            if (!value(&v) || v.isEmpty()) return fail(QStringLiteral("--port needs a device"));
+            o.device = v;
+            uploadAsked = true;
+        } else if (a == QLatin1String("--com")) {
+            if (!value(&v)) return fail(QStringLiteral("--com needs N or N=DEVICE"));
+            if (v.contains(QLatin1Char('='))) {
+                o.mappings << v;
+            } else {
+                bool ok = false;
+                o.com = v.toInt(&ok);
+                if (!ok || o.com < 1 || o.com > 12)
+                    return fail(
+                        QStringLiteral("--com expects a port from 1 to 12, not '%1'").arg(v));
+                uploadAsked = true;
+            }
+        } else if (a == QLatin1String("--file")) {
+            if (!value(&v) || v.isEmpty()) return fail(QStringLiteral("--file needs a HEX file"));
+            o.file = v;
+            uploadAsked = true;
+        } else if (a == QLatin1String("--yes")) {
+            o.yes = true;
+            uploadAsked = true;
+        } else if (a == QLatin1String("--wait")) {
+            bool ok = false;
+            if (value(&v)) o.waitSeconds = v.toInt(&ok);
+            if (!ok || o.waitSeconds < 1)
+                return fail(QStringLiteral("--wait expects a number of seconds (1 or more)"));
+            uploadAsked = true;
+        } else {
+            return fail(QStringLiteral("unknown argument '%1'").arg(a));
+        }
+    }
+    if (!uploadAsked) return o;
+    if (o.file.isEmpty()) return fail(QStringLiteral("--file is required to upload"));
+    if (o.device.isEmpty() == (o.com == 0))
+        return fail(QStringLiteral("give the port with either --port DEVICE or --com N"));
+    o.mode = CliOptions::Mode::Upload;
+    return o;
+}
+
+namespace {
+
+QString hex4(int v) {
+    return QStringLiteral("0x") +
+           QString::number(v, 16).rightJustified(4, QLatin1Char('0')).toUpper();
+}
+
+// Progress on the terminal: a line every 2 KB and one per rejected block.
+class TerminalObserver : public UploadObserver {
+  public:
+    explicit TerminalObserver(QTextStream &out) : m_out(out) {}
+    void setPanel(int panel, const QString &text) override {
+        if (panel == 2 && (text == QLatin1String("NACK") || text == QLatin1String("ERFLASH")))
+            m_out << "  block " << hex4(m_block) << ": " << text << ", sent again" << Qt::endl;
+        if (panel == 4 && text.startsWith(QLatin1String("ErrCom"))) m_counts = text;
+    }
+    void started(int maximum) override {
+        m_max = maximum;
+        m_out << "Sending " << maximum << " bytes" << Qt::endl;
+    }
+    void progress(int address) override {
+        m_block = address;
+        if (address >= m_next) {
+            m_out << "  " << hex4(address) << " / " << hex4(m_max) << "  ("
+                  << (m_max > 0 ? 100 * address / m_max : 0) << " %)" << Qt::endl;
+            m_next = address + 2048;
+        }
+    }
+    void finished() override {}
+
+  private:
+    QTextStream &m_out;
+    int m_max = 0;
+    int m_block = 0;
+    int m_next = 0;
+    QString m_counts;
+};
+
+} // namespace
+
+int runUpload(BootLink &link, const CliOptions &options, QTextStream &out, QTextStream &err,
+              const std::function<bool(const QString &)> &confirm) {
+    BootImage image;
+    QString error;
+    if (!loadBootImage(options.file, image, &error)) {
+        err << "sparlo: " << options.file << ": not a valid HEX file: " << error << Qt::endl;
+        return ExitBadFile;
+    }
+    out << "Loaded " << options.file << ": end address " << hex4(image.endAddress)
+        << (image.endAddress > Upload::kLimit
+                ? QStringLiteral(" (the upload stops at 0x7800, the boot loader's area)")
+                : QString())
+        << Qt::endl;
+    const QString device = link.device();
+    if (!options.yes &&
+        !confirm(
+            QStringLiteral("Upload %1 to the charger on %2? [y/N] ").arg(options.file, device))) {
+        err << "sparlo: upload not confirmed (use --yes to skip the question)" << Qt::endl;
+        return ExitCancelled;
+    }
+
+    QString reason;
+    if (!link.openPort(&reason)) {
+        err << "sparlo: cannot open the port " << reason << Qt::endl;
+        return ExitPort;
+    }
+    out << "Waiting for the boot loader on " << device << " (reset the charger)..." << Qt::endl;
+    const int maxProbes = options.waitSeconds * 1000 / BootLink::kProbeMs;
+    const HandshakeResult h = link.handshake(
+        [&out](int n) {
+            if (n > 0 && n % 25 == 0) out << "  still waiting (" << n << " probes)" << Qt::endl;
+        },
+        maxProbes);
+    switch (h) {
+    case HandshakeResult::Connected:
+        out << "Boot loader connected" << Qt::endl;
+        break;
+    case HandshakeResult::GaveUp:
+        err << "sparlo: no boot loader answered on " << device << " within " << options.waitSeconds
+            << " s" << Qt::endl;
+        link.closePort();
+        return ExitNoBootLoader;
+    case HandshakeResult::Stopped:
+        err << "sparlo: interrupted while waiting for the boot loader" << Qt::endl;
+        link.closePort();
+        return ExitInterrupted;
+    case HandshakeResult::PortError:
+    case HandshakeResult::Disconnected:
+        err << "sparlo: port error: " << link.failReason() << Qt::endl;
+        link.closePort();
+        return ExitPort;
+    }
+
+    TerminalObserver observer(out);
+    const UploadResult r = Upload::run(link, image.bytes, image.endAddress, observer);
+    link.closePort();
+    const QString counts = QStringLiteral("%1 blocks sent, %2 communication errors, %3 flash "
+                                          "errors")
+                               .arg(r.blocksSent)
+                               .arg(r.commErrors)
+                               .arg(r.flashErrors);
+    switch (r.outcome) {
+    case UploadResult::Success:
+        out << "Upload Successfull: " << counts << Qt::endl;
+        return ExitOk;
+    case UploadResult::Abandoned:
+        err << "sparlo: Error in Upload at " << hex4(r.address) << ": the block was rejected "
+            << Upload::kMaxFailures << " times in a row (" << counts << ")" << Qt::endl;
+        return ExitAbandoned;
+    case UploadResult::Timeout:
+        err << "sparlo: Error in Upload at " << hex4(r.address) << ": no answer within "
+            << link.answerTimeoutMs / 1000.0 << " s (" << counts << ")" << Qt::endl;
+        return ExitTimeout;
+    case UploadResult::Stopped:
+        err << "sparlo: Error in Upload at " << hex4(r.address)
+            << ": interrupted (the end sequence was sent; " << counts << ")" << Qt::endl;
+        return ExitInterrupted;
+    case UploadResult::PortFailed:
+        break;
+    }
+    err << "sparlo: Error in Upload at " << hex4(r.address) << ": port error: " << link.failReason()
+        << Qt::endl;
+    return ExitPort;
+}
+
+} // namespace loader

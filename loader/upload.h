@@ -1,0 +1,55 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+namespace loader {
+
+class BootLink;
+
+// What the upload shows as it goes: the four status bar panels and the progress bar.
+class UploadObserver {
+  public:
+    virtual ~UploadObserver() = default;
+    virtual void setPanel(int panel, const QString &text) = 0; // panel 1..4
+    virtual void started(int progressMaximum) = 0;
+    virtual void progress(int address) = 0;
+    virtual void finished() = 0;
+};
+
+struct UploadResult {
+    enum Outcome {
+        Success,    // every block acknowledged (or answered with "go on")
+        Abandoned,  // five NACK/ERFLASH in a row on one block
+        Timeout,    // a block's answer never came
+        PortFailed, // the port broke or was closed (disconnect) during the upload
+        Stopped,    // the program is ending
+    };
+    Outcome outcome = Success;
+    int address = 0; // the block address reached (the failing block's when not Success)
+    int blocksSent = 0;
+    int commErrors = 0;  // NACK answers
+    int flashErrors = 0; // ERFLASH answers
+};
+
+// Sends image[0 .. endAddress) to the boot loader in 64-byte blocks, never from 0x7800 on,
+// resending a block answered NACK or ERFLASH, and ends with 27, 255, 0 in every case the
+// port still allows.
+class Upload {
+  public:
+    static constexpr int kBlock = 64;
+    static constexpr int kLimit = 0x7800; // the boot loader's own area starts here
+    static constexpr int kMaxFailures = 5;
+    static constexpr quint8 kAck = 6, kNack = 7, kErFlash = 8;
+    static constexpr int kPauseMs = 5; // before the first block
+
+    static UploadResult run(BootLink &link, const QByteArray &image, int endAddress,
+                            UploadObserver &observer);
+
+    // The 69 bytes of the block at address a.
+    static QByteArray block(const QByteArray &image, int a);
+    // "ErrCom  2,Flsh  0" as panel 4 shows the counts.
+    static QString countsText(int commErrors, int flashErrors);
+};
+
+} // namespace loader

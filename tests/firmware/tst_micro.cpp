@@ -1,0 +1,461 @@
+// The microcontroller window driven offscreen against the in-process virtual charger, with
+// the file dialog and the message boxes answered from the test.
+
+#include "firmware/heximage.h"
+#include "firmware/micro.h"
+#include "flashrig.h"
+#include "link/messages.h"
+
+#include <QGroupBox>
+#include <QLabel>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRandomGenerator>
+#include <QSettings>
+#include <QTemporaryDir>
+#include <QtTest>
+
+using namespace firmware;
+using chlink::BoxKind;
+using chlink::BoxRequest;
+
+namespace {
+QVector<quint16> randomWords(quint32 seed) {
+    QVector<quint16> w(kSlaveWords);
+    QRandomGenerator rng(seed);
+    for (quint16 &v : w)
+        v = quint16(rng.bounded(0x4000));
+    return w;
+}
+} // namespace
+
+class TstMicro : public QObject {
+    Q_OBJECT
+
+    QTemporaryDir m_config;
+    QTemporaryDir m_dir;
+    QList<BoxRequest> m_boxes;
+    QList<bool> m_answers; // answers to the next questions (Yes when empty)
+    QStringList m_files;   // the next file dialog results ("" cancels)
+    QStringList m_dialogDirs;
+    int m_dialogs = 0;
+
+    // A test stand-in for the main window, and the link host the window receives.
+    struct Visit {
+        FlashRig rig;
+        QWidget main;
+        QPointer<Micro> micro;
+        Visit() {
+            main.show();
+            chlink::Host host;
+            host.link = &rig.link;
+            host.main = &main;
+            micro = new Micro(host);
+            micro->show();
+        }
+        ~Visit() { delete micro.data(); }
+        QLabel *label(const char *name) const { return micro->findChild<QLabel *>(name); }
+        QString infos() const { return label("LBinfos")->text(); }
+        QString typest() const { return label("LBtypest")->text(); }
+        QProgressBar *bar() const { return micro->findChild<QProgressBar *>("ProgBar1"); }
+    };
+
+    QString writeFile(const QString &name, const QByteArray &text) {
+        const QString path = m_dir.filePath(name);
+        QFile f(path);
+        f.open(QIODevice::WriteOnly);
+        f.write(text);
+        return path;
+    }
+    QStringList texts() const {
+        QStringList t;
+        for (const BoxRequest &b : m_boxes)
+            t.append(b.text);
+        return t;
+    }
+
+  private slots:
+    void initTestCase() {
+        qputenv("XDG_CONFIG_HOME", m_config.path().toLocal8Bit());
+        chlink::setBoxHook([this](const BoxRequest &r) {
+            m_boxes.append(r);
+            return r.kind != BoxKind::Question || m_answers.isEmpty() || m_answers.takeFirst();
+        });
+        chlink::setFileHook(
+            [this](bool, const QString &title, const QString &dir, const QString &) {
+                ++m_dialogs;
+                m_dialogDirs.append(dir);
+                if (title != QStringLiteral("Fichier Source Hex")) return QString();
+                return m_files.isEmpty() ? QString() : m_files.takeFirst();
+            });
+    }
+    void init() {
+        m_boxes.clear();
+        m_answers.clear();
+        m_files.clear();
+        m_dialogDirs.clear();
+        m_dialogs = 0;
+    }
+
+    void controlsAndCaptions() {
+        Visit v;
+        QCOMPARE(v.micro->windowTitle(), QStringLiteral("Accès Microrpocesseur / debugging"));
+        QCOMPARE(v.micro->size(), QSize(533, 466));
+        QVERIFY(v.main.isHidden());
+        QVERIFY(v.bar()->isHidden());
+        const QList<QPair<const char *, QString>> buttons = {{"CBMIC1", "PGM Flash Master"},
+                                                             {"CbPgmSlave", "PGM Flash Slave"},
+                                                             {"CBepr", "EEprom Master"},
+                                                             {"CbEEprSalave", "EEprom Slave"},
+                                                             {"CbextEEPROM", "External EEprom"},
+                                                             {"CBEtat", "Tableau de bord"},
+                                                             {"MQuitter", "Retour"}};
+        for (const auto &[name, text] : buttons) {
+            auto *b = v.micro->findChild<QPushButton *>(name);
+            QVERIFY2(b, name);
+            QCOMPARE(b->text(), text);
+        }
+        QCOMPARE(v.micro->findChild<QGroupBox *>("Frame2")->title(), QStringLiteral("Mise A Jour"));
+        QCOMPARE(v.micro->findChild<QGroupBox *>("Frame1")->title(), QStringLiteral("ETAT"));
+        QVERIFY(v.typest().isEmpty());
+        QVERIFY(v.infos().isEmpty());
+        const QString shot = qEnvironmentVariable("PELMORA_GRAB_DIR");
+        if (!shot.isEmpty()) {
+            v.label("LBtypest")->setText("Lecture Flash");
+            v.label("LBinfos")->setText("Mots restant à lire :  1200");
+            v.bar()->setRange(0, 2000);
+            v.bar()->setValue(800);
+            v.bar()->show();
+            v.micro->grab().save(shot + "/micro.png");
+        }
+    }
+
+    void masterFlashFromAFile() {
+        Visit v;
+        QByteArray image(0x7000, 0);
+        QRandomGenerator rng(12);
+        for (char &c : image)
+            c = char(rng.bounded(256));
+        m_files = {writeFile("master.hex", hexText(image, 0x1000, 32))};
+        v.micro->pgmMaster();
+        QCOMPARE(texts(), QStringList{"Confirmer chargement Flash Master."});
+        QCOMPARE(v.rig.link.targetSelector, 1);
+        QCOMPARE(v.rig.count(47), 448);
+        QVERIFY(v.rig.charger.masterFlash.mid(0x1000) == image);
+        QCOMPARE(v.typest(), QStringLiteral("Chargement fichier"));
+        QVERIFY(v.bar()->isHidden());
+        QCOMPARE(v.bar()->minimum(), 0x1000);
+        QVERIFY(!v.micro->isBusy());
+    }
+
+    void masterDeclinedSendsNothing() {
+        Visit v;
+        m_files = {writeFile("m.hex", hexText("\x01\x02", 0x1000))};
+        m_answers = {false};
+        v.micro->pgmMaster();
+        QCOMPARE(texts(), QStringList{"Confirmer chargement Flash Master."});
+        QVERIFY(v.rig.port->written.isEmpty());
+    }
+
+    void nothingSentWithoutAGoodFile_data() {
+        QTest::addColumn<bool>("slave");
+        QTest::addColumn<QByteArray>("text"); // "" cancels the dialog, "missing" no file
+        QTest::addColumn<QString>("box");
+        QTest::newRow("master cancelled") << false << QByteArray() << QString();
+        QTest::newRow("slave cancelled") << true << QByteArray() << QString();
+        QByteArray bad = hexText(QByteArray(40, 1));
+        bad[bad.indexOf("\r\n:") + 12] = 'Z';
+        QTest::newRow("master bad digit")
+            << false << bad << "Mauvais nom de fichier\nligne 2 : caractère non hexadécimal";
+        QTest::newRow("slave bad digit")
+            << true << bad << "Mauvais nom de fichier\nligne 2 : caractère non hexadécimal";
+        QTest::newRow("master missing file")
+            << false << QByteArray("missing") << "Mauvais nom de fichier\nimpossible d'ouvrir";
+        QTest::newRow("slave no data") << true << QByteArray(":00000001FF\n")
+                                       << "Mauvais nom de fichier\naucune donnée dans le fichier";
+    }
+    void nothingSentWithoutAGoodFile() {
+        QFETCH(bool, slave);
+        QFETCH(QByteArray, text);
+        QFETCH(QString, box);
+        Visit v;
+        if (text.isEmpty())
+            m_files = {QString()};
+        else if (text == "missing")
+            m_files = {m_dir.filePath("nowhere.hex")};
+        else
+            m_files = {writeFile("bad.hex", text)};
+        slave ? v.micro->pgmSlave() : v.micro->pgmMaster();
+        QCOMPARE(m_dialogs, 1);
+        QVERIFY(v.rig.port->written.isEmpty());
+        if (box.isEmpty()) {
+            QVERIFY(m_boxes.isEmpty());
+        } else {
+            QCOMPARE(m_boxes.size(), 1);
+            QCOMPARE(m_boxes[0].kind, BoxKind::Error);
+            QVERIFY2(m_boxes[0].text.startsWith(box), qPrintable(m_boxes[0].text));
+        }
+    }
+
+    void noConnectionAsksNothing_data() {
+        QTest::addColumn<QString>("button");
+        QTest::newRow("master") << "CBMIC1";
+        QTest::newRow("slave") << "CbPgmSlave";
+        QTest::newRow("state panel") << "CBEtat";
+    }
+    void noConnectionAsksNothing() {
+        QFETCH(QString, button);
+        Visit v;
+        bool opened = false;
+        v.micro->setOpeners({[&](const chlink::Host &) {
+                                 opened = true;
+                                 return nullptr;
+                             },
+                             {},
+                             {}});
+        v.rig.link.connectionFlag = 0;
+        v.micro->findChild<QPushButton *>(button)->click();
+        QCOMPARE(texts(), QStringList{"Pas de connection avec chargeur"});
+        QCOMPARE(m_dialogs, 0);
+        QVERIFY(!opened);
+        QVERIFY(v.rig.port->written.isEmpty());
+    }
+
+    // The slave's memory holds `memory`; the file holds the same words except at `changes`.
+    void slaveFlash_data() {
+        QTest::addColumn<QList<int>>("changes");
+        QTest::addColumn<QList<bool>>("answers");
+        QTest::addColumn<QStringList>("boxes");
+        QTest::addColumn<int>("written");
+        QTest::addColumn<QString>("infos");
+        QTest::newRow("identical file writes nothing")
+            << QList<int>{} << QList<bool>{} << QStringList{} << 0 << "Pas de changement détecté";
+        QTest::newRow("changes below the protected zone ask once")
+            << QList<int>{0, 100, 6143} << QList<bool>{true}
+            << QStringList{"Confirmer chargement de 3 octets"} << 3
+            << "Transfert terminé et vérifié : 3 mots";
+        QTest::newRow("protected zone answered No writes nothing")
+            << QList<int>{5, 6144, 7000} << QList<bool>{false}
+            << QStringList{" 2 Changements en Zone Protégée, CONTINUER ??"} << 0
+            << "Pas de changement détecté";
+        QTest::newRow("protected zone answered Yes")
+            << QList<int>{5, 6144, 7000} << QList<bool>{true, true}
+            << QStringList{" 2 Changements en Zone Protégée, CONTINUER ??",
+                           "Confirmer chargement de 3 octets"}
+            << 3 << "Transfert terminé et vérifié : 3 mots";
+        QTest::newRow("confirmation declined")
+            << QList<int>{10, 11} << QList<bool>{false}
+            << QStringList{"Confirmer chargement de 2 octets"} << 0 << "Differences =  2";
+    }
+    void slaveFlash() {
+        QFETCH(QList<int>, changes);
+        QFETCH(QList<bool>, answers);
+        QFETCH(QStringList, boxes);
+        QFETCH(int, written);
+        QFETCH(QString, infos);
+        Visit v;
+        QVector<quint16> memory = randomWords(21);
+        const int count = 7200;
+        // The word after the file's last one is read and compared too, against the erased
+        // value the file leaves there.
+        memory[count] = 0x3FFF;
+        v.rig.charger.slaveFlash = memory;
+        QVector<quint16> file = memory;
+        for (int i : changes)
+            file[i] = quint16(file[i] ^ 0x1555);
+        m_files = {writeFile("slave.hex", slaveHex(file, 0, count))};
+        m_answers = answers;
+        v.micro->pgmSlave();
+        QCOMPARE(texts(), boxes);
+        if (boxes.size() && boxes[0].contains("Zone"))
+            QCOMPARE(m_boxes[0].title, QStringLiteral("ATTENTION !"));
+        QCOMPARE(v.rig.link.targetSelector, 2);
+        QCOMPARE(v.micro->lastAddress(), count);
+        // Read back from word 0 to the last address inclusive, one past the file's words.
+        QCOMPARE(v.rig.count(46), count + 1 + written);
+        QCOMPARE(v.rig.count(48), written);
+        QCOMPARE(v.infos(), infos);
+        QVERIFY(v.bar()->isHidden());
+        const QVector<quint16> want = written ? file : memory;
+        QVERIFY(v.rig.charger.slaveFlash == want);
+    }
+
+    void slaveReadBackStopsAtTheLastWord() {
+        Visit v;
+        QVector<quint16> file = v.rig.charger.slaveFlash;
+        file[8191] = 0x0123;
+        m_files = {writeFile("top.hex", slaveHex(file, 8190, 2))};
+        v.micro->pgmSlave();
+        QCOMPARE(v.micro->lastAddress(), 8192);
+        QCOMPARE(v.rig.count(46), 8192 + 1); // words 0..8191, then the verification of 8191
+        QCOMPARE(v.rig.count(48), 1);
+        QCOMPARE(v.rig.charger.slaveFlash[8191], quint16(0x0123));
+    }
+
+    void verificationReportsWordsThatDidNotTake() {
+        Visit v;
+        QVector<quint16> file = v.rig.charger.slaveFlash;
+        file[40] = 0x0040;
+        file[41] = 0x0041;
+        m_files = {writeFile("s.hex", slaveHex(file, 0, 64))};
+        // The slave acknowledges but keeps its old words: it is not there to write them.
+        QObject::connect(
+            &v.rig.charger, &sim::VirtualCharger::transmit, v.micro,
+            [&] {
+                if (v.rig.count(48) > 0) v.rig.charger.slaveFlash[40] = 0x3FFF;
+            },
+            Qt::DirectConnection);
+        v.micro->pgmSlave();
+        QCOMPARE(v.rig.count(48), 2);
+        QCOMPARE(m_boxes.last().kind, BoxKind::Error);
+        QCOMPARE(m_boxes.last().text,
+                 QStringLiteral("Vérification : 1 mots différents après écriture, le premier à "
+                                "l'adresse 0x0028"));
+    }
+
+    void masterThenSlaveInTheSameVisit() {
+        Visit v;
+        const QByteArray image(0x100, char(0x5A));
+        m_files = {writeFile("m.hex", hexText(image, 0x4000)),
+                   writeFile("s.hex", slaveHex(QVector<quint16>(16, 0x0ABC), 0, 16)),
+                   m_dir.filePath("m.hex")};
+        v.micro->pgmMaster();
+        v.micro->pgmSlave();
+        QCOMPARE(v.rig.count(47), 448);
+        QCOMPARE(v.rig.charger.masterFlash.mid(0x4000, 0x100), image);
+        QCOMPARE(v.rig.count(48), 16);
+        QCOMPARE(v.rig.charger.slaveFlash.mid(0, 16), QVector<quint16>(16, 0x0ABC));
+        v.micro->pgmMaster();
+        QCOMPARE(v.rig.count(47), 896);
+    }
+
+    void silentChargerGivesTheTimeOutReport() {
+        Visit v;
+        v.rig.link.setReplyTimeout(150);
+        v.rig.charger.faults.silenceAfterBytes = 20; // 20 blocks acknowledged
+        m_files = {writeFile("m.hex", hexText("\x01", 0x2000))};
+        v.micro->pgmMaster();
+        QCOMPARE(v.rig.count(47), 21);
+        QCOMPARE(m_boxes.size(), 2);
+        QCOMPARE(m_boxes[1].kind, BoxKind::Error);
+        QCOMPARE(m_boxes[1].text,
+                 QStringLiteral("Écriture Flash Master arrêtée à l'adresse 0x1500 : pas de réponse "
+                                "du chargeur\nTime out sur interface Serie"));
+        QVERIFY(v.infos().contains("1500"));
+        if (qEnvironmentVariableIsSet("PELMORA_GRAB_DIR"))
+            v.micro->grab().save(qEnvironmentVariable("PELMORA_GRAB_DIR") + "/micro-timeout.png");
+        QVERIFY(v.bar()->isHidden());
+        QVERIFY(!v.micro->isBusy());
+        QVERIFY(v.micro->findChild<QPushButton *>("CBMIC1")->isEnabled());
+    }
+
+    void closingDuringATransferStopsIt() {
+        Visit v;
+        m_files = {writeFile("m.hex", hexText("\x01", 0x2000))};
+        QObject::connect(v.bar(), &QProgressBar::valueChanged, v.micro, [&](int value) {
+            if (value == 0x1000 + 10 * 64) v.micro->close();
+        });
+        v.micro->pgmMaster();
+        QCOMPARE(v.rig.count(47), 10);
+        QVERIFY(v.micro->isHidden());
+        QVERIFY(v.main.isVisible());
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        QVERIFY(v.micro.isNull());
+        QTest::qWait(20);
+        QCOMPARE(v.rig.count(47), 10);
+        QCOMPARE(m_boxes.size(), 1); // the confirmation only
+    }
+
+    void closingDuringTheReadBackStopsIt() {
+        Visit v;
+        m_files = {writeFile("s.hex", slaveHex(QVector<quint16>(500, 1), 0, 500))};
+        QObject::connect(v.bar(), &QProgressBar::valueChanged, v.micro, [&](int value) {
+            if (value == 100) v.micro->close();
+        });
+        v.micro->pgmSlave();
+        QCOMPARE(v.rig.count(46), 100);
+        QCOMPARE(v.rig.count(48), 0);
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        QVERIFY(v.micro.isNull());
+        QVERIFY(m_boxes.isEmpty());
+    }
+
+    void retourAndFrameClose_data() {
+        QTest::addColumn<bool>("retour");
+        QTest::addColumn<int>("reconnect");
+        QTest::newRow("Retour clears reconnect-on-activate") << true << 0;
+        QTest::newRow("frame close leaves it") << false << 1;
+    }
+    void retourAndFrameClose() {
+        QFETCH(bool, retour);
+        QFETCH(int, reconnect);
+        Visit v;
+        v.rig.link.reconnectOnActivate = 1;
+        if (retour)
+            v.micro->findChild<QPushButton *>("MQuitter")->click();
+        else
+            v.micro->close();
+        QCOMPARE(v.rig.link.reconnectOnActivate, reconnect);
+        QVERIFY(v.main.isVisible());
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        QVERIFY(v.micro.isNull());
+    }
+
+    void editorAndPanelButtons_data() {
+        QTest::addColumn<QString>("button");
+        QTest::addColumn<QString>("opened");
+        QTest::addColumn<int>("selector");
+        QTest::newRow("EEprom Master") << "CBepr"
+                                       << "eeprom" << 1;
+        QTest::newRow("EEprom Slave") << "CbEEprSalave"
+                                      << "eeprom" << 2;
+        QTest::newRow("External EEprom") << "CbextEEPROM"
+                                         << "external" << 7;
+        QTest::newRow("Tableau de bord") << "CBEtat"
+                                         << "panel" << 7;
+    }
+    void editorAndPanelButtons() {
+        QFETCH(QString, button);
+        QFETCH(QString, opened);
+        QFETCH(int, selector);
+        Visit v;
+        v.rig.link.targetSelector = 7;
+        QStringList calls;
+        const auto opener = [&](const QString &name) {
+            return [&calls, name, &v](const chlink::Host &h) -> QWidget * {
+                calls.append(name);
+                if (h.main != v.micro || h.link != &v.rig.link) calls.append("wrong host");
+                return nullptr;
+            };
+        };
+        // Without the windows: the button says so and does its other effects.
+        v.micro->findChild<QPushButton *>(button)->click();
+        QCOMPARE(texts(), QStringList{"Cette fenêtre n'est pas encore disponible."});
+        QCOMPARE(v.rig.link.targetSelector, selector);
+        v.micro->setOpeners({opener("panel"), opener("eeprom"), opener("external")});
+        v.micro->findChild<QPushButton *>(button)->click();
+        QCOMPARE(calls, QStringList{opened});
+        QCOMPARE(m_boxes.size(), 1);
+    }
+
+    void fileDialogStartsInTheLastFolder() {
+        Visit v;
+        QSettings(QStringLiteral("pelmora"), QStringLiteral("pelmora")).remove(Micro::kFolderKey);
+        QTemporaryDir other;
+        const QString path = other.filePath("fw.hex");
+        QFile f(path);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write(hexText("\x01\x02", 0x1000));
+        f.close();
+        m_files = {path, QString()};
+        m_answers = {false};
+        v.micro->pgmMaster();
+        v.micro->pgmSlave();
+        QCOMPARE(m_dialogDirs.size(), 2);
+        QCOMPARE(m_dialogDirs[0], QDir::homePath());
+        QCOMPARE(m_dialogDirs[1], other.path());
+    }
+};
+
+QTEST_MAIN(TstMicro)
+#include "tst_micro.moc"

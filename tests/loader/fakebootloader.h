@@ -1,0 +1,123 @@
+#pragma once
+
+// A scripted boot loader behind sparlo's port interface, for tests that need exact control
+// of every answer. It answers "c" to "C","D" when present, takes 69-byte blocks, checks
+// the sum and the trailing 0, writes its memory and answers from a script (6 once the
+// script is used up), and notes the end sequence. Answers arrive on the event loop.
+
+#include "loader/bootport.h"
+
+#include <QList>
+#include <QTimer>
+
+class FakeBootLoader : public loader::BootPort {
+    Q_OBJECT
+  public:
+    explicit FakeBootLoader(QObject *parent = nullptr) : loader::BootPort(parent) {}
+
+    // ---- Behaviour ----
+    bool present = true; // answers the probe
+    QByteArray probeAnswer = "c";
+    bool openFails = false;
+    QList<quint8> script;      // answers to the next blocks, in order; then 6
+    bool silentBlocks = false; // never answers a block
+
+    // ---- What happened ----
+    QByteArray memory = QByteArray(0x8000, char(0xFF));
+    QList<int> blockAddresses; // every block received, resends included
+    QList<QByteArray> blocks;
+    int probes = 0;
+    int badBlocks = 0;
+    bool endSeen = false;
+    int opens = 0;
+    QByteArray written;
+    bool writtenWhileClosed = false;
+
+    bool open(QString *reason) override {
+        if (openFails) {
+            if (reason) *reason = QStringLiteral("fake : refused");
+            return false;
+        }
+        ++opens;
+        m_open = true;
+        return true;
+    }
+    void close() override { m_open = false; }
+    bool isOpen() const override { return m_open; }
+    qint64 bytesAvailable() const override { return m_rx.size(); }
+    int readByte() override {
+        if (m_rx.isEmpty()) return -1;
+        const int b = quint8(m_rx.at(0));
+        m_rx.remove(0, 1);
+        return b;
+    }
+    void write(const QByteArray &bytes) override {
+        if (!m_open) {
+            writtenWhileClosed = true;
+            return;
+        }
+        written += bytes;
+        for (char c : bytes)
+            onByte(quint8(c));
+    }
+    QString deviceName() const override { return QStringLiteral("fake"); }
+
+    // The adapter is unplugged.
+    void vanish() {
+        m_open = false;
+        emit failed(QStringLiteral("fake : device vanished"));
+    }
+    // Bytes arriving as if from the line.
+    void inject(const QByteArray &bytes) { answer(bytes); }
+
+  private:
+    void answer(const QByteArray &bytes) {
+        QTimer::singleShot(1, this, [this, bytes] {
+            if (!m_open) return;
+            m_rx += bytes;
+            emit readyRead();
+        });
+    }
+    void onByte(quint8 b) {
+        if (m_block.isEmpty()) {
+            if (b == 27) {
+                m_block.append(char(b));
+            } else if (b == 'C') {
+                m_sawC = true;
+            } else if (b == 'D' && m_sawC) {
+                m_sawC = false;
+                ++probes;
+                if (present) answer(probeAnswer);
+            }
+            return;
+        }
+        m_block.append(char(b));
+        if (m_block.size() == 3 && quint8(m_block[1]) == 255 && quint8(m_block[2]) == 0) {
+            endSeen = true;
+            m_block.clear();
+            return;
+        }
+        if (m_block.size() < 69) return;
+        const QByteArray blk = m_block;
+        m_block.clear();
+        blocks << blk;
+        const int a = 256 * quint8(blk[1]) + quint8(blk[2]);
+        blockAddresses << a;
+        quint8 sum = 0;
+        for (int i = 1; i <= 66; ++i)
+            sum = quint8(sum + quint8(blk[i]));
+        if (sum != quint8(blk[67]) || blk[68] != 0) {
+            ++badBlocks;
+            answer(QByteArray(1, char(7)));
+            return;
+        }
+        const quint8 reply = script.isEmpty() ? 6 : script.takeFirst();
+        if (reply == 6 && a + 64 <= memory.size()) memory.replace(a, 64, blk.mid(3, 64));
+        if (!silentBlocks) answer(QByteArray(1, char(reply)));
+    }
+
+    bool m_open = false;
+    bool m_sawC = false;
+    QByteArray m_rx;
+    QByteArray m_block;
+};
