@@ -167,10 +167,12 @@ int main(int argc, char **argv) {
     QCoreApplication::setApplicationName(QStringLiteral("chargersim"));
 
     QCommandLineParser p;
-    p.setApplicationDescription(
-        QStringLiteral("Virtual fast charger on a pseudo-terminal. Prints the device path, then "
-                       "serves the charger's serial protocol until stopped (Ctrl-C).\n"
-                       "Point pelmora at it with: pelmora --com 1=DEVICE"));
+    p.setApplicationDescription(QStringLiteral(
+        "Virtual fast charger on a pseudo-terminal. Prints the device path, then serves the "
+        "charger's serial protocol (or its boot loader) until stopped (Ctrl-C, or \"quit\" on "
+        "the console).\nPoint pelmora at it with: pelmora --com 1=DEVICE\n"
+        "Console commands on standard input: press N | release N (push-buttons SW1..SW6), "
+        "status, soc PERCENT, speed FACTOR, bootloader, firmware, save, help, quit."));
     p.addHelpOption();
     const auto opt = [&p](const char *name, const char *help, const char *value = nullptr,
                           const char *def = nullptr) {
@@ -196,7 +198,7 @@ int main(int argc, char **argv) {
         opt("stray-every", "Fault: send a stray byte 0x11 before every N-th reply.", "N");
     const auto vanishAfter = opt("vanish-after",
                                  "Fault: close the pseudo-terminal after "
-                                 "receiving N bytes (mid-exchange).",
+                                 "receiving N bytes (mid-exchange), then exit.",
                                  "N");
     const auto nack = opt("nack-block",
                           "Fault: the boot loader answers NACK (7) to the block at "
