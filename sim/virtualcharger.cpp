@@ -22,7 +22,8 @@ int clampCount(double c) {
 
 VirtualCharger::VirtualCharger(QObject *parent) : VirtualCharger(Mode::Firmware, parent) {}
 
-VirtualCharger::VirtualCharger(Mode mode, QObject *parent) : QObject(parent), m_mode(mode) {
+VirtualCharger::VirtualCharger(Mode mode, QObject *parent)
+    : QObject(parent), m_mode(mode == Mode::Monitor ? Mode::Firmware : mode) {
     eepromMaster = defaultMasterEeprom();
     eepromSlave = defaultSlaveEeprom();
     extEeprom[0] = defaultTextEeprom();
@@ -33,6 +34,7 @@ VirtualCharger::VirtualCharger(Mode mode, QObject *parent) : QObject(parent), m_
     m_monitorTimer = new QTimer(this);
     m_monitorTimer->setInterval(100);
     connect(m_monitorTimer, &QTimer::timeout, this, &VirtualCharger::update);
+    if (mode == Mode::Monitor) setMode(mode); // as after command 3: the charger's own run
 }
 
 VirtualCharger::~VirtualCharger() = default;
