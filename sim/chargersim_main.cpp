@@ -78,9 +78,9 @@ void print(const QString &text) {
 }
 
 const char *const kConsoleHelp =
-    "Commands: press N | release N (push-button SW1..SW6), status, soc PERCENT, speed FACTOR,\n"
-    "          bootloader (restart into the boot loader), firmware (restart the firmware),\n"
-    "          save, help, quit";
+    "Commands: press N | release N (push-button SW1..SW6), status, soc PERCENT, lab VOLTS|off,\n"
+    "          speed FACTOR, bootloader (restart into the boot loader),\n"
+    "          firmware (restart the firmware), save, help, quit";
 
 // One line typed on the console.
 void consoleCommand(sim::VirtualCharger &charger, const QString &line, const QString &statePath) {
@@ -131,6 +131,16 @@ void consoleCommand(sim::VirtualCharger &charger, const QString &line, const QSt
         spec.stateOfCharge = p / 100.0;
         charger.setBattery(spec);
         print(QStringLiteral("state of charge %1 %").arg(p));
+    } else if (cmd == QLatin1String("lab") && w.size() > 1) {
+        const bool off = w.at(1) == QLatin1String("off");
+        const double v = off ? 0 : w.at(1).toDouble(&ok);
+        if (!off && (!ok || v <= 0 || v > 30)) {
+            print(QStringLiteral("lab expects a voltage from 0 to 30, or off"));
+            return;
+        }
+        charger.labSupplyVolts = v;
+        print(v > 0 ? QStringLiteral("laboratory supply at %1 V in the battery's place").arg(v)
+                    : QStringLiteral("battery connected"));
     } else if (cmd == QLatin1String("speed") && w.size() > 1) {
         const double f = w.at(1).toDouble(&ok);
         if (!ok || f <= 0) {
@@ -167,10 +177,13 @@ int main(int argc, char **argv) {
     QCoreApplication::setApplicationName(QStringLiteral("chargersim"));
 
     QCommandLineParser p;
-    p.setApplicationDescription(
-        QStringLiteral("Virtual fast charger on a pseudo-terminal. Prints the device path, then "
-                       "serves the charger's serial protocol until stopped (Ctrl-C).\n"
-                       "Point pelmora at it with: pelmora --com 1=DEVICE"));
+    p.setApplicationDescription(QStringLiteral(
+        "Virtual fast charger on a pseudo-terminal. Prints the device path, then serves the "
+        "charger's serial protocol (or its boot loader) until stopped (Ctrl-C, or \"quit\" on "
+        "the console).\nPoint pelmora at it with: pelmora --com 1=DEVICE\n"
+        "Console commands on standard input: press N | release N (push-buttons SW1..SW6), "
+        "status, soc PERCENT, lab VOLTS|off, speed FACTOR, bootloader, firmware, save, help, "
+        "quit."));
     p.addHelpOption();
     const auto opt = [&p](const char *name, const char *help, const char *value = nullptr,
                           const char *def = nullptr) {
@@ -196,7 +209,7 @@ int main(int argc, char **argv) {
         opt("stray-every", "Fault: send a stray byte 0x11 before every N-th reply.", "N");
     const auto vanishAfter = opt("vanish-after",
                                  "Fault: close the pseudo-terminal after "
-                                 "receiving N bytes (mid-exchange).",
+                                 "receiving N bytes (mid-exchange), then exit.",
                                  "N");
     const auto nack = opt("nack-block",
                           "Fault: the boot loader answers NACK (7) to the block at "
@@ -227,6 +240,10 @@ int main(int argc, char **argv) {
     const auto supply = opt("supply", "Supply voltage in volts (default 12).", "V");
     const auto booster = opt("booster", "The charger has a boost-type supply: command 51 takes "
                                         "its PWM frequency and delta (4 argument bytes).");
+    const auto lab = opt("lab-supply",
+                         "A laboratory supply at V volts takes the battery's "
+                         "place (for the cell-voltage calibration).",
+                         "V");
     const auto reversed = opt("reversed", "The battery is connected the wrong way round.");
     const auto monitorType = opt("monitor-type",
                                  "Type byte of the monitor records: 1 (charge) or "
@@ -265,6 +282,8 @@ int main(int argc, char **argv) {
         charger.supplyVolts = number(p.value(supply), QStringLiteral("supply"), 5, 30);
     if (p.isSet(booster)) charger.boosterSupply = true;
     charger.reversedBattery = p.isSet(reversed);
+    if (p.isSet(lab))
+        charger.labSupplyVolts = number(p.value(lab), QStringLiteral("lab-supply"), 0, 30);
     if (p.isSet(monitorType))
         charger.forceMonitorType =
             int(number(p.value(monitorType), QStringLiteral("monitor-type"), 1, 2));

@@ -35,7 +35,7 @@ DeltaSetting settingFor(double lowVolts, double highVolts) {
     s.offsetPot = std::clamp(int(std::floor(lowVolts * 0.95 / hw::kDeltaOffsetStep)), 0, 255);
     const double span = highVolts - s.offsetPot * hw::kDeltaOffsetStep;
     const double gain = 950.0 / (span * hw::kDeltaCountsPerVolt);
-    s.gainPot = std::clamp(int(std::floor((gain - 1.0) * 16.0)), 0, 255);
+    s.gainPot = std::clamp(int(std::floor(std::log2(std::max(1.0, gain)) * 64.0)), 0, 255);
     return s;
 }
 

@@ -3,6 +3,8 @@
 #include <QByteArray>
 #include <QVector>
 
+#include <cmath>
+
 namespace sim {
 
 // The charger's hardware constants: what its converters and potentiometers really do. The
@@ -19,12 +21,13 @@ constexpr int kDischargeDivisor = 2048; // B(2,3)
 constexpr int kPotCoefficient = 50;     // B(4), B(5): potentiometer steps per ampere
 constexpr int kBatteryDivisor = 512;    // B(6,7): 50 counts per volt
 
-// The delta amplifier: (battery volts - offset) * gain * 50 counts per volt, where the
-// offset potentiometer steps 80 mV and the gain potentiometer adds 1/16 a step to 1.
+// The delta amplifier: (battery volts - offset) * gain * 50 counts per volt. The offset
+// potentiometer steps 15 mV (0 to 3.8 V); the gain doubles every 64 steps (1 to 15.8), fine
+// enough at low gain for an adjustment in steps of ten to land close to its target.
 constexpr double kDeltaCountsPerVolt = 50.0;
-constexpr double kDeltaOffsetStep = 0.08;
+constexpr double kDeltaOffsetStep = 0.015;
 inline double deltaGain(int gainPot) {
-    return 1.0 + gainPot / 16.0;
+    return std::exp2(gainPot / 64.0);
 }
 } // namespace hw
 

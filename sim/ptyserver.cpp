@@ -92,6 +92,12 @@ bool PtyServer::start(QString *reason) {
         ::cfmakeraw(&t);
         ::tcsetattr(m_keepOpen, TCSANOW, &t);
     }
+    m_writeNotifier = new QSocketNotifier(m_fd, QSocketNotifier::Write, this);
+    m_writeNotifier->setEnabled(false);
+    connect(m_writeNotifier, &QSocketNotifier::activated, this, [this] {
+        m_writeNotifier->setEnabled(false);
+        pump();
+    });
     m_notifier = new QSocketNotifier(m_fd, QSocketNotifier::Read, this);
     connect(m_notifier, &QSocketNotifier::activated, this, &PtyServer::onReadable);
     return true;
@@ -122,7 +128,11 @@ void PtyServer::onTransmit(const QByteArray &bytes) {
     // An idle line takes the first byte at once; a busy one keeps its own pace.
     if (m_out.isEmpty() && m_nextByteNs < now) m_nextByteNs = now;
     m_out.append(speedsDiffer() ? QByteArray(bytes.size(), char(0xF8)) : bytes);
-    if (!m_paceTimer->isActive()) pump();
+    // Bytes nobody reads are lost on a real line; here the oldest go once a generous
+    // backlog has built up, so a stream to a closed port cannot grow without end.
+    if (m_out.size() > kMaxBacklog) m_out.remove(0, m_out.size() - kMaxBacklog);
+    const bool waitingForRoom = m_writeNotifier && m_writeNotifier->isEnabled();
+    if (!m_paceTimer->isActive() && !waitingForRoom) pump();
 }
 
 void PtyServer::pump() {
@@ -149,12 +159,16 @@ void PtyServer::pump() {
         if (baud > 0) m_nextByteNs -= (n - written) * byteNs; // not sent: still owed
     }
     if (m_out.isEmpty()) return;
-    if (baud > 0 && written == n) {
-        const qint64 waitNs = m_nextByteNs - m_paceClock.nsecsElapsed();
-        m_paceTimer->start(int(std::max<qint64>(0, (waitNs + 999'999) / 1'000'000)));
-    } else {
-        m_paceTimer->start(1); // the pseudo-terminal's buffer was full
+    if (written < n) {
+        // The pseudo-terminal's buffer is full (the PC does not read): go on when it has
+        // room again, without polling.
+        if (m_writeNotifier) m_writeNotifier->setEnabled(true);
+        return;
     }
+    // Bytes go out in small bursts at least kPaceGrainMs apart (as a USB adapter delivers
+    // them), always at the average rate of the line.
+    const qint64 waitNs = m_nextByteNs - m_paceClock.nsecsElapsed();
+    m_paceTimer->start(int(std::max<qint64>(kPaceGrainMs, (waitNs + 999'999) / 1'000'000)));
 }
 
 void PtyServer::vanish() {
@@ -162,6 +176,11 @@ void PtyServer::vanish() {
         m_notifier->setEnabled(false);
         m_notifier->deleteLater();
         m_notifier = nullptr;
+    }
+    if (m_writeNotifier) {
+        m_writeNotifier->setEnabled(false);
+        m_writeNotifier->deleteLater();
+        m_writeNotifier = nullptr;
     }
     if (m_keepOpen >= 0) ::close(m_keepOpen);
     m_keepOpen = -1;

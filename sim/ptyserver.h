@@ -57,6 +57,9 @@ class PtyServer : public QObject {
     int m_keepOpen = -1; // our own slave fd, so that a PC closing its port is no hang-up
     QString m_slavePath;
     QSocketNotifier *m_notifier = nullptr;
+    QSocketNotifier *m_writeNotifier = nullptr; // while the pseudo-terminal is full
+    static constexpr qsizetype kMaxBacklog = 64 * 1024;
+    static constexpr int kPaceGrainMs = 3;
     QTimer *m_paceTimer = nullptr;
     QByteArray m_out;
     int m_pacedBaud = 0;

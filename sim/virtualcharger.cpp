@@ -22,7 +22,8 @@ int clampCount(double c) {
 
 VirtualCharger::VirtualCharger(QObject *parent) : VirtualCharger(Mode::Firmware, parent) {}
 
-VirtualCharger::VirtualCharger(Mode mode, QObject *parent) : QObject(parent), m_mode(mode) {
+VirtualCharger::VirtualCharger(Mode mode, QObject *parent)
+    : QObject(parent), m_mode(mode == Mode::Monitor ? Mode::Firmware : mode) {
     eepromMaster = defaultMasterEeprom();
     eepromSlave = defaultSlaveEeprom();
     extEeprom[0] = defaultTextEeprom();
@@ -33,6 +34,7 @@ VirtualCharger::VirtualCharger(Mode mode, QObject *parent) : QObject(parent), m_
     m_monitorTimer = new QTimer(this);
     m_monitorTimer->setInterval(100);
     connect(m_monitorTimer, &QTimer::timeout, this, &VirtualCharger::update);
+    if (mode == Mode::Monitor) setMode(mode); // as after command 3: the charger's own run
 }
 
 VirtualCharger::~VirtualCharger() = default;
@@ -124,7 +126,7 @@ double VirtualCharger::chargeAmpsNow() const {
     const int k = quint8(eepromSlave.at(4)) ? quint8(eepromSlave.at(4)) : hw::kPotCoefficient;
     const double wanted = double(outputs.potCharge) / k;
     // The linear stage needs headroom above the battery.
-    const double headroom = sourceVolts() - 1.5 - m_battery.restVolts();
+    const double headroom = sourceVolts() - 1.5 - packVolts(0);
     return std::clamp(headroom / m_battery.resistanceOhms(), 0.0, wanted);
 }
 
@@ -132,19 +134,20 @@ double VirtualCharger::dischargeAmpsNow() const {
     if (!outputs.discharge || reversedBattery) return 0;
     const int k = quint8(eepromSlave.at(5)) ? quint8(eepromSlave.at(5)) : hw::kPotCoefficient;
     const double wanted = double(outputs.potDischarge) / k;
-    return std::clamp(m_battery.restVolts() / (m_battery.resistanceOhms() + 0.1), 0.0, wanted);
+    return std::clamp(packVolts(0) / (m_battery.resistanceOhms() + 0.1), 0.0, wanted);
 }
 
 void VirtualCharger::stepModel(double dt) {
     const double ic = chargeAmpsNow();
     const double id = dischargeAmpsNow();
-    const double vbat = m_battery.terminalVolts(ic - id);
+    const double vbat = packVolts(ic - id);
     // The heat sink takes the linear stage's loss and the discharge load.
     const double loss = ic * std::max(0.0, sourceVolts() - vbat) + id * vbat + 0.5;
     const double sinkRes = outputs.fan ? 1.2 : 3.0;
     const double ambient = m_battery.spec().ambientC;
     m_sinkC += dt * (loss - (m_sinkC - ambient) / sinkRes) / 60.0;
-    m_battery.step(dt, ic - id, outputs.fan);
+    // A laboratory supply in the battery's place takes the current; the pack rests.
+    m_battery.step(dt, labSupplyVolts > 0 ? 0.0 : ic - id, outputs.fan);
     if (m_run.active) m_run.chargeAs += ic * dt;
 }
 
@@ -177,7 +180,11 @@ double VirtualCharger::dischargeAmps() {
 
 double VirtualCharger::batteryVolts() {
     update();
-    return m_battery.terminalVolts(chargeAmpsNow() - dischargeAmpsNow());
+    return packVolts(chargeAmpsNow() - dischargeAmpsNow());
+}
+
+double VirtualCharger::packVolts(double amps) const {
+    return labSupplyVolts > 0 ? labSupplyVolts : m_battery.terminalVolts(amps);
 }
 
 double VirtualCharger::packTemperature() {
@@ -196,7 +203,7 @@ int VirtualCharger::channelCount(int code) {
 }
 
 int VirtualCharger::deltaCountNow() const {
-    const double vbat = m_battery.terminalVolts(chargeAmpsNow() - dischargeAmpsNow());
+    const double vbat = packVolts(chargeAmpsNow() - dischargeAmpsNow());
     const double offset = outputs.potOffset * hw::kDeltaOffsetStep;
     return clampCount((vbat - offset) * hw::deltaGain(outputs.potGain) * hw::kDeltaCountsPerVolt);
 }
@@ -232,8 +239,7 @@ int VirtualCharger::countOf(int code) const {
         return deltaCountNow();
     case CMD_READ_VBAT:
         if (reversedBattery) return 0;
-        return scaled(m_battery.terminalVolts(chargeAmpsNow() - dischargeAmpsNow()),
-                      eepromWord(b, 6));
+        return scaled(packVolts(chargeAmpsNow() - dischargeAmpsNow()), eepromWord(b, 6));
     default:
         return 0;
     }
@@ -266,8 +272,7 @@ void VirtualCharger::monitorStep() {
     if (!m_run.ended) {
         // The firmware watches the resting battery voltage for its drop past the peak, and
         // the pack's temperature against its stop temperature.
-        const int rest =
-            clampCount(m_battery.restVolts() * 100.0 * eepromWord(eepromSlave, 6) / 1024.0);
+        const int rest = clampCount(packVolts(0) * 100.0 * eepromWord(eepromSlave, 6) / 1024.0);
         m_run.vbatPeak = std::max(m_run.vbatPeak, rest);
         const int dropCounts = std::max(2, m_battery.spec().cells / 2);
         const int stopC = quint8(eepromMaster.at(5));
@@ -292,8 +297,7 @@ void VirtualCharger::monitorStep() {
 
 void VirtualCharger::sendMonitorRecord() {
     const auto word = [](int v) { return QByteArray(1, char((v >> 8) & 0xFF)) + char(v & 0xFF); };
-    const int vbat =
-        clampCount(m_battery.restVolts() * 100.0 * eepromWord(eepromSlave, 6) / 1024.0);
+    const int vbat = clampCount(packVolts(0) * 100.0 * eepromWord(eepromSlave, 6) / 1024.0);
     m_run.lastVbat.append(vbat);
     if (m_run.lastVbat.size() > 10) m_run.lastVbat.removeFirst();
     int sum = 0;

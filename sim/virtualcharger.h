@@ -91,6 +91,9 @@ class VirtualCharger : public QObject {
     Outputs outputs;
     double supplyVolts = 12.0;
     bool reversedBattery = false;
+    // A laboratory supply at this voltage in the battery's place (0: the battery), as the
+    // cell-voltage calibration asks for.
+    double labSupplyVolts = 0;
     // A charger with a boost-type supply takes command 51 with its PWM frequency and delta
     // (four argument bytes); one with a doubler takes the cut argument alone.
     bool boosterSupply = false;
@@ -174,6 +177,7 @@ class VirtualCharger : public QObject {
     double chargeAmpsNow() const;
     double dischargeAmpsNow() const;
     double sourceVolts() const;
+    double packVolts(double amps) const; // at the battery terminals
     int countOf(int code) const;
     int deltaCountNow() const;
     void startMonitorRun();

@@ -88,6 +88,7 @@ class TestSimLink : public QObject {
     void vanishingPortIsReported();
     void monitorStreamNeedsTheFasterLine_data() { addTransports(); }
     void monitorStreamNeedsTheFasterLine();
+    void unreadStreamKeepsABoundedBacklog();
     void bootLoaderOnAPseudoTerminal();
     void pacingFollowsTheLineSpeed_data();
     void pacingFollowsTheLineSpeed();
@@ -214,6 +215,30 @@ void TestSimLink::monitorStreamNeedsTheFasterLine() {
     l.sendByte(0x55);
     QCOMPARE(collect(1), QByteArray(1, char(27)));
     QCOMPARE(b.charger.mode(), VirtualCharger::Mode::Firmware);
+}
+
+void TestSimLink::unreadStreamKeepsABoundedBacklog() {
+    VirtualCharger charger;
+    charger.setManualClock(true);
+    sim::PtyServer pty(&charger);
+    QVERIFY(pty.start());
+    charger.receive(SimWire::cmd(3));
+    charger.advance(20000); // 600 kB of monitor records that no port reads
+    QTest::qWait(50);
+    QSerialPort port(pty.slavePath());
+    QVERIFY(port.open(QIODevice::ReadWrite));
+    QByteArray got;
+    for (int quiet = 0; quiet < 20;) {
+        QTest::qWait(5);
+        const QByteArray more = port.readAll();
+        quiet = more.isEmpty() ? quiet + 1 : 0;
+        got += more;
+    }
+    QVERIFY2(got.size() > 1000 && got.size() < 200 * 1024, qPrintable(QString::number(got.size())));
+    // The newest records are the ones kept.
+    QCOMPARE(quint8(got.at(got.size() - 30)), quint8('\n'));
+    QCOMPARE(quint8(got.at(got.size() - 28)) * 256 + quint8(got.at(got.size() - 27)),
+             20001 & 0xFFFF);
 }
 
 void TestSimLink::bootLoaderOnAPseudoTerminal() {

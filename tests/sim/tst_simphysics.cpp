@@ -15,6 +15,8 @@ class TestSimPhysics : public QObject {
   private slots:
     void nickelChargeEndsOnDeltaDrop_data();
     void nickelChargeEndsOnDeltaDrop();
+    void deltaAdjustmentOfTheCapacityRun_data();
+    void deltaAdjustmentOfTheCapacityRun();
     void dischargeReachesEndVoltage_data();
     void dischargeReachesEndVoltage();
     void restVoltageHidesTheResistiveDrop();
@@ -81,9 +83,9 @@ void TestSimPhysics::nickelChargeEndsOnDeltaDrop_data() {
     QTest::addColumn<int>("gainPot");
     QTest::addColumn<int>("offsetPot");
     // Gain and offset set as a user would: the delta count well inside its range at the end.
-    QTest::newRow("Ni-MH 6 cells 2 Ah") << int(sim::Chemistry::NiMH) << 6 << 2.0 << 48 << 95;
-    QTest::newRow("Ni-MH 4 cells 1.1 Ah") << int(sim::Chemistry::NiMH) << 4 << 1.1 << 48 << 63;
-    QTest::newRow("Ni-Cd 8 cells 1.7 Ah") << int(sim::Chemistry::NiCd) << 8 << 1.7 << 32 << 125;
+    QTest::newRow("Ni-MH 6 cells 2 Ah") << int(sim::Chemistry::NiMH) << 6 << 2.0 << 128 << 255;
+    QTest::newRow("Ni-MH 4 cells 1.1 Ah") << int(sim::Chemistry::NiMH) << 4 << 1.1 << 128 << 200;
+    QTest::newRow("Ni-Cd 8 cells 1.7 Ah") << int(sim::Chemistry::NiCd) << 8 << 1.7 << 64 << 255;
 }
 
 void TestSimPhysics::nickelChargeEndsOnDeltaDrop() {
@@ -106,6 +108,59 @@ void TestSimPhysics::nickelChargeEndsOnDeltaDrop() {
     QVERIFY2(r.tempAt40 < 30, qPrintable(QString::number(r.tempAt40)));
     QVERIFY2(r.tempAtEnd > r.tempAt40 + 5, qPrintable(QString::number(r.tempAtEnd)));
     QVERIFY(c.battery().stateOfCharge() > 0.95);
+}
+
+void TestSimPhysics::deltaAdjustmentOfTheCapacityRun_data() {
+    QTest::addColumn<int>("cells");
+    QTest::addColumn<bool>("byOffset"); // the gain alone cannot lift the count above 700
+    QTest::newRow("1 cell") << 1 << true;
+    QTest::newRow("6 cells") << 6 << false;
+    QTest::newRow("8 cells") << 8 << false;
+    QTest::newRow("12 cells") << 12 << false;
+}
+
+void TestSimPhysics::deltaAdjustmentOfTheCapacityRun() {
+    QFETCH(int, cells);
+    QFETCH(bool, byOffset);
+    VirtualCharger c;
+    c.setManualClock(true);
+    c.supplyVolts = 15;
+    c.setBattery({sim::Chemistry::NiMH, cells, 2.0, 0.3, 20.0});
+    SimWire w(c);
+    // The capacity run's adjustment: gain up from 0 in tens with the offset at 255, until
+    // the delta count passes 700; failing that, the offset down in tens.
+    int gain = 0, offset = 255, count = 0;
+    w.exchange(SimWire::cmd(21, {gain}) + SimWire::cmd(22, {offset}));
+    bool done = false;
+    while (!done && gain <= 245) {
+        count = w.readChannel(12);
+        done = count > 700;
+        if (!done) {
+            gain += 10;
+            w.exchange(SimWire::cmd(21, {gain}));
+        }
+    }
+    QCOMPARE(!done, byOffset);
+    while (!done && offset >= 10) {
+        count = w.readChannel(12);
+        done = count > 700;
+        if (!done) {
+            offset -= 10;
+            w.exchange(SimWire::cmd(22, {offset}));
+        }
+    }
+    QVERIFY(done);
+    // Room left above for the rise of a whole 1C charge, so the peak is not clipped.
+    w.exchange(SimWire::cmd(51, {0}) + SimWire::cmd(19, {100}) + SimWire::cmd(18, {0}) +
+               SimWire::cmd(17, {1}) + SimWire::cmd(15, {1}));
+    int peak = 0;
+    for (int s = 0; s < 90 * 60; s += 30) {
+        c.advance(30);
+        w.exchange(SimWire::cmd(15, {0}));
+        peak = std::max(peak, w.readChannel(12));
+        w.exchange(SimWire::cmd(15, {1}));
+    }
+    QVERIFY2(peak > count && peak < 1023, qPrintable(QString::number(peak)));
 }
 
 void TestSimPhysics::dischargeReachesEndVoltage_data() {

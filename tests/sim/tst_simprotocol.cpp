@@ -35,6 +35,8 @@ class TestSimProtocol : public QObject {
     void channelsReadTrueValues();
     void recalibrationKeepsValuesTrue();
     void polarity();
+    void labSupplyInTheBatterysPlace_data();
+    void labSupplyInTheBatterysPlace();
     void clockWithSpeedAndSteps();
     void eepromRoundTrip_data();
     void eepromRoundTrip();
@@ -247,6 +249,39 @@ void TestSimProtocol::polarity() {
     QVERIFY(w.readChannel(8) >= 100);
     c.reversedBattery = true;
     QVERIFY(w.readChannel(8) < 100);
+}
+
+void TestSimProtocol::labSupplyInTheBatterysPlace_data() {
+    QTest::addColumn<double>("volts");
+    QTest::addColumn<int>("block");  // the factory's threshold block for the pack
+    QTest::addColumn<int>("offset"); // where the block keeps this reference point
+    QTest::newRow("lithium 1 cell, 4.4 V") << 4.4 << 16 << 2;
+    QTest::newRow("lithium 3 cells, 12.2 V") << 12.2 << 48 << 6;
+    QTest::newRow("lithium 5 cells, 13.5 V") << 13.5 << 80 << 10;
+    QTest::newRow("lead 6 cells, 10 V") << 10.0 << 136 << 4;
+}
+
+void TestSimProtocol::labSupplyInTheBatterysPlace() {
+    QFETCH(double, volts);
+    QFETCH(int, block);
+    QFETCH(int, offset);
+    VirtualCharger c;
+    c.setManualClock(true);
+    c.labSupplyVolts = volts;
+    SimWire w(c);
+    QVERIFY(std::abs(calibrated(w.readChannel(13), 512) - volts) < 0.03);
+    // With the factory's delta setting for the pack, the delta channel gives the count the
+    // factory stored for that reference voltage.
+    w.exchange(SimWire::cmd(22, {quint8(c.eepromMaster.at(block))}) +
+               SimWire::cmd(21, {quint8(c.eepromMaster.at(block + 1))}));
+    const int stored = sim::eepromWord(c.eepromMaster, block + offset);
+    QVERIFY2(std::abs(w.readChannel(12) - stored) <= 1,
+             qPrintable(QStringLiteral("%1 against %2").arg(w.readChannel(12)).arg(stored)));
+    // The pack rests meanwhile, whatever flows.
+    const double soc = c.battery().stateOfCharge();
+    w.exchange(SimWire::cmd(19, {100}) + SimWire::cmd(17, {1}) + SimWire::cmd(15, {1}));
+    c.advance(600);
+    QCOMPARE(c.battery().stateOfCharge(), soc);
 }
 
 void TestSimProtocol::clockWithSpeedAndSteps() {
