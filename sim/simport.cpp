@@ -4,6 +4,8 @@
 
 #include <QTimer>
 
+#include <utility>
+
 namespace sim {
 
 SimBytePort::SimBytePort(VirtualCharger *charger, QObject *parent)
@@ -25,6 +27,7 @@ bool SimBytePort::open(QString *reason) {
 
 void SimBytePort::close() {
     m_open = false;
+    m_tx.clear();
     m_rx.clear();
     m_rxPos = 0;
 }
@@ -41,19 +44,22 @@ int SimBytePort::readByte() {
 
 void SimBytePort::write(const QByteArray &bytes) {
     if (!m_open || !m_charger) return;
-    if (strictBaud && m_baud != m_charger->baudRate()) {
-        QPointer<VirtualCharger> charger = m_charger;
-        const int n = int(bytes.size());
-        QTimer::singleShot(0, this, [charger, n] {
-            if (charger) charger->receiveGarbled(n);
-        });
-        return;
-    }
     // The charger works on the bytes after the write returns, as a real one would.
-    QPointer<VirtualCharger> charger = m_charger;
-    QTimer::singleShot(0, this, [charger, bytes] {
-        if (charger) charger->receive(bytes);
-    });
+    m_tx.append(bytes);
+    if (!m_txQueued) {
+        m_txQueued = true;
+        QTimer::singleShot(0, this, &SimBytePort::flush);
+    }
+}
+
+void SimBytePort::flush() {
+    m_txQueued = false;
+    if (m_tx.isEmpty() || !m_charger) return;
+    const QByteArray bytes = std::exchange(m_tx, QByteArray());
+    if (strictBaud && m_baud != m_charger->baudRate())
+        m_charger->receiveGarbled(int(bytes.size()));
+    else
+        m_charger->receive(bytes);
 }
 
 void SimBytePort::onTransmit(const QByteArray &bytes) {

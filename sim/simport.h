@@ -24,6 +24,8 @@ class SimBytePort : public serialio::BytePort {
     qint64 bytesAvailable() const override { return m_rx.size() - m_rxPos; }
     int readByte() override;
     void write(const QByteArray &bytes) override;
+    // Hands the written bytes to the charger now (before a close, as a real port drains).
+    void flush() override;
     QString deviceName() const override { return QStringLiteral("chargeur virtuel"); }
 
     // With a strict line, bytes pass only when this port's speed is the charger's line
@@ -38,6 +40,8 @@ class SimBytePort : public serialio::BytePort {
 
     QPointer<VirtualCharger> m_charger;
     QByteArray m_rx;
+    QByteArray m_tx; // written, not yet taken by the charger
+    bool m_txQueued = false;
     qsizetype m_rxPos = 0;
     bool m_open = false;
     bool m_notifyQueued = false;
