@@ -63,7 +63,8 @@ struct CommandShape {
     int frameBytes; // data bytes of a reply frame
 };
 
-// CMD_BOOSTER takes 1 argument, or 4 when its first argument is 1 (booster mode).
+// CMD_BOOSTER takes 1 argument on a charger with a voltage doubler, 4 (c, f, d high, d low)
+// on one with a boost-type supply, whatever c is; the shape gives the doubler form.
 constexpr CommandShape commandShape(std::uint8_t code) {
     switch (code) {
     case CMD_PANEL_INIT:

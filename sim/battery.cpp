@@ -24,9 +24,9 @@ struct CellTraits {
 
 const CellTraits &traits(Chemistry c) {
     static const CellTraits nicd{1.20, 0.10, 0.32, 0.04,    0.07, 0.12,
-                                 10,   0.88, 0.90, -0.0045, 0.04, 14};
+                                 10,   0.88, 0.90, -0.0020, 0.04, 14};
     static const CellTraits nimh{1.21, 0.09, 0.33, 0.04,    0.07, 0.10,
-                                 10,   0.86, 0.90, -0.0040, 0.05, 14};
+                                 10,   0.86, 0.90, -0.0025, 0.05, 14};
     static const CellTraits lith{3.45, 0.75, 0.55, 0.05,    0.03, 0.35,
                                  40,   0.99, 0.99, -0.0005, 0.08, 17};
     static const CellTraits lead{1.95, 0.17, 0.25, 0.03,    0.05, 0.30,

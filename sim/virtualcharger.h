@@ -27,8 +27,11 @@ struct Outputs {
     quint16 pwmDelta = 0;
     quint8 potCharge = 0;    // 19
     quint8 potDischarge = 0; // 20
-    quint8 potGain = 0;      // 21: delta amplifier gain
-    quint8 potOffset = 0;    // 22: delta amplifier offset
+    // 21, 22: the delta amplifier. At power-on the firmware sets a gain of 2.8 and an offset of
+    // 3.8 V (about 140 counts per volt), which suits the usual 6- to 8-cell packs without
+    // clipping until the PC sets its own values.
+    quint8 potGain = 96;
+    quint8 potOffset = 255;
 };
 
 // The charger's own run in monitor mode, and what its records report.

@@ -19,6 +19,7 @@ class TestSimPhysics : public QObject {
     void deltaAdjustmentOfTheCapacityRun();
     void dischargeReachesEndVoltage_data();
     void dischargeReachesEndVoltage();
+    void exhaustedPackCollapses();
     void restVoltageHidesTheResistiveDrop();
     void chemistriesSitAtTheirVoltages_data();
     void chemistriesSitAtTheirVoltages();
@@ -197,6 +198,32 @@ void TestSimPhysics::dischargeReachesEndVoltage() {
     QVERIFY2(endMinutes > 50 && endMinutes < 65, qPrintable(QString::number(endMinutes)));
     QVERIFY(perCellAt30 > 1.1 && perCellAt30 < 1.3);
     QVERIFY(c.battery().stateOfCharge() < 0.1);
+}
+
+// A small pack discharged hard gives what it holds and then collapses, so a discharge
+// with a 0.5 V per cell limit ends instead of drawing current from an empty pack.
+void TestSimPhysics::exhaustedPackCollapses() {
+    VirtualCharger c;
+    c.setManualClock(true);
+    c.setBattery({sim::Chemistry::NiMH, 6, 0.5, 1.0, 20.0});
+    SimWire w(c);
+    w.exchange(SimWire::cmd(20, {100}) + SimWire::cmd(15, {0}) + SimWire::cmd(17, {0}) +
+               SimWire::cmd(16, {1}) + SimWire::cmd(18, {1}));
+    double ampHours = 0;
+    double endMinutes = -1;
+    for (int s = 5; s <= 60 * 60; s += 5) {
+        ampHours += c.dischargeAmps() * 5 / 3600.0;
+        c.advance(5);
+        w.exchange(SimWire::cmd(16, {0})); // read at rest, as the discharge window does
+        const double vbat = std::floor(1024.0 * w.readChannel(13) / 512) / 100;
+        w.exchange(SimWire::cmd(16, {1}));
+        if (vbat / 6 < 0.5) {
+            endMinutes = s / 60.0;
+            break;
+        }
+    }
+    QVERIFY2(endMinutes > 0, "the pack never fell below 0.5 V per cell");
+    QVERIFY2(ampHours > 0.4 && ampHours < 0.55, qPrintable(QString::number(ampHours)));
 }
 
 void TestSimPhysics::restVoltageHidesTheResistiveDrop() {
