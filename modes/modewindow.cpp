@@ -5,6 +5,7 @@
 
 #include <QCloseEvent>
 #include <QDir>
+#include <QFontMetrics>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QLabel>
@@ -338,6 +339,7 @@ QWidget *ModeWindow::buildCommon() {
         QLabel *l = label(names[i], QStringLiteral("00"));
         l->setFont(big);
         l->setAlignment(Qt::AlignCenter);
+        l->setMinimumWidth(QFontMetrics(big).horizontalAdvance(QStringLiteral("00")) + 4);
         cl->addWidget(l);
         if (i < 2) {
             auto *sep = new QLabel(QStringLiteral(":"), clock);
@@ -355,6 +357,9 @@ QWidget *ModeWindow::buildCommon() {
     bold.setPointSizeF(bold.pointSizeF() * 1.3);
     m_state->setFont(bold);
     m_state->setAlignment(Qt::AlignCenter);
+    // Wide enough for the longest state, so that the window does not shift when it shows.
+    m_state->setMinimumWidth(
+        QFontMetrics(bold).horizontalAdvance(QStringLiteral("Charge Terminée")) + 8);
     sl->addWidget(m_state);
     col->addWidget(state);
 

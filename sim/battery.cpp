@@ -92,7 +92,11 @@ void Battery::setState(double soc, double tempC, double polarisationPerCell) {
 
 double Battery::openCircuitPerCell() const {
     const CellTraits &t = traits(m_spec.chemistry);
-    return t.ocvEmpty + t.ocvSlope * m_soc - t.ocvKnee * std::exp(-m_soc / t.kneeWidth);
+    // An exhausted cell has nothing left to hold its voltage up: it collapses, so it can
+    // no longer drive a discharge current.
+    const double collapse = t.ocvEmpty * std::exp(-m_soc / 0.004);
+    return std::max(0.0, t.ocvEmpty + t.ocvSlope * m_soc -
+                             t.ocvKnee * std::exp(-m_soc / t.kneeWidth) - collapse);
 }
 
 double Battery::chargeEfficiency() const {
