@@ -97,7 +97,7 @@ class TstFraming : public QObject {
         if (how == "abort")
             QTimer::singleShot(20, &rig.link, [&] { rig.link.setAbortFlag(1); });
         else if (how == "vanish")
-            QTimer::singleShot(20, rig.port, [&] { rig.port->breakDown(); });
+            QTimer::singleShot(20, rig.port, [&] { rig.port->vanish(); });
         else if (how == "shutdown")
             QTimer::singleShot(20, &rig.link, [&] { rig.link.shutdown(); });
         QElapsedTimer t;

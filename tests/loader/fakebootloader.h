@@ -6,19 +6,21 @@
 // script is used up), and notes the end sequence. Answers arrive on the event loop.
 
 #include "loader/bootport.h"
+#include "support/fakeport.h"
 
 #include <QList>
 #include <QTimer>
 
-class FakeBootLoader : public loader::BootPort {
+class FakeBootLoader : public FakePort {
     Q_OBJECT
   public:
-    explicit FakeBootLoader(QObject *parent = nullptr) : loader::BootPort(parent) {}
+    explicit FakeBootLoader(QObject *parent = nullptr) : FakePort(parent) {
+        m_baud = loader::SerialBootPort::kBaud;
+    }
 
     // ---- Behaviour ----
     bool present = true; // answers the probe
     QByteArray probeAnswer = "c";
-    bool openFails = false;
     QList<quint8> script;      // answers to the next blocks, in order; then 6
     bool silentBlocks = false; // never answers a block
 
@@ -29,30 +31,9 @@ class FakeBootLoader : public loader::BootPort {
     int probes = 0;
     int badBlocks = 0;
     bool endSeen = false;
-    int opens = 0;
     QByteArray written;
     bool writtenWhileClosed = false;
 
-    bool open(QString *reason) override {
-        if (openFails) {
-            if (reason) *reason = QStringLiteral("fake : refused");
-            return false;
-        }
-        ++opens;
-        m_open = true;
-        return true;
-    }
-    void close() override { m_open = false; }
-    bool isOpen() const override { return m_open; }
-    void setBaudRate(int baud) override { m_baud = baud; }
-    int baudRate() const override { return m_baud; }
-    qint64 bytesAvailable() const override { return m_rx.size(); }
-    int readByte() override {
-        if (m_rx.isEmpty()) return -1;
-        const int b = quint8(m_rx.at(0));
-        m_rx.remove(0, 1);
-        return b;
-    }
     void write(const QByteArray &bytes) override {
         if (!m_open) {
             writtenWhileClosed = true;
@@ -62,24 +43,11 @@ class FakeBootLoader : public loader::BootPort {
         for (char c : bytes)
             onByte(quint8(c));
     }
-    QString deviceName() const override { return QStringLiteral("fake"); }
-
-    // The adapter is unplugged.
-    void vanish() {
-        m_open = false;
-        emit failed(QStringLiteral("fake : device vanished"));
-    }
     // Bytes arriving as if from the line.
     void inject(const QByteArray &bytes) { answer(bytes); }
 
   private:
-    void answer(const QByteArray &bytes) {
-        QTimer::singleShot(1, this, [this, bytes] {
-            if (!m_open) return;
-            m_rx += bytes;
-            emit readyRead();
-        });
-    }
+    void answer(const QByteArray &bytes) { deliver(bytes, 1); }
     void onByte(quint8 b) {
         if (m_block.isEmpty()) {
             if (b == 27) {
@@ -118,9 +86,6 @@ class FakeBootLoader : public loader::BootPort {
         if (!silentBlocks) answer(QByteArray(1, char(reply)));
     }
 
-    int m_baud = loader::SerialBootPort::kBaud;
-    bool m_open = false;
     bool m_sawC = false;
-    QByteArray m_rx;
     QByteArray m_block;
 };

@@ -72,7 +72,7 @@ void TestHandshake::noBootLoaderProbesUntilDisconnect() {
 
 void TestHandshake::portThatCannotOpen() {
     FakeLink f;
-    f.fake->openFails = true;
+    f.fake->openOk = false;
     QCOMPARE(f.link->handshake({}), HandshakeResult::PortError);
     QVERIFY(f.link->failReason().contains(QStringLiteral("refused")));
 }

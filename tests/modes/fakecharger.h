@@ -1,7 +1,7 @@
 #pragma once
 
-#include "link/byteport.h"
 #include "link/commands.h"
+#include "support/fakeport.h"
 
 #include <QHash>
 #include <QList>
@@ -12,10 +12,10 @@
 // A scripted charger behind the byte-port interface: it answers every command with the
 // reply kind the program expects, takes its channel counts and clock from the test, and
 // records each command it received as "code,arg,..." (without the 27).
-class FakeCharger : public chlink::BytePort {
+class FakeCharger : public FakePort {
     Q_OBJECT
   public:
-    using BytePort::BytePort;
+    using FakePort::FakePort;
 
     // ---- Script ----
     QHash<int, QList<int>> counts; // per channel: counts for successive reads (last repeats)
@@ -32,23 +32,6 @@ class FakeCharger : public chlink::BytePort {
         commands.clear();
         return c;
     }
-
-    bool open(QString *) override {
-        m_open = true;
-        return true;
-    }
-    void close() override { m_open = false; }
-    bool isOpen() const override { return m_open; }
-    void setBaudRate(int baud) override { m_baud = baud; }
-    int baudRate() const override { return m_baud; }
-    qint64 bytesAvailable() const override { return m_rx.size(); }
-    int readByte() override {
-        if (m_rx.isEmpty()) return -1;
-        const int b = quint8(m_rx.at(0));
-        m_rx.remove(0, 1);
-        return b;
-    }
-    QString deviceName() const override { return QStringLiteral("fake"); }
 
     void write(const QByteArray &bytes) override {
         for (char c : bytes)
@@ -102,17 +85,9 @@ class FakeCharger : public chlink::BytePort {
         } else if (shape.reply == Reply::Ack) {
             reply = QByteArray(1, char(ACK));
         }
-        if (reply.isEmpty()) return;
-        QTimer::singleShot(replyDelayMs, this, [this, reply] {
-            if (!m_open) return;
-            m_rx += reply;
-            emit readyRead();
-        });
+        deliver(reply, replyDelayMs);
     }
 
-    bool m_open = false;
-    int m_baud = 9600;
-    QByteArray m_rx;
     int m_wanted = -1;
     quint8 m_code = 0;
     QList<int> m_args;
