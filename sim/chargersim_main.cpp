@@ -173,6 +173,10 @@ void consoleCommand(sim::VirtualCharger &charger, const QString &line, const QSt
 } // namespace
 
 int main(int argc, char **argv) {
+    // Started with standard input, output or error closed, the pseudo-terminal would take one
+    // of those numbers and the console would read the PC's bytes: hold them with /dev/null.
+    for (int fd = 0; fd <= 2; ++fd)
+        if (::fcntl(fd, F_GETFD) == -1) ::open("/dev/null", fd == 0 ? O_RDONLY : O_WRONLY);
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("chargersim"));
 
