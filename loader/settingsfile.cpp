@@ -23,7 +23,12 @@ QString settingsFilePath() {
 std::optional<LoaderSettings> readSettingsFile(const QString &path) {
     QFile f(path);
     if (!f.open(QIODevice::ReadOnly) || f.size() > kMaxSize) return std::nullopt;
-    const QString text = QString::fromUtf8(f.readAll());
+    return parseSettingsText(f.readAll());
+}
+
+std::optional<LoaderSettings> parseSettingsText(const QByteArray &bytes) {
+    if (bytes.size() > kMaxSize) return std::nullopt;
+    const QString text = QString::fromUtf8(bytes);
     QStringList lines = text.split(QLatin1Char('\n'));
     for (QString &l : lines)
         if (l.endsWith(QLatin1Char('\r'))) l.chop(1);

@@ -23,6 +23,8 @@ QString settingsFilePath();
 // The settings in the file, or nothing when the file is missing, unreadable or garbled
 // (a key missing or a port outside 1..12).
 std::optional<LoaderSettings> readSettingsFile(const QString &path);
+// The same from the file's bytes.
+std::optional<LoaderSettings> parseSettingsText(const QByteArray &bytes);
 // The file's text for these settings.
 QByteArray settingsFileText(const LoaderSettings &s);
 // All or nothing: on failure the previous file is untouched and *error says why.
