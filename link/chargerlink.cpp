@@ -147,7 +147,10 @@ bool ChargerLink::waitUntil(const std::function<bool()> &cond, int timeoutMs) {
             if (left <= 0) return cond();
             timer.start(int(left));
         }
-        loop.exec();
+        if (loop.exec() == -1) { // the application is quitting: no event loop runs any more
+            m_shutdown = true;
+            return cond();
+        }
         if (port != m_port) { // the port was replaced while we slept
             port = m_port;
             if (port) connect(port, &BytePort::readyRead, &loop, &QEventLoop::quit);
