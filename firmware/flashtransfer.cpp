@@ -29,18 +29,6 @@ void info(const FlashProgress &p, const QString &s) {
     if (p.info) p.info(s);
 }
 
-// The ACK wait, bounded as a whole: stray bytes before the 6 cannot stretch it past one
-// reply time-out.
-bool boundedAck(ChargerLink &link) {
-    QElapsedTimer clock;
-    clock.start();
-    for (;;) {
-        const qint64 left = qMax<qint64>(0, link.replyTimeout() - clock.elapsed());
-        if (!link.waitByte(int(left))) return false;
-        if (link.lastByte == chlink::ACK) return true;
-    }
-}
-
 // What went wrong at `address`, for the window's report.
 FlashResult failure(const ChargerLink &link, const QString &what, int address, int exchanges) {
     FlashResult r;
@@ -141,7 +129,7 @@ FlashResult writeMasterFlash(ChargerLink &link, const QByteArray &image,
         args.append(image.mid(a, kMasterBlockBytes));
         link.command(chlink::CMD_FLASH_WRITE_MASTER, args);
         ++exchanges;
-        if (!boundedAck(link)) return failure(link, what, a, exchanges);
+        if (!link.waitAck()) return failure(link, what, a, exchanges);
     }
     bar(progress, kMasterImageSize);
     FlashResult r;
@@ -164,7 +152,7 @@ FlashResult writeSlaveFlash(ChargerLink &link, const QVector<quint16> &image,
         const int w = image[i];
         link.command(chlink::CMD_FLASH_WRITE_SLAVE, {high(i), low(i), high(w), low(w)});
         ++exchanges;
-        if (!boundedAck(link)) return failure(link, what, i, exchanges);
+        if (!link.waitAck()) return failure(link, what, i, exchanges);
         --remaining;
         info(progress,
              QStringLiteral("Mots restants pour transfer = ") + chlink::numText(remaining));

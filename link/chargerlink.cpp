@@ -1,5 +1,6 @@
 #include "chargerlink.h"
 
+#include <QDeadlineTimer>
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QTimer>
@@ -186,19 +187,33 @@ bool ChargerLink::waitByte(int timeoutMs) {
     return true;
 }
 
+// Each reply as a whole gets one reply time-out, so a charger that chatters (noise, never
+// the ESC or the 6) cannot hold a wait for ever.
+bool ChargerLink::waitByteBefore(const QDeadlineTimer &deadline) {
+    const qint64 left = deadline.remainingTime();
+    if (left == 0) {
+        lastByte = 0;
+        m_error = LinkError::Timeout;
+        ++m_timeouts;
+        return false;
+    }
+    return waitByte(int(left));
+}
+
 std::optional<QByteArray> ChargerLink::readFrame(int n) {
     lastByte = 0;
+    const QDeadlineTimer deadline(m_replyTimeoutMs);
     // Bytes before the ESC are stale answers and noise.
     do {
-        if (!waitByte()) return std::nullopt;
+        if (!waitByteBefore(deadline)) return std::nullopt;
     } while (lastByte != ESC);
     QByteArray data;
     data.reserve(n);
     for (int i = 0; i < n; ++i) {
-        if (!waitByte()) return std::nullopt;
+        if (!waitByteBefore(deadline)) return std::nullopt;
         data.append(char(lastByte));
     }
-    if (!waitByte()) // trailing byte
+    if (!waitByteBefore(deadline)) // trailing byte
         return std::nullopt;
     return data;
 }
@@ -209,8 +224,9 @@ std::optional<quint8> ChargerLink::answerByte() {
 }
 
 bool ChargerLink::waitAck() {
+    const QDeadlineTimer deadline(m_replyTimeoutMs);
     do {
-        if (!waitByte()) return false;
+        if (!waitByteBefore(deadline)) return false;
     } while (lastByte != ACK);
     return true;
 }

@@ -5,6 +5,7 @@
 
 #include <QByteArray>
 #include <QColor>
+#include <QDeadlineTimer>
 #include <QPoint>
 #include <QPointer>
 #include <QString>
@@ -136,6 +137,8 @@ class ChargerLink : public QObject {
     QString m_device;
     quint8 m_abort = 0;
     quint8 m_probeTimeout = 0;
+    bool waitByteBefore(const QDeadlineTimer &deadline);
+
     LinkError m_error = LinkError::None;
     bool m_failed = false;
     bool m_shutdown = false;

@@ -83,6 +83,8 @@ class TstFraming : public QObject {
             << QByteArray("\x1b\x01", 2) << "" << int(LinkError::Timeout);
         QTest::newRow("only noise, never an ESC")
             << QByteArray("\x01\x02\x03", 3) << "" << int(LinkError::Timeout);
+        QTest::newRow("chattering charger, never an ESC")
+            << QByteArray(1, char(0x11)) << "chatter" << int(LinkError::Timeout);
         QTest::newRow("abort flag raised") << QByteArray() << "abort" << int(LinkError::Aborted);
         QTest::newRow("port vanishes") << QByteArray() << "vanish" << int(LinkError::PortFailed);
         QTest::newRow("program ending") << QByteArray() << "shutdown" << int(LinkError::Aborted);
@@ -94,6 +96,13 @@ class TstFraming : public QObject {
         Rig rig(incoming);
         rig.link.setReplyTimeout(how.isEmpty() ? 100 : 5000);
         QSignalSpy lost(&rig.link, &ChargerLink::portLost);
+        QTimer chatter;
+        if (how == "chatter") { // a byte every 5 ms, for ever
+            rig.link.setReplyTimeout(300);
+            QObject::connect(&chatter, &QTimer::timeout, rig.port,
+                             [&] { rig.port->deliver(QByteArray(1, char(0x11))); });
+            chatter.start(5);
+        }
         if (how == "abort")
             QTimer::singleShot(20, &rig.link, [&] { rig.link.setAbortFlag(1); });
         else if (how == "vanish")
@@ -113,7 +122,7 @@ class TstFraming : public QObject {
             QVERIFY(!rig.link.readChannel(CMD_READ_VBAT).has_value());
             QCOMPARE(lost.count(), 1);
         }
-        if (how.isEmpty()) QCOMPARE(rig.link.timeouts(), 1);
+        if (how.isEmpty() || how == "chatter") QCOMPARE(rig.link.timeouts(), 1);
     }
 
     void abortedWaitLeavesLastByteZero() {
