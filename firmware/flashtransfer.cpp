@@ -3,7 +3,6 @@
 #include "heximage.h"
 #include "link/numtext.h"
 
-#include <QElapsedTimer>
 
 using chlink::ChargerLink;
 using chlink::LinkError;
