@@ -7,6 +7,8 @@
 #include "firmware/heximage.h"
 #include "serial/serialport.h"
 
+#include "support/process.h"
+
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QProcess>
@@ -17,12 +19,6 @@
 
 using namespace firmware;
 
-static double cpuSeconds() {
-    timespec ts{};
-    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
-    return double(ts.tv_sec) + ts.tv_nsec / 1e9;
-}
-
 int main(int argc, char **argv) {
     QCoreApplication app(argc, argv);
     QStringList args = app.arguments().mid(1);
@@ -30,13 +26,13 @@ int main(int argc, char **argv) {
     const int runs = args.isEmpty() ? 3 : qMax(1, args.first().toInt());
 
     QProcess sim;
-    sim.start(QStringLiteral(CHARGERSIM_PATH),
-              pace ? QStringList{QStringLiteral("--pace")} : QStringList{});
-    if (!sim.waitForReadyRead(5000)) {
+    const QString dev =
+        startChargersim(sim, QStringLiteral(CHARGERSIM_PATH),
+                        pace ? QStringList{QStringLiteral("--pace")} : QStringList{});
+    if (dev.isEmpty()) {
         std::fprintf(stderr, "chargersim did not start\n");
         return 1;
     }
-    const QString dev = QString::fromLocal8Bit(sim.readLine()).trimmed();
     chlink::ChargerLink link([](const QString &d) { return new chlink::SerialBytePort(d); },
                              [dev](int) { return dev; });
     link.portSetup();

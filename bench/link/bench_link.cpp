@@ -4,6 +4,8 @@
 #include "link/chargerlink.h"
 #include "serial/serialport.h"
 
+#include "support/process.h"
+
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QProcess>
@@ -13,22 +15,15 @@
 
 using namespace chlink;
 
-static double cpuSeconds() {
-    timespec ts{};
-    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
-    return double(ts.tv_sec) + ts.tv_nsec / 1e9;
-}
-
 int main(int argc, char **argv) {
     QCoreApplication app(argc, argv);
     QStringList simArgs = app.arguments().mid(1); // e.g. --pace
     QProcess sim;
-    sim.start(QStringLiteral(CHARGERSIM_PATH), simArgs);
-    if (!sim.waitForReadyRead(5000)) {
+    const QString dev = startChargersim(sim, QStringLiteral(CHARGERSIM_PATH), simArgs);
+    if (dev.isEmpty()) {
         std::fprintf(stderr, "chargersim did not start\n");
         return 1;
     }
-    const QString dev = QString::fromLocal8Bit(sim.readLine()).trimmed();
 
     ChargerLink link([](const QString &d) { return new SerialBytePort(d); },
                      [dev](int) { return dev; });

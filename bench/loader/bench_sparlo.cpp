@@ -2,31 +2,15 @@
 // program to chargersim's boot loader paced at 19200 baud, measured as the wall time of the
 // whole sparlo run against the wire's own time at 19200 baud.
 // Usage: bench_sparlo [runs]
+#include "support/hexwriter.h"
+#include "support/process.h"
+
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QProcess>
 #include <QTemporaryDir>
 
 #include <cstdio>
-
-static QByteArray hexText(const QByteArray &bytes) {
-    QByteArray out;
-    for (int a = 0; a < bytes.size(); a += 32) {
-        const QByteArray d = bytes.mid(a, 32);
-        QByteArray rec;
-        rec.append(char(d.size()));
-        rec.append(char(a >> 8));
-        rec.append(char(a & 0xFF));
-        rec.append(char(0));
-        rec.append(d);
-        quint8 sum = 0;
-        for (char c : rec)
-            sum = quint8(sum + quint8(c));
-        rec.append(char(quint8(0x100 - sum)));
-        out += ':' + rec.toHex().toUpper() + "\r\n";
-    }
-    return out + ":00000001FF\r\n";
-}
 
 int main(int argc, char **argv) {
     QCoreApplication app(argc, argv);
@@ -39,7 +23,7 @@ int main(int argc, char **argv) {
     const QString hex = dir.filePath(QStringLiteral("FULL.HEX"));
     QFile f(hex);
     if (!f.open(QIODevice::WriteOnly)) return 1;
-    f.write(hexText(image));
+    f.write(hexText(image, 0, 32));
     f.close();
 
     // On the wire at 19200 baud, 10 bits a byte: "C","D" and "c"; 480 blocks of 69 bytes,
@@ -50,14 +34,14 @@ int main(int argc, char **argv) {
 
     for (int run = 0; run < runs; ++run) {
         QProcess sim;
-        sim.start(QStringLiteral(CHARGERSIM_PATH),
-                  {QStringLiteral("--bootloader"), QStringLiteral("--pace"),
-                   QStringLiteral("--strict-baud"), QStringLiteral("--no-console")});
-        if (!sim.waitForReadyRead(5000)) {
+        const QString dev =
+            startChargersim(sim, QStringLiteral(CHARGERSIM_PATH),
+                            {QStringLiteral("--bootloader"), QStringLiteral("--pace"),
+                             QStringLiteral("--strict-baud"), QStringLiteral("--no-console")});
+        if (dev.isEmpty()) {
             std::fprintf(stderr, "chargersim did not start\n");
             return 1;
         }
-        const QString dev = QString::fromLocal8Bit(sim.readLine()).trimmed();
         QProcess sparlo;
         QElapsedTimer t;
         t.start();

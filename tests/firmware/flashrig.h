@@ -1,5 +1,10 @@
 #pragma once
 
+#include "firmware/heximage.h"
+#include "support/hexwriter.h"
+
+#include <QRandomGenerator>
+
 // A link to an in-process virtual charger that records every byte the PC writes, and
 // HEX text made from images, for the flash transfer and window tests.
 
@@ -65,34 +70,13 @@ struct FlashRig {
     }
 };
 
-// HEX text of bytes placed at `base`, in records of `recordBytes`, ending with the end record.
-inline QByteArray hexText(const QByteArray &bytes, int base = 0, int recordBytes = 16) {
-    QByteArray out;
-    int upper = 0;
-    for (int off = 0; off < bytes.size(); off += recordBytes) {
-        const int address = base + off;
-        if ((address >> 16) != upper) {
-            upper = address >> 16;
-            const QByteArray rec =
-                QByteArray("\x02\x00\x00\x04", 4) + char(upper >> 8) + char(upper);
-            quint8 sum = 0;
-            for (char c : rec)
-                sum = quint8(sum + quint8(c));
-            out += ':' + (rec + char(quint8(-sum))).toHex().toUpper() + "\r\n";
-        }
-        const QByteArray d = bytes.mid(off, recordBytes);
-        QByteArray rec;
-        rec.append(char(d.size()));
-        rec.append(char((address >> 8) & 0xFF));
-        rec.append(char(address & 0xFF));
-        rec.append(char(0));
-        rec.append(d);
-        quint8 sum = 0;
-        for (char c : rec)
-            sum = quint8(sum + quint8(c));
-        out += ':' + (rec + char(quint8(-sum))).toHex().toUpper() + "\r\n";
-    }
-    return out + ":00000001FF\r\n";
+// Random slave program words (14 bits), the same for the same seed.
+inline QVector<quint16> randomWords(quint32 seed) {
+    QVector<quint16> w(firmware::kSlaveWords);
+    QRandomGenerator rng(seed);
+    for (quint16 &v : w)
+        v = quint16(rng.bounded(0x4000));
+    return w;
 }
 
 // HEX text of slave words first..first+count-1 (low byte first).

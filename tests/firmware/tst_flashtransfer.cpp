@@ -18,13 +18,6 @@ QByteArray randomBytes(int n, quint32 seed) {
         c = char(rng.bounded(256));
     return b;
 }
-QVector<quint16> randomWords(quint32 seed) {
-    QVector<quint16> w(kSlaveWords);
-    QRandomGenerator rng(seed);
-    for (quint16 &v : w)
-        v = quint16(rng.bounded(0x4000));
-    return w;
-}
 } // namespace
 
 class TstFlashTransfer : public QObject {

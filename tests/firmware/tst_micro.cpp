@@ -19,15 +19,7 @@ using namespace firmware;
 using chlink::BoxKind;
 using chlink::BoxRequest;
 
-namespace {
-QVector<quint16> randomWords(quint32 seed) {
-    QVector<quint16> w(kSlaveWords);
-    QRandomGenerator rng(seed);
-    for (quint16 &v : w)
-        v = quint16(rng.bounded(0x4000));
-    return w;
-}
-} // namespace
+namespace {} // namespace
 
 class TstMicro : public QObject {
     Q_OBJECT

@@ -5,20 +5,14 @@
 #include "sim/ptyserver.h"
 #include "sim/virtualcharger.h"
 
+#include "support/process.h"
+
 #include <QSignalSpy>
 #include <QTest>
 
 #include <ctime>
 
 using namespace chlink;
-
-namespace {
-double cpuSeconds() {
-    timespec ts{};
-    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
-    return double(ts.tv_sec) + ts.tv_nsec / 1e9;
-}
-} // namespace
 
 class TstSerialE2E : public QObject {
     Q_OBJECT

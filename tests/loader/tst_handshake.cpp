@@ -4,17 +4,9 @@
 
 #include <QtTest>
 
-#include <sys/resource.h>
+#include "support/process.h"
 
 using namespace loader;
-
-namespace {
-double cpuSeconds() {
-    rusage u{};
-    getrusage(RUSAGE_SELF, &u);
-    return u.ru_utime.tv_sec + u.ru_stime.tv_sec + (u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
-}
-} // namespace
 
 class TestHandshake : public QObject {
     Q_OBJECT

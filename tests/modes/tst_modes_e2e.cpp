@@ -6,19 +6,21 @@
 #include "link/chargerlink.h"
 #include "link/host.h"
 #include "link/messages.h"
-#include "serial/serialport.h"
 #include "modes/chargeur.h"
 #include "modes/dechargeur.h"
 #include "modes/runlog.h"
+#include "serial/serialport.h"
 #include "sim/ptyserver.h"
 #include "sim/virtualcharger.h"
 
+#include "support/process.h"
 #include <QElapsedTimer>
 #include <QLabel>
 #include <QLineEdit>
 #include <QProcess>
 #include <QSlider>
 #include <QTemporaryDir>
+
 #include <QtTest>
 #include <memory>
 
@@ -65,9 +67,8 @@ struct SimRig {
 
     bool startProgram(const QStringList &args) {
         const QString bin = qEnvironmentVariable("PELMORA_BIN_DIR") + "/sim/chargersim";
-        sim.start(bin, args + QStringList{"--no-console"});
-        if (!sim.waitForStarted(5000) || !sim.waitForReadyRead(5000)) return false;
-        device = QString::fromUtf8(sim.readLine()).trimmed();
+        device = startChargersim(sim, bin, args + QStringList{"--no-console"});
+        if (device.isEmpty()) return false;
         return connectLink();
     }
 
