@@ -8,13 +8,10 @@
 namespace chlink {
 
 ChargerLink::ChargerLink(PortFactory factory, PortResolver resolver, QObject *parent)
-    : QObject(parent), m_factory(std::move(factory)), m_resolver(std::move(resolver)) {}
+    : QObject(parent), m_maker(std::move(factory), std::move(resolver)) {}
 
 ChargerLink::~ChargerLink() {
-    if (m_port) {
-        m_port->close();
-        delete m_port;
-    }
+    serialio::PortMaker::dispose(m_port);
 }
 
 int ChargerLink::word(const QByteArray &table, int i) {
@@ -23,20 +20,8 @@ int ChargerLink::word(const QByteArray &table, int i) {
 }
 
 void ChargerLink::portSetup() {
-    const QString device = m_resolver ? m_resolver(portNumber) : QString();
-    if (!m_port || device != m_device) {
-        if (m_port) {
-            m_port->close();
-            m_port->disconnect(this);
-            m_port->deleteLater(); // a wait may still hold a connection to it
-        }
-        m_device = device;
-        m_port = m_factory ? m_factory(device) : nullptr;
-        if (m_port) {
-            m_port->setParent(this);
-            connect(m_port, &BytePort::failed, this, &ChargerLink::onPortFailed);
-        }
-    }
+    if (m_maker.renew(m_port, portNumber, this) && m_port)
+        connect(m_port, &BytePort::failed, this, &ChargerLink::onPortFailed);
     if (m_port) m_port->setBaudRate(kBaud);
     connectionFlag = 1;
     portFault = false;
@@ -73,7 +58,7 @@ void ChargerLink::setBaudRate(int baud) {
 }
 
 QString ChargerLink::deviceName() const {
-    return m_port ? m_port->deviceName() : m_device;
+    return m_port ? m_port->deviceName() : m_maker.device();
 }
 
 void ChargerLink::setAbortFlag(quint8 v) {

@@ -2,6 +2,7 @@
 
 #include "byteport.h"
 #include "commands.h"
+#include "serial/portmaker.h"
 
 #include <QByteArray>
 #include <QColor>
@@ -131,10 +132,8 @@ class ChargerLink : public QObject {
   private:
     void onPortFailed(const QString &reason);
 
-    PortFactory m_factory;
-    PortResolver m_resolver;
+    serialio::PortMaker m_maker;
     QPointer<BytePort> m_port;
-    QString m_device;
     quint8 m_abort = 0;
     quint8 m_probeTimeout = 0;
     bool waitByteBefore(const QDeadlineTimer &deadline);

@@ -7,30 +7,15 @@
 namespace loader {
 
 BootLink::BootLink(PortFactory factory, PortResolver resolver, QObject *parent)
-    : QObject(parent), m_factory(std::move(factory)), m_resolver(std::move(resolver)) {}
+    : QObject(parent), m_maker(std::move(factory), std::move(resolver)) {}
 
 BootLink::~BootLink() {
-    if (m_port) {
-        m_port->close();
-        delete m_port;
-    }
+    serialio::PortMaker::dispose(m_port);
 }
 
 void BootLink::portSetup() {
-    const QString device = m_resolver ? m_resolver(portNumber) : QString();
-    if (!m_port || device != m_device) {
-        if (m_port) {
-            m_port->close();
-            m_port->disconnect(this);
-            m_port->deleteLater(); // a wait may still hold a connection to it
-        }
-        m_device = device;
-        m_port = m_factory ? m_factory(device) : nullptr;
-        if (m_port) {
-            m_port->setParent(this);
-            connect(m_port, &BootPort::failed, this, &BootLink::onPortFailed);
-        }
-    }
+    if (m_maker.renew(m_port, portNumber, this) && m_port)
+        connect(m_port, &BootPort::failed, this, &BootLink::onPortFailed);
     connectionState = 1;
     portFault = false;
 }

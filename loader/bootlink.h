@@ -1,6 +1,7 @@
 #pragma once
 
 #include "bootport.h"
+#include "serial/portmaker.h"
 
 #include <QPointer>
 #include <QString>
@@ -58,7 +59,7 @@ class BootLink : public QObject {
     bool openPort(QString *reason = nullptr);
     void closePort();
     bool isOpen() const;
-    QString device() const { return m_device; }
+    QString device() const { return m_maker.device(); }
     // Why the port failed last (empty when it did not).
     QString failReason() const { return m_failReason; }
 
@@ -93,10 +94,8 @@ class BootLink : public QObject {
   private:
     void onPortFailed(const QString &reason);
 
-    PortFactory m_factory;
-    PortResolver m_resolver;
+    serialio::PortMaker m_maker;
     QPointer<BootPort> m_port;
-    QString m_device;
     QString m_failReason;
     bool m_failed = false;
     bool m_stopped = false;
