@@ -1,7 +1,9 @@
 #include "heximage.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QIODevice>
+#include <algorithm>
 #include <vector>
 
 namespace firmware {
@@ -19,29 +21,45 @@ enum RecordType : quint8 {
     Data = 0x00,
     EndOfFile = 0x01,
     ExtendedSegment = 0x02,
+    StartSegment = 0x03,
     ExtendedLinear = 0x04,
+    StartLinear = 0x05,
 };
 
-struct Record {
+// Data of one data record at its full address (extended address records applied).
+struct Chunk {
     int line;
-    quint8 type;
-    int address; // 16-bit load address of the record
+    qint64 address;
     QByteArray data;
 };
 
-QString hex4(int v) {
+QString hexAddress(qint64 v) {
     return QStringLiteral("0x") + QStringLiteral("%1").arg(v, 4, 16, QLatin1Char('0')).toUpper();
 }
 QString hex2(int v) {
     return QStringLiteral("%1").arg(v, 2, 16, QLatin1Char('0')).toUpper();
 }
 
-// Reads every record up to the end record (or the end of the text) and checks its form.
-// Returns false with the first faulty line in *error.
-bool parseRecords(const QByteArray &text, std::vector<Record> *records, LoadError *error) {
+LoadError lineError(int line, const QString &french, const QString &english) {
+    LoadError e;
+    e.line = line;
+    e.message = french;
+    e.english = english;
+    return e;
+}
+
+bool isBlank(char c) {
+    return c == ' ' || c == '\t' || c == '\r';
+}
+
+// Reads every record up to the end record (or the end of the text), checks its form and
+// returns the data of the data records at their full addresses. Returns false with the
+// first faulty line in *error.
+bool parseRecords(const QByteArray &text, std::vector<Chunk> *chunks, LoadError *error) {
     int lineNo = 0;
-    qsizetype pos = 0;
+    qsizetype pos = text.startsWith("\xEF\xBB\xBF") ? 3 : 0; // UTF-8 byte-order mark
     const qsizetype size = text.size();
+    qint64 base = 0; // from the last extended address record
     while (pos < size) {
         qsizetype end = text.indexOf('\n', pos);
         if (end < 0) end = size;
@@ -50,30 +68,41 @@ bool parseRecords(const QByteArray &text, std::vector<Record> *records, LoadErro
         const qsizetype lineStart = pos;
         qsizetype b = pos, e = end;
         pos = end + 1;
-        while (b < e && (text[b] == ' ' || text[b] == '\t' || text[b] == '\r'))
+        while (b < e && isBlank(text[b]))
             ++b;
-        while (e > b && (text[e - 1] == ' ' || text[e - 1] == '\t' || text[e - 1] == '\r'))
+        while (e > b && isBlank(text[e - 1]))
             --e;
-        if (b == e || text[b] != ':') continue;
-        const char *digits = text.constData() + b + 1;
-        const qsizetype nDigits = e - b - 1;
-        const auto fail = [&](const QString &msg) {
-            *error = {lineNo, msg};
+        if (b == e) continue;
+        const auto fail = [&](const QString &french, const QString &english) {
+            *error = lineError(lineNo, french, english);
             return false;
         };
+        if (text[b] != ':')
+            return fail(QStringLiteral("ce n'est pas un enregistrement HEX (pas de ':' en début "
+                                       "de ligne)"),
+                        QStringLiteral("not a HEX record (the line does not start with ':')"));
+        const char *digits = text.constData() + b + 1;
+        const qsizetype nDigits = e - b - 1;
         for (qsizetype i = 0; i < nDigits; ++i) {
-            if (hexDigit(digits[i]) < 0)
-                return fail(QStringLiteral("caractère non hexadécimal en colonne %1")
-                                .arg(b + 1 + i - lineStart + 1));
+            if (hexDigit(digits[i]) < 0) {
+                const qsizetype column = b + 1 + i - lineStart + 1;
+                return fail(
+                    QStringLiteral("caractère non hexadécimal en colonne %1").arg(column),
+                    QStringLiteral("character that is not a hex digit in column %1").arg(column));
+            }
         }
-        if (nDigits < 10) return fail(QStringLiteral("ligne trop courte"));
+        if (nDigits < 10)
+            return fail(QStringLiteral("ligne trop courte"), QStringLiteral("line too short"));
         const int count = hexPair(digits[0], digits[1]);
         const qsizetype wanted = 2 * (qsizetype(count) + 5);
         if (nDigits < wanted)
-            return fail(QStringLiteral("ligne trop courte pour ses %1 octets").arg(count));
+            return fail(QStringLiteral("ligne trop courte pour ses %1 octets").arg(count),
+                        QStringLiteral("line too short for its %1 bytes").arg(count));
         if (nDigits > wanted)
-            return fail(QStringLiteral("longueur de ligne différente de son nombre d'octets (%1)")
-                            .arg(count));
+            return fail(
+                QStringLiteral("longueur de ligne différente de son nombre d'octets (%1)")
+                    .arg(count),
+                QStringLiteral("line length does not match its byte count (%1)").arg(count));
         QByteArray bytes(count + 5, Qt::Uninitialized);
         quint8 sum = 0;
         for (int i = 0; i < count + 5; ++i) {
@@ -84,68 +113,83 @@ bool parseRecords(const QByteArray &text, std::vector<Record> *records, LoadErro
             const quint8 read = quint8(bytes[count + 4]);
             const quint8 expected = quint8(read - sum);
             return fail(QStringLiteral("somme de contrôle fausse (lue %1, attendue %2)")
+                            .arg(hex2(read), hex2(expected)),
+                        QStringLiteral("wrong checksum (read %1, expected %2)")
                             .arg(hex2(read), hex2(expected)));
         }
-        Record r{lineNo, quint8(bytes[3]), 256 * quint8(bytes[1]) + quint8(bytes[2]),
-                 bytes.mid(4, count)};
-        if ((r.type == ExtendedLinear || r.type == ExtendedSegment) && count != 2)
-            return fail(QStringLiteral("enregistrement d'adresse étendue de %1 octets au lieu "
-                                       "de 2")
-                            .arg(count));
-        if (r.type == EndOfFile) return true;
-        records->push_back(std::move(r));
-    }
-    return true;
-}
-
-// Extended address records other than 0000 suppress data records until 0000 comes back.
-// Calls take(record) for every data record taken; stops at its first false.
-template <typename Take> bool forEachTakenData(const std::vector<Record> &records, Take take) {
-    bool accept = true;
-    for (const Record &r : records) {
-        if (r.type == ExtendedLinear || r.type == ExtendedSegment)
-            accept = r.data.at(0) == 0 && r.data.at(1) == 0;
-        else if (r.type == Data && accept && !take(r))
-            return false;
+        const quint8 type = quint8(bytes[3]);
+        const int offset = 256 * quint8(bytes[1]) + quint8(bytes[2]);
+        const auto word = [&bytes] { return 256 * quint8(bytes[4]) + quint8(bytes[5]); };
+        switch (type) {
+        case Data:
+            if (count > 0) chunks->push_back({lineNo, base + offset, bytes.mid(4, count)});
+            break;
+        case EndOfFile:
+            return true;
+        case ExtendedSegment:
+        case ExtendedLinear:
+            if (count != 2)
+                return fail(
+                    QStringLiteral("enregistrement d'adresse étendue de %1 octets au lieu "
+                                   "de 2")
+                        .arg(count),
+                    QStringLiteral("extended address record of %1 bytes instead of 2").arg(count));
+            base = type == ExtendedLinear ? qint64(word()) << 16 : qint64(word()) << 4;
+            break;
+        case StartSegment:
+        case StartLinear:
+            break; // where a program starts: nothing to load
+        default:
+            return fail(QStringLiteral("type d'enregistrement inconnu (%1)").arg(hex2(type)),
+                        QStringLiteral("unknown record type (%1)").arg(hex2(type)));
+        }
     }
     return true;
 }
 
 LoadError noData() {
-    return {0, QStringLiteral("aucune donnée dans le fichier")};
+    return lineError(0, QStringLiteral("aucune donnée dans le fichier"),
+                     QStringLiteral("no data in the file"));
 }
 
-// Checks that every data record taken lies in 0..0x7FFF and writes it into image (which
+// Data beyond the memory, at `address` (the first byte outside it); memory ends at `end`.
+LoadError outside(int line, qint64 address, int end) {
+    return lineError(line,
+                     QStringLiteral("données en %1, hors de la mémoire programme (0x0000 à %2)")
+                         .arg(hexAddress(address), hexAddress(end - 1)),
+                     QStringLiteral("data at %1, outside the program memory (0x0000 to %2)")
+                         .arg(hexAddress(address), hexAddress(end - 1)));
+}
+
+// Checks that every data byte lies in 0..0x7FFF and writes the data into image (which
 // must hold kMasterImageSize bytes) only when the whole file is sound.
-bool placeBytes(const std::vector<Record> &records, QByteArray *image, int *endAddress,
-                LoadError *error) {
-    bool any = false;
-    int endAt = 0;
-    const bool sound = forEachTakenData(records, [&](const Record &r) {
-        if (r.address >= kMasterImageSize) {
-            *error = {r.line, QStringLiteral("adresse %1 hors de la mémoire programme (0x8000 "
-                                             "ou plus)")
-                                  .arg(hex4(r.address))};
+bool placeBytes(const std::vector<Chunk> &chunks, QByteArray *image, ByteImageLoad *out) {
+    for (const Chunk &c : chunks) {
+        if (c.address + c.data.size() > kMasterImageSize) {
+            out->error =
+                outside(c.line, std::max<qint64>(c.address, kMasterImageSize), kMasterImageSize);
             return false;
         }
-        if (r.address + r.data.size() > kMasterImageSize) {
-            *error = {r.line, QStringLiteral("données au-delà de l'adresse 0x7FFF")};
-            return false;
-        }
-        any = any || !r.data.isEmpty();
-        return true;
-    });
-    if (!sound) return false;
-    if (!any) {
-        *error = noData();
+    }
+    if (chunks.empty()) {
+        out->error = noData();
         return false;
     }
-    forEachTakenData(records, [&](const Record &r) {
-        image->replace(r.address, r.data.size(), r.data);
-        if (!r.data.isEmpty()) endAt = r.address + int(r.data.size());
-        return true;
-    });
-    *endAddress = endAt;
+    QList<AddressSpan> spans;
+    for (const Chunk &c : chunks) {
+        image->replace(int(c.address), c.data.size(), c.data);
+        spans.append({int(c.address), int(c.address + c.data.size())});
+    }
+    std::sort(spans.begin(), spans.end(),
+              [](const AddressSpan &x, const AddressSpan &y) { return x.from < y.from; });
+    out->spans.clear();
+    for (const AddressSpan &s : spans) {
+        if (!out->spans.isEmpty() && s.from <= out->spans.last().to)
+            out->spans.last().to = std::max(out->spans.last().to, s.to);
+        else
+            out->spans.append(s);
+    }
+    out->endAddress = out->spans.last().to;
     return true;
 }
 
@@ -160,6 +204,27 @@ QString LoadError::text() const {
     return line > 0 ? QStringLiteral("ligne %1 : %2").arg(line).arg(message) : message;
 }
 
+QString LoadError::englishText() const {
+    return line > 0 ? QStringLiteral("line %1: %2").arg(line).arg(english) : english;
+}
+
+bool ByteImageLoad::holdsDataIn(int from, int to) const {
+    return std::any_of(spans.begin(), spans.end(),
+                       [=](const AddressSpan &s) { return s.from < to && s.to > from; });
+}
+
+QString ByteImageLoad::spansText() const {
+    QStringList parts;
+    for (const AddressSpan &s : spans) {
+        if (parts.size() == 4) {
+            parts << QStringLiteral("...");
+            break;
+        }
+        parts << hexAddress(s.from) + QStringLiteral("..") + hexAddress(s.to - 1);
+    }
+    return parts.join(QStringLiteral(", "));
+}
+
 QByteArray blankMasterImage() {
     return QByteArray(kMasterImageSize, char(kMasterErased));
 }
@@ -172,15 +237,19 @@ ByteImageLoad loadMasterImage(const QByteArray &text, const QByteArray &image) {
     ByteImageLoad out;
     out.image = image;
     if (image.size() != kMasterImageSize) {
-        out.error = {0, QStringLiteral("image maître de taille %1 au lieu de %2")
-                            .arg(image.size())
-                            .arg(kMasterImageSize)};
+        const QString fr = QStringLiteral("image maître de taille %1 au lieu de %2")
+                               .arg(image.size())
+                               .arg(kMasterImageSize);
+        out.error = lineError(0, fr,
+                              QStringLiteral("master image of %1 bytes instead of %2")
+                                  .arg(image.size())
+                                  .arg(kMasterImageSize));
         return out;
     }
-    std::vector<Record> records;
-    if (!parseRecords(text, &records, &out.error)) return out;
+    std::vector<Chunk> chunks;
+    if (!parseRecords(text, &chunks, &out.error)) return out;
     QByteArray next = image;
-    if (!placeBytes(records, &next, &out.endAddress, &out.error)) return out;
+    if (!placeBytes(chunks, &next, &out)) return out;
     out.image = next;
     out.ok = true;
     return out;
@@ -190,12 +259,31 @@ ByteImageLoad loadBootImage(const QByteArray &text, const QByteArray &previous) 
     ByteImageLoad out;
     out.image = previous.size() == kBootImageSize ? previous
                                                   : QByteArray(kBootImageSize, char(kMasterErased));
-    std::vector<Record> records;
-    if (!parseRecords(text, &records, &out.error)) return out;
+    std::vector<Chunk> chunks;
+    if (!parseRecords(text, &chunks, &out.error)) return out;
     QByteArray next = out.image;
     next.replace(0, kBootFillLast + 1, QByteArray(kBootFillLast + 1, char(kMasterErased)));
-    if (!placeBytes(records, &next, &out.endAddress, &out.error)) return out;
+    ByteImageLoad placed;
+    if (!placeBytes(chunks, &next, &placed)) {
+        out.error = placed.error;
+        return out;
+    }
+    if (!placed.holdsDataIn(0, kBootUploadEnd)) {
+        // Uploading it would only write 0xFF over the whole application.
+        const QString where = placed.spansText();
+        out.error = lineError(
+            0,
+            QStringLiteral("aucune donnée dans la zone envoyée au bootloader (0x0000 à %1) : "
+                           "les données du fichier sont en %2, dans la zone du bootloader")
+                .arg(hexAddress(kBootUploadEnd - 1), where),
+            QStringLiteral("no data in the range sent to the boot loader (0x0000 to %1): the "
+                           "file's data lie at %2, in the boot loader's own area")
+                .arg(hexAddress(kBootUploadEnd - 1), where));
+        return out;
+    }
     out.image = next;
+    out.endAddress = placed.endAddress;
+    out.spans = placed.spans;
     out.ok = true;
     return out;
 }
@@ -204,22 +292,41 @@ SlaveImageLoad loadSlaveImage(const QByteArray &text, const QVector<quint16> &im
     SlaveImageLoad out;
     out.words = image;
     if (image.size() != kSlaveWords) {
-        out.error = {0, QStringLiteral("image esclave de %1 mots au lieu de %2")
-                            .arg(image.size())
-                            .arg(kSlaveWords)};
+        const QString fr = QStringLiteral("image esclave de %1 mots au lieu de %2")
+                               .arg(image.size())
+                               .arg(kSlaveWords);
+        out.error = lineError(0, fr,
+                              QStringLiteral("slave image of %1 words instead of %2")
+                                  .arg(image.size())
+                                  .arg(kSlaveWords));
         return out;
     }
-    std::vector<Record> records;
-    if (!parseRecords(text, &records, &out.error)) return out;
+    std::vector<Chunk> chunks;
+    if (!parseRecords(text, &chunks, &out.error)) return out;
+    // The slave's files address 64 KB: program memory below 0x4000, then its configuration
+    // word and data EEPROM, which are not program memory. Nothing of the slave lies higher.
+    constexpr qint64 kSlaveFileSpace = 0x10000;
+    for (const Chunk &c : chunks) {
+        if (c.address + c.data.size() > kSlaveFileSpace) {
+            const qint64 at = std::max(c.address, kSlaveFileSpace);
+            out.error =
+                lineError(c.line,
+                          QStringLiteral("données en %1, hors de l'esclave (0x0000 à 0xFFFF)")
+                              .arg(hexAddress(at)),
+                          QStringLiteral("data at %1, outside the slave (0x0000 to 0xFFFF)")
+                              .arg(hexAddress(at)));
+            return out;
+        }
+    }
     QVector<quint16> next = image;
     int last = 0;
-    const bool sound = forEachTakenData(records, [&](const Record &r) {
+    for (const Chunk &c : chunks) {
         int firstWord = -1, lastWord = -1;
-        for (int k = 0; k < r.data.size(); ++k) {
-            const int byteAddress = r.address + k;
+        for (int k = 0; k < c.data.size(); ++k) {
+            const int byteAddress = int(c.address) + k;
             const int w = byteAddress / 2;
             if (w >= kSlaveWords) break; // configuration word and data EEPROM: not program memory
-            const quint16 v = quint8(r.data.at(k));
+            const quint16 v = quint8(c.data.at(k));
             next[w] = byteAddress % 2 == 0 ? quint16((next[w] & 0xFF00) | v)
                                            : quint16((next[w] & 0x00FF) | (v << 8));
             if (firstWord < 0) firstWord = w;
@@ -227,15 +334,16 @@ SlaveImageLoad loadSlaveImage(const QByteArray &text, const QVector<quint16> &im
         }
         for (int w = firstWord; w >= 0 && w <= lastWord; ++w) {
             if (next[w] > kSlaveErased) {
-                out.error = {r.line, QStringLiteral("mot %1 de valeur %2, au-dessus de 0x3FFF")
-                                         .arg(hex4(w), hex4(next[w]))};
-                return false;
+                out.error = lineError(c.line,
+                                      QStringLiteral("mot %1 de valeur %2, au-dessus de 0x3FFF")
+                                          .arg(hexAddress(w), hexAddress(next[w])),
+                                      QStringLiteral("word %1 of value %2, above 0x3FFF")
+                                          .arg(hexAddress(w), hexAddress(next[w])));
+                return out;
             }
         }
         if (lastWord >= 0 && last < lastWord + 1) last = lastWord + 1;
-        return true;
-    });
-    if (!sound) return out;
+    }
     if (last == 0) {
         out.error = noData();
         return out;
@@ -249,7 +357,9 @@ SlaveImageLoad loadSlaveImage(const QByteArray &text, const QVector<quint16> &im
 bool readHexFile(QIODevice &device, QByteArray *text, LoadError *error) {
     QByteArray data = device.read(kMaxFileBytes + 1);
     if (data.size() > kMaxFileBytes) {
-        *error = {0, QStringLiteral("fichier trop grand pour un fichier HEX")};
+        *error = lineError(0, QStringLiteral("fichier trop grand pour un fichier HEX"),
+                           QStringLiteral("file too large for a HEX file"));
+        error->unreadable = true;
         return false;
     }
     *text = data;
@@ -257,11 +367,22 @@ bool readHexFile(QIODevice &device, QByteArray *text, LoadError *error) {
 }
 
 bool readHexFile(const QString &path, QByteArray *text, LoadError *error) {
-    QFile f(path);
-    if (!f.open(QIODevice::ReadOnly)) {
-        *error = {0, QStringLiteral("impossible d'ouvrir le fichier (%1)").arg(f.errorString())};
+    // Looked at before it is opened: opening a FIFO would wait for a writer for ever.
+    const QFileInfo info(path);
+    const auto refuse = [error](const QString &french, const QString &english) {
+        *error = lineError(0, french, english);
+        error->unreadable = true;
         return false;
-    }
+    };
+    if (!info.exists())
+        return refuse(QStringLiteral("fichier introuvable"), QStringLiteral("no such file"));
+    if (!info.isFile())
+        return refuse(QStringLiteral("ce n'est pas un fichier ordinaire"),
+                      QStringLiteral("not a regular file"));
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly))
+        return refuse(QStringLiteral("impossible d'ouvrir le fichier (%1)").arg(f.errorString()),
+                      QStringLiteral("cannot open the file (%1)").arg(f.errorString()));
     return readHexFile(f, text, error);
 }
 

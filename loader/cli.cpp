@@ -16,8 +16,9 @@ QString helpText() {
         "Sends an Intel HEX firmware image to the charger's boot loader (19200 baud).\n"
         "Without --file the window opens. With --file the upload runs on the terminal:\n"
         "sparlo probes the port until the boot loader answers (reset the charger into its\n"
-        "boot loader), sends the image in 64-byte blocks, resends a block the boot loader\n"
-        "rejects, and gives up after five rejections of one block in a row.\n"
+        "boot loader), sends the image in 64-byte blocks, sends a block again until the\n"
+        "boot loader acknowledges it, and gives up after five failed answers to one block\n"
+        "in a row. Success is reported only when every block was acknowledged.\n"
         "\n"
         "Options:\n"
         "  --port DEVICE     serial device to use, e.g. /dev/ttyUSB0\n"
@@ -32,10 +33,10 @@ QString helpText() {
         "Exit status:\n"
         "  0  upload successful\n"
         "  1  bad arguments\n"
-        "  2  the HEX file cannot be read or is invalid\n"
+        "  2  the HEX file is missing, not a regular file, unreadable or invalid\n"
         "  3  the serial port cannot be opened or broke during the upload\n"
         "  4  no boot loader answered within the wait limit\n"
-        "  5  upload abandoned: a block was rejected five times in a row\n"
+        "  5  upload abandoned: a block failed five times in a row\n"
         "  6  time-out: the boot loader stopped answering\n"
         "  7  upload not confirmed\n"
         "  8  interrupted (Ctrl-C, SIGTERM); a running upload still ends its transfer\n");
@@ -108,21 +109,23 @@ QString hex4(int v) {
            QString::number(v, 16).rightJustified(4, QLatin1Char('0')).toUpper();
 }
 
-// Progress on the terminal: a line every 2 KB and one per rejected block.
+QString answerName(int answer) {
+    if (answer == Upload::kNack) return QStringLiteral("NACK (block received wrong)");
+    if (answer == Upload::kErFlash) return QStringLiteral("ERFLASH (flash write failed)");
+    return QStringLiteral("unexpected answer 0x") +
+           QString::number(answer, 16).rightJustified(2, QLatin1Char('0')).toUpper();
+}
+
+// Progress on the terminal: a line every 2 KB and one per failed block.
 class TerminalObserver : public UploadObserver {
   public:
     explicit TerminalObserver(QTextStream &out) : m_out(out) {}
-    void setPanel(int panel, const QString &text) override {
-        if (panel == 2 && (text == QLatin1String("NACK") || text == QLatin1String("ERFLASH")))
-            m_out << "  block " << hex4(m_block) << ": " << text << ", sent again" << Qt::endl;
-        if (panel == 4 && text.startsWith(QLatin1String("ErrCom"))) m_counts = text;
-    }
+    void setPanel(int, const QString &) override {}
     void started(int maximum) override {
         m_max = maximum;
         m_out << "Sending " << maximum << " bytes" << Qt::endl;
     }
     void progress(int address) override {
-        m_block = address;
         if (address >= m_next) {
             m_out << "  " << hex4(address) << " / " << hex4(m_max) << "  ("
                   << (m_max > 0 ? 100 * address / m_max : 0) << " %)" << Qt::endl;
@@ -130,23 +133,28 @@ class TerminalObserver : public UploadObserver {
         }
     }
     void finished() override {}
+    void blockFailed(int address, quint8 answer) override {
+        m_out << "  block " << hex4(address) << ": " << answerName(answer) << ", sent again"
+              << Qt::endl;
+    }
 
   private:
     QTextStream &m_out;
     int m_max = 0;
-    int m_block = 0;
     int m_next = 0;
-    QString m_counts;
 };
 
 } // namespace
 
 int runUpload(BootLink &link, const CliOptions &options, QTextStream &out, QTextStream &err,
-              const std::function<bool(const QString &)> &confirm) {
+              const std::function<bool(const QString &)> &confirm,
+              const std::function<void()> &beforePort) {
     BootImage image;
-    QString error;
+    firmware::LoadError error;
     if (!loadBootImage(options.file, image, &error)) {
-        err << "sparlo: " << options.file << ": not a valid HEX file: " << error << Qt::endl;
+        err << "sparlo: " << options.file << ": "
+            << (error.unreadable ? QString() : QStringLiteral("not a valid HEX file: "))
+            << error.englishText() << Qt::endl;
         return ExitBadFile;
     }
     out << "Loaded " << options.file << ": end address " << hex4(image.endAddress)
@@ -161,6 +169,7 @@ int runUpload(BootLink &link, const CliOptions &options, QTextStream &out, QText
         err << "sparlo: upload not confirmed (use --yes to skip the question)" << Qt::endl;
         return ExitCancelled;
     }
+    if (beforePort) beforePort();
 
     QString reason;
     if (!link.openPort(&reason)) {
@@ -197,18 +206,19 @@ int runUpload(BootLink &link, const CliOptions &options, QTextStream &out, QText
     TerminalObserver observer(out);
     const UploadResult r = Upload::run(link, image.bytes, image.endAddress, observer);
     link.closePort();
-    const QString counts = QStringLiteral("%1 blocks sent, %2 communication errors, %3 flash "
-                                          "errors")
-                               .arg(r.blocksSent)
-                               .arg(r.commErrors)
-                               .arg(r.flashErrors);
+    QString counts = QStringLiteral("%1 blocks sent, %2 communication errors, %3 flash errors")
+                         .arg(r.blocksSent)
+                         .arg(r.commErrors)
+                         .arg(r.flashErrors);
+    if (r.otherAnswers > 0) counts += QStringLiteral(", %1 unexpected answers").arg(r.otherAnswers);
     switch (r.outcome) {
     case UploadResult::Success:
         out << "Upload Successfull: " << counts << Qt::endl;
         return ExitOk;
     case UploadResult::Abandoned:
         err << "sparlo: Error in Upload at " << hex4(r.address) << ": the block was rejected "
-            << Upload::kMaxFailures << " times in a row (" << counts << ")" << Qt::endl;
+            << Upload::kMaxFailures << " times in a row, last by " << answerName(r.lastAnswer)
+            << " (" << counts << ")" << Qt::endl;
         return ExitAbandoned;
     case UploadResult::Timeout:
         err << "sparlo: Error in Upload at " << hex4(r.address) << ": no answer within "

@@ -16,10 +16,10 @@ class BootLink;
 enum CliExit {
     ExitOk = 0,           // "Upload Successfull"
     ExitUsage = 1,        // bad arguments
-    ExitBadFile = 2,      // the HEX file cannot be read or is invalid
+    ExitBadFile = 2,      // the HEX file is missing, not a regular file, unreadable or invalid
     ExitPort = 3,         // the port cannot be opened, or broke during the run
     ExitNoBootLoader = 4, // no boot loader answer within the wait limit
-    ExitAbandoned = 5,    // five NACK/ERFLASH in a row on one block
+    ExitAbandoned = 5,    // five failed answers in a row on one block
     ExitTimeout = 6,      // a block's answer never came
     ExitCancelled = 7,    // not confirmed (no --yes and no "y" on the terminal)
     ExitInterrupted = 8,  // Ctrl-C or SIGTERM
@@ -40,8 +40,11 @@ CliOptions parseCommandLine(const QStringList &arguments);
 QString helpText();
 
 // The handshake and upload without a window, progress on `out`, failures on `err`.
-// confirm(question) asks the user unless --yes was given.
+// confirm(question) asks the user unless --yes was given. beforePort() runs once the file is
+// loaded and the upload confirmed, just before the port opens: from there on the run ends
+// through the link (BootLink::stop), not at once.
 int runUpload(BootLink &link, const CliOptions &options, QTextStream &out, QTextStream &err,
-              const std::function<bool(const QString &)> &confirm);
+              const std::function<bool(const QString &)> &confirm,
+              const std::function<void()> &beforePort = {});
 
 } // namespace loader

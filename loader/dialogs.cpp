@@ -3,6 +3,7 @@
 #include <QCoreApplication>
 #include <QFileDialog>
 #include <QMessageBox>
+#include <QPushButton>
 #include <QStringList>
 
 namespace loader {
@@ -14,6 +15,10 @@ BoxHook &boxHook() {
 }
 FileHook &fileHook() {
     static FileHook h;
+    return h;
+}
+QuestionHook &questionHook() {
+    static QuestionHook h;
     return h;
 }
 
@@ -38,6 +43,20 @@ void setBoxHook(BoxHook hook) {
 }
 void setFileHook(FileHook hook) {
     fileHook() = std::move(hook);
+}
+void setQuestionHook(QuestionHook hook) {
+    questionHook() = std::move(hook);
+}
+
+bool askYesNo(QWidget *parent, const QString &text) {
+    QMessageBox box(QMessageBox::Warning, QCoreApplication::applicationName(), text,
+                    QMessageBox::Yes | QMessageBox::No, parent);
+    box.button(QMessageBox::Yes)->setText(QStringLiteral("Oui"));
+    box.button(QMessageBox::No)->setText(QStringLiteral("Non"));
+    box.setDefaultButton(QMessageBox::No);
+    box.setEscapeButton(QMessageBox::No);
+    if (questionHook()) return questionHook()(box) == QMessageBox::Yes;
+    return box.exec() == QMessageBox::Yes;
 }
 
 void errorBox(QWidget *parent, const QString &text) {

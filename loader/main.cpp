@@ -13,6 +13,7 @@
 
 #include <csignal>
 #include <cstdio>
+#include <fcntl.h>
 #include <memory>
 #include <unistd.h>
 
@@ -22,15 +23,29 @@ namespace {
 
 int g_signalPipe[2] = {-1, -1};
 
-// Ctrl-C and SIGTERM stop the run through the event loop, so that an upload in progress
-// still sends its end sequence before sparlo exits.
-volatile std::sig_atomic_t g_prompting = 0;
+// Ctrl-C and SIGTERM. Until the port is opened nothing has been sent and nothing needs
+// ending: sparlo exits at once, whatever it is doing (reading the file, asking on the
+// terminal). From then on the signal stops the run through the event loop, so that an
+// upload in progress still sends its end sequence before sparlo exits.
+volatile std::sig_atomic_t g_exitAtOnce = 1;
 
 void onSignal(int) {
-    if (g_prompting) // blocked in the confirmation question: nothing has been sent yet
+    if (g_exitAtOnce) {
+        static const char msg[] = "\nsparlo: interrupted\n";
+        [[maybe_unused]] const ssize_t n = ::write(STDERR_FILENO, msg, sizeof msg - 1);
         ::_exit(ExitInterrupted);
+    }
     const char c = 1;
     [[maybe_unused]] const ssize_t n = ::write(g_signalPipe[1], &c, 1);
+}
+
+void catchSignals() {
+    struct sigaction sa = {};
+    sa.sa_handler = onSignal;
+    sigemptyset(&sa.sa_mask);
+    sa.sa_flags = SA_RESTART; // the handler itself ends a blocking call when it must
+    ::sigaction(SIGINT, &sa, nullptr);
+    ::sigaction(SIGTERM, &sa, nullptr);
 }
 
 QString comMapFile() {
@@ -42,6 +57,7 @@ BootLink::PortFactory serialPorts() {
 }
 
 int runTerminal(int argc, char **argv, const CliOptions &options) {
+    catchSignals();
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("sparlo"));
     QTextStream out(stdout);
@@ -65,23 +81,25 @@ int runTerminal(int argc, char **argv, const CliOptions &options) {
     link.portSetup();
     std::unique_ptr<QSocketNotifier> interrupt;
     if (::pipe(g_signalPipe) == 0) {
+        ::fcntl(g_signalPipe[1], F_SETFL, O_NONBLOCK);
         interrupt = std::make_unique<QSocketNotifier>(g_signalPipe[0], QSocketNotifier::Read);
         QObject::connect(interrupt.get(), &QSocketNotifier::activated, &link, [&link] {
             char c;
             [[maybe_unused]] const ssize_t n = ::read(g_signalPipe[0], &c, 1);
             link.stop();
         });
-        std::signal(SIGINT, onSignal);
-        std::signal(SIGTERM, onSignal);
     }
     QTextStream in(stdin);
-    return runUpload(link, options, out, err, [&](const QString &question) {
-        out << question << Qt::flush;
-        g_prompting = 1;
-        const QString answer = in.readLine().trimmed().toLower();
-        g_prompting = 0;
-        return answer == QLatin1String("y") || answer == QLatin1String("yes");
-    });
+    return runUpload(
+        link, options, out, err,
+        [&](const QString &question) {
+            out << question << Qt::flush;
+            const QString answer = in.readLine().trimmed().toLower();
+            return answer == QLatin1String("y") || answer == QLatin1String("yes");
+        },
+        [] {
+            if (g_signalPipe[1] >= 0) g_exitAtOnce = 0;
+        });
 }
 
 } // namespace

@@ -27,6 +27,19 @@ namespace loader {
 
 namespace {
 const QString kPortError = QStringLiteral("Erreur port com");
+
+QString hex4(int v) {
+    return QStringLiteral("0x") +
+           QString::number(v, 16).rightJustified(4, QLatin1Char('0')).toUpper();
+}
+
+// What a failed block's last answer means.
+QString answerText(int answer) {
+    if (answer == Upload::kNack) return QStringLiteral("NACK, bloc mal reçu");
+    if (answer == Upload::kErFlash) return QStringLiteral("ERFLASH, écriture de la flash en échec");
+    return QStringLiteral("réponse inattendue 0x") +
+           QStringLiteral("%1").arg(answer, 2, 16, QLatin1Char('0')).toUpper();
+}
 } // namespace
 
 Main::Main(BootLink &link, const ComMap &ports, const QString &settingsPath, QWidget *parent)
@@ -246,8 +259,11 @@ void Main::runHandshake() {
                        ? QStringLiteral("BOOTLOADER")
                        : QStringLiteral("BOOTLOADER Using : ") + m_fileName);
     m_timer1->stop();
-    const HandshakeResult r = m_link.handshake(
-        [this](int n) { setDisplay(QStringLiteral("Essais de Connection\r\n") + numberText(n)); });
+    const QString where = portText();
+    const HandshakeResult r = m_link.handshake([this, where](int n) {
+        setDisplay(QStringLiteral("Essais de Connection\r\n") + numberText(n) +
+                   QStringLiteral("\r\n") + where);
+    });
     m_probing = false;
     switch (r) {
     case HandshakeResult::Connected:
@@ -275,9 +291,9 @@ void Main::openFile() {
                                       QStringLiteral("HEX|*.HEX|HEX8|*.HEX8|All|*.*"));
     // A cancelled dialog changes nothing.
     if (path.isEmpty() || m_quitting) return;
-    QString error;
+    firmware::LoadError error;
     if (!loadBootImage(path, m_image, &error)) {
-        errorBox(this, QStringLiteral("Mauvais nom de fichier\n") + error);
+        errorBox(this, QStringLiteral("Mauvais nom de fichier\n") + error.text());
         return;
     }
     const QFileInfo info(path);
@@ -301,7 +317,11 @@ void Main::startUpload() {
                                       "Utiliser \"Reconnection\" puis redémarrer le chargeur."));
         return;
     }
+    if (!askYesNo(this, uploadQuestion())) return;
+    if (!m_link.isOpen()) return; // disconnected while the question was open
     m_uploading = true;
+    m_uploadPortLost.clear();
+    m_uploadDisconnected = false;
     m_lastUpload = Upload::run(m_link, m_image.bytes, m_image.endAddress, *this);
     m_uploading = false;
     // The end sequence sent the boot loader away: a new upload needs a new handshake.
@@ -310,7 +330,68 @@ void Main::startUpload() {
         setDisplay(QStringLiteral("Chargement terminé\r\n"));
     else
         setDisplay(QStringLiteral("Chargement interrompu\r\n"));
+    // The program is ending: the user asked for it, nothing more to say.
+    if (m_lastUpload.outcome != UploadResult::Success &&
+        m_lastUpload.outcome != UploadResult::Stopped && !m_quitting)
+        errorBox(this, failureText(m_lastUpload));
     afterBusy();
+}
+
+QString Main::portText() const {
+    const QString dev = m_link.device();
+    return QStringLiteral("COM %1").arg(m_link.portNumber) +
+           (dev.isEmpty() ? QStringLiteral(" : aucun port série associé")
+                          : QStringLiteral(" (") + dev + QLatin1Char(')'));
+}
+
+QString Main::uploadQuestion() const {
+    const int sent =
+        std::min((m_image.endAddress + Upload::kBlock - 1) / Upload::kBlock * Upload::kBlock,
+                 Upload::kLimit);
+    QString q = QStringLiteral("Charger le fichier ") + m_fileName +
+                QStringLiteral(" dans le chargeur sur ") + portText() +
+                QStringLiteral(" ?\nLe programme du chargeur sera remplacé de 0x0000 à ") +
+                hex4(sent - 1) + QLatin1Char('.');
+    if (m_image.endAddress > Upload::kLimit)
+        q += QStringLiteral("\nLes données du fichier à partir de ") + hex4(Upload::kLimit) +
+             QStringLiteral(" (zone du bootloader) ne sont pas envoyées.");
+    return q;
+}
+
+QString Main::failureText(const UploadResult &r) const {
+    QString what;
+    switch (r.outcome) {
+    case UploadResult::Abandoned:
+        what = QStringLiteral("Erreur de chargement à l'adresse %1 : le bloc a été refusé %2 "
+                              "fois de suite (dernière réponse : %3).")
+                   .arg(hex4(r.address))
+                   .arg(Upload::kMaxFailures)
+                   .arg(answerText(r.lastAnswer));
+        break;
+    case UploadResult::Timeout:
+        what = QStringLiteral("Time out sur interface Serie\nLe bootloader n'a pas répondu au "
+                              "bloc de l'adresse %1 en %2 s.")
+                   .arg(hex4(r.address))
+                   .arg(m_link.answerTimeoutMs / 1000.0);
+        break;
+    case UploadResult::PortFailed:
+        what = m_uploadDisconnected
+                   ? QStringLiteral("Chargement arrêté par \"Deconnection\" à l'adresse %1.")
+                         .arg(hex4(r.address))
+                   : kPortError + QLatin1Char('\n') + m_uploadPortLost +
+                         QStringLiteral("\nChargement arrêté à l'adresse %1.").arg(hex4(r.address));
+        break;
+    case UploadResult::Success:
+    case UploadResult::Stopped:
+        break;
+    }
+    const QString memory =
+        r.address > 0
+            ? QStringLiteral("Blocs écrits de 0x0000 à %1 seulement : la mémoire programme du "
+                             "chargeur est partiellement écrite. Relancer le chargement.")
+                  .arg(hex4(r.address - 1))
+            : QStringLiteral("Aucun bloc n'a été écrit. Relancer le chargement.");
+    return what + QLatin1Char('\n') + memory;
 }
 
 void Main::started(int progressMaximum) {
@@ -347,6 +428,7 @@ void Main::disconnect_() {
         return;
     }
     m_timer1->stop();
+    if (m_uploading) m_uploadDisconnected = true;
     m_link.disconnectPort();
     setDisplay(QStringLiteral("Déconnecté"));
     setPanel(3, QStringLiteral("De-Connected"));
@@ -370,7 +452,11 @@ void Main::onPortLost(const QString &reason) {
     setDisplay(QStringLiteral("Déconnecté"));
     setPanel(3, QStringLiteral("De-Connected"));
     m_link.reconnectOnActivate = 1;
-    errorBox(this, kPortError + QLatin1Char('\n') + reason);
+    // During an upload the box at its end says it, with the address reached.
+    if (m_uploading)
+        m_uploadPortLost = reason;
+    else
+        errorBox(this, kPortError + QLatin1Char('\n') + reason);
 }
 
 void Main::quit() {

@@ -61,6 +61,11 @@ class Main : public QMainWindow, private UploadObserver {
     void onPortLost(const QString &reason);
     void finishQuit();
     void afterBusy();
+    // "COM 3 (/dev/ttyUSB0)", or "COM 3 : aucun port série associé".
+    QString portText() const;
+    QString uploadQuestion() const;
+    // The box that ends a failed upload: what failed, where, and the state of the memory.
+    QString failureText(const UploadResult &r) const;
 
     // UploadObserver
     void setPanel(int panel, const QString &text) override;
@@ -82,8 +87,10 @@ class Main : public QMainWindow, private UploadObserver {
     bool m_uploading = false;
     bool m_quitting = false;
     bool m_quitDone = false;
-    bool m_answered = false; // the boot loader answered the last handshake
-    bool m_portLost = false; // the port broke and that was reported
+    bool m_answered = false;           // the boot loader answered the last handshake
+    bool m_portLost = false;           // the port broke and that was reported
+    QString m_uploadPortLost;          // why the port broke during the upload
+    bool m_uploadDisconnected = false; // "Deconnection" during the upload
 
     QLabel *m_panels[4] = {};
     QLabel *m_info2 = nullptr;

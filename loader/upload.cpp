@@ -3,6 +3,7 @@
 #include "bootlink.h"
 #include "numtext.h"
 
+#include <QElapsedTimer>
 #include <algorithm>
 
 namespace loader {
@@ -26,10 +27,35 @@ QByteArray Upload::block(const QByteArray &image, int a) {
     return b;
 }
 
-QString Upload::countsText(int commErrors, int flashErrors) {
-    return QStringLiteral("ErrCom ") + numberText(commErrors) + QStringLiteral(",Flsh") +
-           numberText(flashErrors);
+QString Upload::countsText(int commErrors, int flashErrors, int otherAnswers) {
+    QString t = QStringLiteral("ErrCom ") + numberText(commErrors) + QStringLiteral(",Flsh") +
+                numberText(flashErrors);
+    if (otherAnswers > 0) t += QStringLiteral(",Autre") + numberText(otherAnswers);
+    return t;
 }
+
+namespace {
+
+// Drops what the line still brings until it has been quiet for quietMs, or for limitMs in
+// all on a line that keeps chattering. Returns Timeout then, or how the wait failed
+// (Stopped, PortFailed, NotOpen).
+WaitResult settle(BootLink &link, int quietMs, int limitMs) {
+    QElapsedTimer t;
+    t.start();
+    for (;;) {
+        const WaitResult w = link.waitByte(quietMs);
+        if (w != WaitResult::Byte) return w;
+        if (t.elapsed() >= limitMs) return WaitResult::Timeout;
+    }
+}
+
+UploadResult::Outcome failedWait(WaitResult w) {
+    return w == WaitResult::Timeout   ? UploadResult::Timeout
+           : w == WaitResult::Stopped ? UploadResult::Stopped
+                                      : UploadResult::PortFailed;
+}
+
+} // namespace
 
 UploadResult Upload::run(BootLink &link, const QByteArray &image, int endAddress,
                          UploadObserver &observer) {
@@ -53,36 +79,48 @@ UploadResult Upload::run(BootLink &link, const QByteArray &image, int endAddress
         const bool last = a >= kLimit || a >= endAddress;
         const WaitResult w = link.waitByte(link.answerTimeoutMs);
         if (w != WaitResult::Byte) {
-            r.outcome = w == WaitResult::Timeout   ? UploadResult::Timeout
-                        : w == WaitResult::Stopped ? UploadResult::Stopped
-                                                   : UploadResult::PortFailed;
+            r.outcome = failedWait(w);
             a = blockAddress;
             break;
         }
         observer.setPanel(1, numberText(a));
         const quint8 answer = link.lastByte;
+        r.lastAnswer = answer;
         if (answer == kAck) {
             failures = 0;
             observer.setPanel(2, QStringLiteral("ACK"));
-        } else if (answer == kNack || answer == kErFlash) {
-            a -= kBlock;
-            ++failures;
-            if (answer == kNack) {
-                ++r.commErrors;
-                observer.setPanel(2, QStringLiteral("NACK"));
-            } else {
-                ++r.flashErrors;
-                observer.setPanel(2, QStringLiteral("ERFLASH"));
-            }
-            observer.setPanel(4, countsText(r.commErrors, r.flashErrors));
-            if (failures == kMaxFailures) {
-                r.outcome = UploadResult::Abandoned;
-                goOn = false;
-            }
+            if (last) goOn = false;
             continue;
         }
-        // Any other answer is taken as "go on", without resetting the failure count.
-        if (last) goOn = false;
+        // Anything but an ACK: the block was not written, it is sent again.
+        a = blockAddress;
+        ++failures;
+        if (answer == kNack) {
+            ++r.commErrors;
+            observer.setPanel(2, QStringLiteral("NACK"));
+        } else if (answer == kErFlash) {
+            ++r.flashErrors;
+            observer.setPanel(2, QStringLiteral("ERFLASH"));
+        } else {
+            ++r.otherAnswers;
+            observer.setPanel(
+                2, QStringLiteral("Réponse 0x") +
+                       QStringLiteral("%1").arg(answer, 2, 16, QLatin1Char('0')).toUpper());
+        }
+        observer.setPanel(4, countsText(r.commErrors, r.flashErrors, r.otherAnswers));
+        observer.blockFailed(blockAddress, answer);
+        if (failures == kMaxFailures) {
+            r.outcome = UploadResult::Abandoned;
+            goOn = false;
+        } else if (answer != kNack && answer != kErFlash) {
+            // A byte the boot loader does not send as an answer: noise on the line, and the
+            // block's real answer may still be on its way. Let it pass before sending again.
+            const WaitResult quiet = settle(link, kSettleMs, link.answerTimeoutMs);
+            if (quiet != WaitResult::Timeout) {
+                r.outcome = failedWait(quiet);
+                break;
+            }
+        }
     }
     r.address = a;
 

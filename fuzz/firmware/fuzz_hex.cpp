@@ -1,7 +1,7 @@
 // Fuzz target for one HEX loader (chosen at build time): any text either loads or is
 // refused with a line number, and never crashes, hangs or reads out of bounds. A refused
 // file leaves the image as it was; a loaded one keeps the image's size and the slave's
-// 14-bit words.
+// 14-bit words, and its data spans are sorted, apart and end at the end address.
 
 #include "firmware/heximage.h"
 
@@ -12,6 +12,17 @@ using namespace firmware;
 
 static void check(bool ok) {
     if (!ok) std::abort();
+}
+
+// The spans of a loaded byte image: sorted, apart, inside the image, ending at endAddress.
+static void checkSpans(const ByteImageLoad &r, int size) {
+    if (!r.ok) return;
+    check(!r.spans.isEmpty() && r.spans.last().to == r.endAddress);
+    int previousEnd = -1;
+    for (const AddressSpan &s : r.spans) {
+        check(s.from > previousEnd && s.from < s.to && s.to <= size);
+        previousEnd = s.to;
+    }
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
@@ -28,6 +39,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     check(r.image.size() == kMasterImageSize);
     check(r.ok || r.image == before);
     check(!r.ok || (r.endAddress > 0 && r.endAddress <= kMasterImageSize));
+    checkSpans(r, kMasterImageSize);
 #elif defined(FUZZ_LOADER_slave)
     static const QVector<quint16> before(kSlaveWords, 0x1234);
     const SlaveImageLoad r = loadSlaveImage(text, before);
@@ -44,7 +56,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     check(r.image.size() == kBootImageSize);
     check(r.ok || r.image == before);
     check(!r.ok || (r.endAddress > 0 && r.endAddress <= kBootImageSize));
+    checkSpans(r, kBootImageSize);
+    // Something to send below the boot loader's own area.
+    check(!r.ok || r.holdsDataIn(0, kBootUploadEnd));
 #endif
-    check(r.ok || !r.error.message.isEmpty());
+    check(r.ok || (!r.error.message.isEmpty() && !r.error.english.isEmpty()));
     return 0;
 }

@@ -9,6 +9,8 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <sys/stat.h>
+
 using namespace firmware;
 
 namespace {
@@ -33,6 +35,10 @@ QByteArray data(int address, const QByteArray &d) {
 QByteArray ext(int upper) {
     return rec(4, 0, QByteArray::fromHex(QByteArray::number(upper, 16).rightJustified(4, '0')));
 }
+QByteArray segment(int base) {
+    return rec(2, 0, QByteArray::fromHex(QByteArray::number(base, 16).rightJustified(4, '0')));
+}
+const QByteArray bom = "\xEF\xBB\xBF";
 const QByteArray eof = ":00000001FF\n";
 
 QByteArray seq(int n, int from = 0) {
@@ -73,6 +79,12 @@ QByteArray readAll(const QString &path) {
 
 } // namespace
 
+namespace firmware {
+char *toString(const AddressSpan &s) {
+    return qstrdup(qPrintable(QStringLiteral("[%1, %2)").arg(s.from, 0, 16).arg(s.to, 0, 16)));
+}
+} // namespace firmware
+
 class TstHexImage : public QObject {
     Q_OBJECT
   private slots:
@@ -82,6 +94,8 @@ class TstHexImage : public QObject {
     void master();
     void refused_data();
     void refused();
+    void spans_data();
+    void spans();
     void slave_data();
     void slave();
     void bootLoaderFillAndEnd();
@@ -89,6 +103,7 @@ class TstHexImage : public QObject {
     void crossCheckMasterWithObjcopy();
     void crossCheckBootWithSrecCat();
     void crossCheckSlaveWithSrecCat();
+    void readsFileFromDisk_data();
     void readsFileFromDisk();
 };
 
@@ -122,14 +137,18 @@ void TstHexImage::master_data() {
     QTest::newRow("16 bytes at 0") << data(0, d16) + eof << Bytes{{0, d16}} << 16;
     QTest::newRow("extended 0000 first same as without")
         << ext(0) + data(0, d16) + eof << Bytes{{0, d16}} << 16;
-    QTest::newRow("extended other suppresses until 0000")
-        << data(0x100, "\x01\x02") + ext(1) + data(0x200, "\x03\x04") + ext(0) +
-               data(0x300, "\x05\x06") + eof
-        << Bytes{{0x100, "\x01\x02"}, {0x200, "\xFF\xFF"}, {0x300, "\x05\x06"}} << 0x302;
-    QTest::newRow("segment other suppresses too")
-        << rec(2, 0, QByteArray("\x10\x00", 2)) + data(0x200, "\x03\x04") +
-               rec(2, 0, QByteArray(2, 0)) + data(0x300, "\x05\x06") + eof
-        << Bytes{{0x200, "\xFF\xFF"}, {0x300, "\x05\x06"}} << 0x302;
+    QTest::newRow("extended other with no data under it, then 0000")
+        << data(0x100, "\x01\x02") + ext(1) + ext(0) + data(0x300, "\x05\x06") + eof
+        << Bytes{{0x100, "\x01\x02"}, {0x300, "\x05\x06"}} << 0x302;
+    QTest::newRow("segment record: data at segment * 16 + offset")
+        << segment(0x0200) + data(0x10, "\x03\x04") + segment(0) + data(0x300, "\x05\x06") + eof
+        << Bytes{{0x2010, "\x03\x04"}, {0x300, "\x05\x06"}} << 0x2012;
+    QTest::newRow("segment then linear: the last one counts")
+        << segment(0x0100) + ext(0) + data(0x10, "\x07\x08") + eof << Bytes{{0x10, "\x07\x08"}}
+        << 0x12;
+    QTest::newRow("byte-order mark before the first record")
+        << bom + data(0, "\x0C\x94") + data(0x10, "\x11\x22") + eof
+        << Bytes{{0, "\x0C\x94"}, {0x10, "\x11\x22"}} << 0x12;
     QTest::newRow("end record stops the load")
         << data(0x10, "\xAA\xBB") + eof + data(0x20, "\xCC\xDD") + "garbage after the end\n"
         << Bytes{{0x10, "\xAA\xBB"}, {0x20, "\xFF\xFF"}} << 0x12;
@@ -141,17 +160,20 @@ void TstHexImage::master_data() {
     QTest::newRow("odd count stores exactly its bytes")
         << data(0x40, "\x01\x02\x03") + eof << Bytes{{0x40, QByteArray("\x01\x02\x03\xFF")}}
         << 0x43;
-    QTest::newRow("comments, blanks and CR LF")
-        << "; firmware v2\r\n\r\n  " + data(0x80, "\x11\x22").chopped(1) + "  \r\n" + eof
+    QTest::newRow("blank lines, blanks and CR LF")
+        << "\r\n \t\r\n  " + data(0x80, "\x11\x22").chopped(1) + "  \r\n" + eof
         << Bytes{{0x80, "\x11\x22"}} << 0x82;
     QTest::newRow("last byte of memory")
         << data(0x7FFE, "\x42\x43") + eof << Bytes{{0x7FFE, "\x42\x43"}} << 0x8000;
     QTest::newRow("other record types skipped")
         << rec(3, 0, QByteArray(4, 1)) + rec(5, 0, QByteArray(4, 2)) + data(0, "\x99\x98") + eof
         << Bytes{{0, "\x99\x98"}} << 2;
-    QTest::newRow("end address is the last record's, not the highest")
+    QTest::newRow("unsorted: the end address is the highest, not the last record's")
         << data(0x500, "\x01\x02") + data(0x100, "\x03\x04") + eof
-        << Bytes{{0x500, "\x01\x02"}, {0x100, "\x03\x04"}} << 0x102;
+        << Bytes{{0x500, "\x01\x02"}, {0x100, "\x03\x04"}} << 0x502;
+    QTest::newRow("unsorted: a short record inside a longer one")
+        << data(0x200, seq(16)) + data(0x204, "\xAA") + eof
+        << Bytes{{0x200, seq(4)}, {0x204, "\xAA"}, {0x205, seq(11, 5)}} << 0x210;
     QTest::newRow("a 0 and 1 inside data are data")
         << data(0x600, QByteArray("\x00\x01\x06\x1B", 4)) + eof
         << Bytes{{0x600, QByteArray("\x00\x01\x06\x1B", 4)}} << 0x604;
@@ -172,69 +194,149 @@ void TstHexImage::master() {
     QCOMPARE(r.endAddress, endAddress);
 }
 
-// Files every loader refuses, the line it blames, and a word of its reason. The image
-// given to the loader must come back untouched.
+// Malformed and misplaced files: for each loader, the line it blames (0: the file as a
+// whole, -1: the file loads), and a word of the reason given by the first loader of master,
+// boot loader that refuses it. A refused file leaves the given image untouched.
 void TstHexImage::refused_data() {
     QTest::addColumn<QByteArray>("text");
-    QTest::addColumn<int>("line");
+    QTest::addColumn<int>("master");
+    QTest::addColumn<int>("boot");
+    QTest::addColumn<int>("slave");
     QTest::addColumn<QString>("reason");
 
     const QByteArray good = data(0, seq(16));
+    const auto all = [](const char *name, const QByteArray &text, int line, const char *reason) {
+        QTest::newRow(name) << text << line << line << line << QString::fromUtf8(reason);
+    };
     QByteArray badSum = data(0x20, seq(8));
     badSum[badSum.size() - 2] = badSum.at(badSum.size() - 2) == '0' ? '1' : '0';
-    QTest::newRow("corrupted checksum") << good + badSum + eof << 2 << "somme";
+    all("corrupted checksum", good + badSum + eof, 2, "somme");
     QByteArray badDigit = data(0x20, seq(8));
     badDigit[12] = 'G';
-    QTest::newRow("non hex character") << good + good + badDigit + eof << 3 << "hexadécimal";
-    QTest::newRow("short line") << good + data(0x20, seq(8)).left(20) + "\n" + eof << 2 << "courte";
-    QTest::newRow("count longer than the line")
-        << ":10000000" + seq(8).toHex() + "00\n" + eof << 1 << "courte";
-    QTest::newRow("count shorter than the line") << ":04000000" + seq(8).toHex() + "00\n"
-                                                 << 1 << "longueur";
-    QTest::newRow("odd digit count") << good + ":0000000\n" << 2 << "courte";
-    QTest::newRow("colon only") << QByteArray(":\n") << 1 << "courte";
-    QTest::newRow("address 0x8000") << good + data(0x8000, "\x01\x02") + eof << 2 << "8000";
-    QTest::newRow("address 0xFFF0") << data(0xFFF0, seq(16)) + eof << 1 << "8000";
-    QTest::newRow("data runs past 0x7FFF") << data(0x7FF8, seq(16)) + eof << 1 << "7FFF";
-    QTest::newRow("empty file") << QByteArray() << 0 << "aucune";
-    QTest::newRow("comments only") << QByteArray("hello\n\n") << 0 << "aucune";
-    QTest::newRow("end record only") << eof << 0 << "aucune";
-    QTest::newRow("data only under a non-zero extended address")
-        << ext(2) + good + eof << 0 << "aucune";
-    QTest::newRow("extended address of 3 bytes")
-        << rec(4, 0, QByteArray(3, 0)) + good + eof << 1 << "étendue";
-    QTest::newRow("faulty line after good data leaves nothing loaded")
-        << good + data(0x10, seq(16)) + data(0x20, seq(4)).replace("00", "0x") + eof << 3
-        << "hexadécimal";
+    all("non hex character", good + good + badDigit + eof, 3, "hexadécimal");
+    all("short line", good + data(0x20, seq(8)).left(20) + "\n" + eof, 2, "courte");
+    all("count longer than the line", ":10000000" + seq(8).toHex() + "00\n" + eof, 1, "courte");
+    all("count shorter than the line", ":04000000" + seq(8).toHex() + "00\n", 1, "longueur");
+    all("odd digit count", good + ":0000000\n", 2, "courte");
+    all("colon only", QByteArray(":\n"), 1, "courte");
+    all("empty file", QByteArray(), 0, "aucune");
+    all("byte-order mark only", bom, 0, "aucune");
+    all("end record only", eof, 0, "aucune");
+    all("extended address of 3 bytes", rec(4, 0, QByteArray(3, 0)) + good + eof, 1, "étendue");
+    all("unknown record type", good + rec(6, 0, "\x01") + eof, 2, "inconnu");
+    all("faulty line after good data leaves nothing loaded",
+        good + data(0x10, seq(16)) + data(0x20, seq(4)).replace("00", "0x") + eof, 3,
+        "hexadécimal");
+    // A line that is not a record: never skipped, wherever it is.
+    all("a record that lost its ':'", good + data(0x10, seq(16)).mid(1) + eof, 2, "':'");
+    all("a comment", "; firmware v2\n" + good + eof, 1, "':'");
+    all("text before the first record", "Firmware\r\n" + good + eof, 1, "':'");
+    all("byte-order mark and no ':'", bom + data(0, seq(4)).mid(1) + eof, 1, "':'");
+    all("a byte-order mark that is not at the start", good + bom + data(0x10, seq(4)) + eof, 2,
+        "':'");
+    // Beyond the device, whatever the address: one rule.
+    QTest::newRow("address 0x8000")
+        << good + data(0x8000, "\x01\x02") + eof << 2 << 2 << -1 << "0x8000, hors de la mémoire";
+    QTest::newRow("address 0xFFF0")
+        << data(0xFFF0, seq(16)) + eof << 1 << 1 << 0 << "0xFFF0, hors de la mémoire";
+    QTest::newRow("data runs past 0x7FFF")
+        << data(0x7FF8, seq(16)) + eof << 1 << 1 << 0 << "0x8000, hors de la mémoire";
+    all("data at 0x10000", good + ext(1) + data(0, seq(4)) + eof, 3, "0x10000, hors de");
+    all("data at 0x10000 then back to 0000",
+        good + ext(1) + data(0x200, seq(4)) + ext(0) + data(0x300, seq(4)) + eof, 3,
+        "0x10200, hors de");
+    all("data only under a non-zero extended address", ext(2) + good + eof, 2, "0x20000");
+    QTest::newRow("segment record placing data at 0x8000")
+        << good + segment(0x0800) + data(0, seq(4)) + eof << 3 << 3 << -1 << "0x8000";
+    all("segment record placing data at 0x10000", good + segment(0x1000) + data(0x20, seq(4)) + eof,
+        3, "0x10020");
+    // Nothing in the range the boot loader receives: uploading would only erase.
+    QTest::newRow("only in the boot loader's area")
+        << data(0x7800, seq(16)) + data(0x7FF0, seq(16)) + eof << -1 << 0 << 0
+        << "0x7800..0x780F, 0x7FF0..0x7FFF";
+    QTest::newRow("a single byte at 0x7FFF")
+        << data(0x7FFF, "\x42") + eof << -1 << 0 << 0 << "zone du bootloader";
 }
 
 void TstHexImage::refused() {
     QFETCH(QByteArray, text);
-    QFETCH(int, line);
+    QFETCH(int, master);
+    QFETCH(int, boot);
+    QFETCH(int, slave);
     QFETCH(QString, reason);
 
     const QByteArray before = patternImage(kMasterImageSize);
+    bool reasonChecked = false;
+    const auto check = [&](const char *loader, bool ok, const LoadError &error, int line) {
+        const QString what = QStringLiteral("%1: %2").arg(loader, ok ? "loads" : error.text());
+        if (line < 0) {
+            QVERIFY2(ok, qPrintable(what));
+            return;
+        }
+        QVERIFY2(!ok, qPrintable(what));
+        QCOMPARE(error.line, line);
+        QVERIFY(!error.english.isEmpty());
+        if (line > 0) {
+            QVERIFY(error.text().startsWith(QStringLiteral("ligne %1 : ").arg(line)));
+            QVERIFY(error.englishText().startsWith(QStringLiteral("line %1: ").arg(line)));
+        }
+        if (!reasonChecked && qstrcmp(loader, "slave") != 0) {
+            QVERIFY2(error.text().contains(reason), qPrintable(what));
+            reasonChecked = true;
+        }
+    };
+
     const ByteImageLoad m = loadMasterImage(text, before);
-    QVERIFY(!m.ok);
-    QCOMPARE(m.error.line, line);
-    QVERIFY2(m.error.text().contains(reason), qPrintable(m.error.text()));
-    if (line > 0) QVERIFY(m.error.text().startsWith(QStringLiteral("ligne %1 : ").arg(line)));
-    QVERIFY(m.image == before);
+    check("master", m.ok, m.error, master);
+    if (!m.ok) QVERIFY(m.image == before);
 
     const ByteImageLoad b = loadBootImage(text, before);
-    QVERIFY(!b.ok);
-    QCOMPARE(b.error.line, line);
-    QVERIFY(b.image == before);
+    check("boot", b.ok, b.error, boot);
+    if (!b.ok) QVERIFY(b.image == before);
 
-    // The slave takes addresses up to 0xFFFF (skipping those past its memory), so only
-    // the faults of form and content apply to it.
     const QVector<quint16> words = patternWords();
     const SlaveImageLoad s = loadSlaveImage(text, words);
-    if (!reason.contains("8000") && !reason.contains("7FFF")) {
-        QVERIFY(!s.ok);
-        QCOMPARE(s.error.line, line);
-    }
+    check("slave", s.ok, s.error, slave);
     if (!s.ok) QVERIFY(s.words == words);
+}
+
+// Where a file's data lie: the spans the other windows use to refuse a file with nothing
+// in the range they write.
+void TstHexImage::spans_data() {
+    QTest::addColumn<QByteArray>("text");
+    QTest::addColumn<QList<AddressSpan>>("spans");
+    QTest::addColumn<QString>("shown");
+    QTest::addColumn<bool>("inMasterRange"); // 0x1000..0x7FFF
+
+    QTest::newRow("one record") << data(0x1000, seq(16)) + eof
+                                << QList<AddressSpan>{{0x1000, 0x1010}} << "0x1000..0x100F" << true;
+    QTest::newRow("touching and overlapping records merge, in any order")
+        << data(0x20, seq(16)) + data(0, seq(16)) + data(0x10, seq(16)) + data(0x18, seq(4)) + eof
+        << QList<AddressSpan>{{0, 0x30}} << "0x0000..0x002F" << false;
+    QTest::newRow("a hole keeps two spans")
+        << data(0, seq(2)) + data(0x7FFE, seq(2)) + eof
+        << QList<AddressSpan>{{0, 2}, {0x7FFE, 0x8000}} << "0x0000..0x0001, 0x7FFE..0x7FFF" << true;
+    QTest::newRow("just below the range")
+        << data(0xFF0, seq(16)) + eof << QList<AddressSpan>{{0xFF0, 0x1000}} << "0x0FF0..0x0FFF"
+        << false;
+    QTest::newRow("five spans: the text shows four")
+        << data(0, "\x01") + data(4, "\x01") + data(8, "\x01") + data(12, "\x01") +
+               data(16, "\x01") + eof
+        << QList<AddressSpan>{{0, 1}, {4, 5}, {8, 9}, {12, 13}, {16, 17}}
+        << "0x0000..0x0000, 0x0004..0x0004, 0x0008..0x0008, 0x000C..0x000C, ..." << false;
+}
+
+void TstHexImage::spans() {
+    QFETCH(QByteArray, text);
+    QFETCH(QList<AddressSpan>, spans);
+    QFETCH(QString, shown);
+    QFETCH(bool, inMasterRange);
+    const ByteImageLoad r = loadMasterImage(text);
+    QVERIFY2(r.ok, qPrintable(r.error.text()));
+    QCOMPARE(r.spans, spans);
+    QCOMPARE(r.spansText(), shown);
+    QCOMPARE(r.holdsDataIn(0x1000, 0x8000), inMasterRange);
+    QCOMPARE(r.endAddress, spans.last().to);
 }
 
 // Files that load into the slave image: words set and the last address.
@@ -250,9 +352,10 @@ void TstHexImage::slave_data() {
         << data(0, seq(16)) + eof << first8 << 8;
     QTest::newRow("extended 0000 does not touch word 0")
         << ext(0) + data(0x20, "\x34\x12") + eof << Words{{0, 0x3FFF}, {0x10, 0x1234}} << 0x11;
-    QTest::newRow("extended other suppresses data")
-        << ext(1) + data(0x20, "\x34\x12") + ext(0) + data(0x40, QByteArray("\x01\x00", 2)) + eof
-        << Words{{0x10, 0x3FFF}, {0x20, 0x0001}} << 0x21;
+    QTest::newRow("segment record: byte address segment * 16 + offset")
+        << segment(0x0002) + data(0x20, "\x34\x12") + eof << Words{{0x20, 0x1234}} << 0x21;
+    QTest::newRow("byte-order mark before the first record")
+        << bom + data(0, QByteArray("\x01\x00", 2)) + eof << Words{{0, 1}} << 1;
     QTest::newRow("record at 0x4000 ignored, last address unmoved")
         << data(0x10, "\x01\x02") + data(0x4000, QByteArray("\x07\x00", 2)) +
                data(0x400E, "\x72\x3F") + eof
@@ -305,16 +408,19 @@ void TstHexImage::bootLoaderFillAndEnd() {
     QCOMPARE(quint8(r.image.at(kBootFillLast)), quint8(0xFF));
     QCOMPARE(r.image.mid(kBootFillLast + 1), QByteArray(kBootImageSize - kBootFillLast - 1, 0x11));
     // Data above the refilled range lands there; the rest above it keeps the buffer's bytes.
-    const ByteImageLoad high = loadBootImage(data(0x7FF0, seq(16)) + eof, previous);
+    // Records out of order: the end is the highest address all the same.
+    const ByteImageLoad high =
+        loadBootImage(data(0x7FF0, seq(16)) + data(0, seq(4)) + eof, previous);
     QVERIFY(high.ok);
+    QCOMPARE(high.endAddress, 0x8000);
     QCOMPARE(high.image.mid(0x7FF0), seq(16));
     QCOMPARE(high.image.mid(kBootFillLast + 1, 0x7FF0 - kBootFillLast - 1),
              QByteArray(0x7FF0 - kBootFillLast - 1, 0x11));
     // A fresh buffer is all 0xFF.
-    const ByteImageLoad fresh = loadBootImage(data(0x7FF0, seq(16)) + eof);
+    const ByteImageLoad fresh = loadBootImage(data(0x7FF0, seq(16)) + data(0, seq(4)) + eof);
     QVERIFY(fresh.ok);
     QCOMPARE(fresh.endAddress, 0x8000);
-    QCOMPARE(fresh.image.left(0x7FF0), QByteArray(0x7FF0, char(0xFF)));
+    QCOMPARE(fresh.image.mid(4, 0x7FF0 - 4), QByteArray(0x7FF0 - 4, char(0xFF)));
 }
 
 void TstHexImage::bootLoaderBadFileKeepsBuffer() {
@@ -355,13 +461,23 @@ void TstHexImage::crossCheckBootWithSrecCat() {
     QVERIFY(f.open(QIODevice::WriteOnly));
     f.write(bin);
     f.close();
-    // Placed at 0x1000, with 32-byte records, plus a copy at 0x10000 that must not land.
-    if (!runTool("srec_cat",
-                 {dir.filePath("fw.bin"), "-binary", "-offset", "0x1000", dir.filePath("fw.bin"),
-                  "-binary", "-offset", "0x10000", "-o", dir.filePath("fw.hex"), "-intel"}))
+    // Placed at 0x1000, with 32-byte records.
+    if (!runTool("srec_cat", {dir.filePath("fw.bin"), "-binary", "-offset", "0x1000", "-o",
+                              dir.filePath("fw.hex"), "-intel"}))
         QSKIP("srec_cat is not installed");
+    // A copy at 0x10000 lies outside the memory: refused at its first record.
+    QVERIFY(runTool("srec_cat",
+                    {dir.filePath("fw.bin"), "-binary", "-offset", "0x1000", dir.filePath("fw.bin"),
+                     "-binary", "-offset", "0x10000", "-o", dir.filePath("fw2.hex"), "-intel"}));
+    const QByteArray twice = readAll(dir.filePath("fw2.hex"));
+    const int extLine = int(twice.left(twice.indexOf(":020000040001F9")).count('\n')) + 1;
+    QVERIFY(extLine > 1);
+    const ByteImageLoad outside = loadBootImage(twice);
+    QVERIFY(!outside.ok);
+    QCOMPARE(outside.error.line, extLine + 1);
+    QVERIFY2(outside.error.text().contains("0x10000"), qPrintable(outside.error.text()));
+
     const QByteArray text = readAll(dir.filePath("fw.hex"));
-    QVERIFY(text.contains(":020000040001F9"));
     const ByteImageLoad r = loadBootImage(text);
     QVERIFY2(r.ok, qPrintable(r.error.text()));
     QByteArray want(kBootImageSize, char(0xFF));
@@ -395,18 +511,55 @@ void TstHexImage::crossCheckSlaveWithSrecCat() {
     QCOMPARE(r.lastAddress, kSlaveWords);
 }
 
+// What is at the path decides before anything opens it: opening a FIFO would wait for a
+// writer for ever.
+void TstHexImage::readsFileFromDisk_data() {
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<QString>("french"); // empty: read
+    QTest::addColumn<QString>("english");
+    QTest::newRow("regular file") << "file" << QString() << QString();
+    QTest::newRow("missing") << "missing"
+                             << "fichier introuvable"
+                             << "no such file";
+    QTest::newRow("folder") << "folder"
+                            << "ce n'est pas un fichier ordinaire"
+                            << "not a regular file";
+    QTest::newRow("FIFO") << "fifo"
+                          << "ce n'est pas un fichier ordinaire"
+                          << "not a regular file";
+    QTest::newRow("device") << "device"
+                            << "ce n'est pas un fichier ordinaire"
+                            << "not a regular file";
+}
+
 void TstHexImage::readsFileFromDisk() {
+    QFETCH(QString, kind);
+    QFETCH(QString, french);
+    QFETCH(QString, english);
     QTemporaryDir dir;
+    QString path = dir.filePath("fw.hex");
+    if (kind == "file") {
+        QFile f(path);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write(data(0, "\x01\x02") + eof);
+    } else if (kind == "folder") {
+        QVERIFY(QDir(dir.path()).mkdir("fw.hex"));
+    } else if (kind == "fifo") {
+        QVERIFY(::mkfifo(QFile::encodeName(path).constData(), 0600) == 0);
+    } else if (kind == "device") {
+        path = "/dev/null";
+    }
     QByteArray text;
     LoadError err;
-    QVERIFY(!readHexFile(dir.filePath("missing.hex"), &text, &err));
-    QVERIFY(err.text().contains("impossible d'ouvrir"));
-    QFile f(dir.filePath("ok.hex"));
-    QVERIFY(f.open(QIODevice::WriteOnly));
-    f.write(data(0, "\x01\x02") + eof);
-    f.close();
-    QVERIFY(readHexFile(dir.filePath("ok.hex"), &text, &err));
-    QVERIFY(loadMasterImage(text).ok);
+    const bool read = readHexFile(path, &text, &err);
+    QCOMPARE(read, french.isEmpty());
+    if (read) {
+        QVERIFY(loadMasterImage(text).ok);
+        return;
+    }
+    QCOMPARE(err.text(), french);
+    QCOMPARE(err.englishText(), english);
+    QVERIFY(err.unreadable);
 }
 
 QTEST_GUILESS_MAIN(TstHexImage)

@@ -2,8 +2,9 @@
 
 // A scripted boot loader behind sparlo's port interface, for tests that need exact control
 // of every answer. It answers "c" to "C","D" when present, takes 69-byte blocks, checks
-// the sum and the trailing 0, writes its memory and answers from a script (6 once the
-// script is used up), and notes the end sequence. Answers arrive on the event loop.
+// the sum and the trailing 0, writes its memory when it answers 6, answers from a script (6
+// once the script is used up), can put noise before an answer, and notes the end sequence.
+// Answers arrive on the event loop.
 
 #include "loader/bootport.h"
 #include "support/fakeport.h"
@@ -23,6 +24,10 @@ class FakeBootLoader : public FakePort {
     QByteArray probeAnswer = "c";
     QList<quint8> script;      // answers to the next blocks, in order; then 6
     bool silentBlocks = false; // never answers a block
+    // Noise on the line: `stray` arrives just before the answer to the blocks whose
+    // position (0-based, resends counted) is listed.
+    QList<int> strayAt;
+    QByteArray stray = "\x41";
 
     // ---- What happened ----
     QByteArray memory = QByteArray(0x8000, char(0xFF));
@@ -83,7 +88,8 @@ class FakeBootLoader : public FakePort {
         }
         const quint8 reply = script.isEmpty() ? 6 : script.takeFirst();
         if (reply == 6 && a + 64 <= memory.size()) memory.replace(a, 64, blk.mid(3, 64));
-        if (!silentBlocks) answer(QByteArray(1, char(reply)));
+        const QByteArray noise = strayAt.contains(blocks.size() - 1) ? stray : QByteArray();
+        if (!silentBlocks) answer(noise + char(reply));
     }
 
     bool m_sawC = false;

@@ -16,6 +16,7 @@
 #include <QComboBox>
 #include <QGroupBox>
 #include <QLabel>
+#include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
@@ -39,6 +40,11 @@ struct Rig {
     QStringList boxes;
     QStringList dialogDirs;
     QString answerFile;
+    // Yes/No boxes: their texts, and the answer given (as the user would click it).
+    QStringList questions;
+    QMessageBox::StandardButton answer = QMessageBox::Yes;
+    QMessageBox::StandardButton questionDefault = QMessageBox::NoButton;
+    QMessageBox::Icon questionIcon = QMessageBox::NoIcon;
 
     explicit Rig(bool virtualCharger, const QByteArray &ini = QByteArray()) {
         if (!ini.isNull()) {
@@ -57,6 +63,12 @@ struct Rig {
                 return QStringLiteral("dev%1").arg(n);
             });
         setBoxHook([this](const BoxRequest &r) { boxes << r.text; });
+        setQuestionHook([this](QMessageBox &box) {
+            questions << box.text();
+            questionDefault = box.standardButton(box.defaultButton());
+            questionIcon = box.icon();
+            return answer;
+        });
         setFileHook([this](const QString &title, const QString &d, const QString &filter) {
             dialogDirs << d;
             Q_UNUSED(title);
@@ -68,6 +80,7 @@ struct Rig {
     ~Rig() {
         setBoxHook({});
         setFileHook({});
+        setQuestionHook({});
     }
     QString iniPath() const { return dir.filePath(QStringLiteral("sparlo.ini")); }
     QString hexFile(const QString &name, const QByteArray &text) {
@@ -100,8 +113,12 @@ class TestLoaderWindow : public QObject {
     void uploadRefused();
     void chooseCom12();
     void menuEntriesWithoutAction();
+    void uploadAsksFirst_data();
+    void uploadAsksFirst();
     void uploadToVirtualCharger_data();
     void uploadToVirtualCharger();
+    void failedUploadSaysWhereInABox_data();
+    void failedUploadSaysWhereInABox();
     void progressFrameDuringUpload();
     void disconnectWhileProbing();
     void quitWhileProbingEndsAndSaves();
@@ -297,33 +314,91 @@ void TestLoaderWindow::menuEntriesWithoutAction() {
     QVERIFY(rig.boxes.isEmpty());
 }
 
+void TestLoaderWindow::uploadAsksFirst_data() {
+    QTest::addColumn<int>("answer");
+    QTest::addColumn<int>("size");
+    QTest::addColumn<QString>("range");
+    QTest::newRow("Oui uploads") << int(QMessageBox::Yes) << 1000 << "de 0x0000 à 0x03FF.";
+    QTest::newRow("Non sends nothing") << int(QMessageBox::No) << 1000 << "de 0x0000 à 0x03FF.";
+    QTest::newRow("boot loader area named")
+        << int(QMessageBox::Yes) << 0x7900
+        << "de 0x0000 à 0x77FF.\nLes données du fichier à partir de 0x7800 (zone du bootloader) "
+           "ne sont pas envoyées.";
+}
+
+void TestLoaderWindow::uploadAsksFirst() {
+    // The box names the file and the device; "Non" is its default and sends nothing.
+    QFETCH(int, answer);
+    QFETCH(int, size);
+    QFETCH(QString, range);
+    Rig rig(false);
+    rig.answerFile = rig.hexFile(QStringLiteral("FW.HEX"), hexText(pattern(size)));
+    rig.w->openFile();
+    rig.w->activate();
+    QVERIFY(rig.w->bootLoaderAnswered());
+    rig.answer = QMessageBox::StandardButton(answer);
+    rig.get<QPushButton>("Cb_Load")->click();
+    QCOMPARE(rig.questions.size(), 1);
+    QCOMPARE(rig.questions[0],
+             QStringLiteral("Charger le fichier FW.HEX dans le chargeur sur COM 1 (dev1) ?\n"
+                            "Le programme du chargeur sera remplacé ") +
+                 range);
+    QCOMPARE(rig.questionDefault, QMessageBox::No);
+    QCOMPARE(rig.questionIcon, QMessageBox::Warning);
+    QVERIFY(rig.boxes.isEmpty());
+    if (answer == QMessageBox::No) {
+        QVERIFY(!rig.fake->written.contains(char(27)));
+        QCOMPARE(rig.w->panelText(1), QStringLiteral("Loaded"));
+        QVERIFY(rig.w->bootLoaderAnswered()); // still there: the user may say yes next time
+    } else {
+        QCOMPARE(rig.w->panelText(1), QStringLiteral("Upload Successfull"));
+        QVERIFY(rig.fake->endSeen);
+    }
+}
+
 void TestLoaderWindow::uploadToVirtualCharger_data() {
     QTest::addColumn<int>("size");
+    QTest::addColumn<bool>("unsorted"); // the file's records in reverse order
     QTest::addColumn<int>("scriptAddress");
     QTest::addColumn<int>("scriptAnswer");
     QTest::addColumn<int>("scriptTimes");
     QTest::addColumn<QString>("panel1");
     QTest::addColumn<QString>("panel4");
-    QTest::newRow("clean") << 1000 << -1 << 0 << 0 << "Upload Successfull"
+    QTest::newRow("clean") << 1000 << false << -1 << 0 << 0 << "Upload Successfull"
                            << "No Err";
-    QTest::newRow("NACK, NACK, ACK") << 1000 << 0 << 7 << 2 << "Upload Successfull"
+    QTest::newRow("unsorted file: all of it")
+        << 1000 << true << -1 << 0 << 0 << "Upload Successfull"
+        << "No Err";
+    QTest::newRow("NACK, NACK, ACK") << 1000 << false << 0 << 7 << 2 << "Upload Successfull"
                                      << "ErrCom  2,Flsh 0";
-    QTest::newRow("five ERFLASH") << 1000 << 64 << 8 << 5 << "Error in Upload 64"
+    QTest::newRow("unexpected answer: block sent again")
+        << 1000 << false << 64 << 0x41 << 1 << "Upload Successfull"
+        << "ErrCom  0,Flsh 0,Autre 1";
+    QTest::newRow("five ERFLASH") << 1000 << false << 64 << 8 << 5 << "Error in Upload 64"
                                   << "ErrCom  0,Flsh 5";
     QTest::newRow("full memory, boot loader area left out")
-        << 0x8000 << -1 << 0 << 0 << "Upload Successfull"
+        << 0x8000 << false << -1 << 0 << 0 << "Upload Successfull"
         << "No Err";
 }
 
 void TestLoaderWindow::uploadToVirtualCharger() {
     QFETCH(int, size);
+    QFETCH(bool, unsorted);
     QFETCH(int, scriptAddress);
     QFETCH(int, scriptAnswer);
     QFETCH(int, scriptTimes);
     Rig rig(true);
     const QByteArray bootArea = rig.charger.masterFlash.mid(0x7800);
-    rig.answerFile = rig.hexFile(QStringLiteral("FW.HEX"), hexText(pattern(size)));
+    QByteArray text = hexText(pattern(size));
+    if (unsorted) {
+        QList<QByteArray> lines = text.trimmed().split('\n');
+        const QByteArray end = lines.takeLast();
+        std::reverse(lines.begin(), lines.end());
+        text = lines.join('\n') + '\n' + end + '\n';
+    }
+    rig.answerFile = rig.hexFile(QStringLiteral("FW.HEX"), text);
     rig.w->openFile();
+    QCOMPARE(rig.w->panelText(2), QStringLiteral(" %1").arg(size));
     if (scriptAddress >= 0)
         rig.charger.scriptBootAnswer(scriptAddress, quint8(scriptAnswer), scriptTimes);
     rig.w->activate();
@@ -337,15 +412,104 @@ void TestLoaderWindow::uploadToVirtualCharger() {
     QTRY_COMPARE(rig.charger.bootUploadsEnded(), 1);
     QVERIFY(rig.get<QGroupBox>("FRtemp")->isHidden());
     QVERIFY(!rig.get<QPlainTextEdit>("TXT_Display")->isHidden());
-    QVERIFY(rig.boxes.isEmpty());
-    if (rig.w->lastUpload().outcome == UploadResult::Success) {
+    const bool success = rig.w->lastUpload().outcome == UploadResult::Success;
+    // A failed upload ends with a box; a successful one with none.
+    QCOMPARE(rig.boxes.size(), success ? 0 : 1);
+    if (success) {
         const int n = qMin(size, 0x7800);
         QCOMPARE(rig.charger.masterFlash.left(n), pattern(size).left(n));
         QCOMPARE(rig.charger.masterFlash.mid(0x7800), bootArea);
     }
     // The end sequence sent the boot loader away: another upload needs a new handshake.
+    const qsizetype before = rig.boxes.size();
     rig.get<QPushButton>("Cb_Load")->click();
-    QCOMPARE(rig.boxes.size(), 1);
+    QCOMPARE(rig.boxes.size(), before + 1);
+    QVERIFY(rig.boxes.last().startsWith(QStringLiteral("Le bootloader n'a pas répondu")));
+    QCOMPARE(rig.questions.size(), 1);
+}
+
+void TestLoaderWindow::failedUploadSaysWhereInABox_data() {
+    QTest::addColumn<QString>("failure");
+    QTest::addColumn<QString>("box");
+    QTest::addColumn<QString>("panel2");
+    const QString partly = QStringLiteral(
+        "\nBlocs écrits de 0x0000 à 0x00BF seulement : la mémoire programme du chargeur est "
+        "partiellement écrite. Relancer le chargement.");
+    QTest::newRow("five ERFLASH")
+        << "erflash"
+        << "Erreur de chargement à l'adresse 0x00C0 : le bloc a été refusé 5 fois de suite "
+           "(dernière réponse : ERFLASH, écriture de la flash en échec)." +
+               partly
+        << "ERFLASH";
+    QTest::newRow("five NACK") << "nack"
+                               << "Erreur de chargement à l'adresse 0x00C0 : le bloc a été "
+                                  "refusé 5 fois de suite (dernière réponse : NACK, bloc mal "
+                                  "reçu)." +
+                                      partly
+                               << "NACK";
+    QTest::newRow("five unexpected answers")
+        << "stray"
+        << "Erreur de chargement à l'adresse 0x00C0 : le bloc a été refusé 5 fois de suite "
+           "(dernière réponse : réponse inattendue 0x41)." +
+               partly
+        << "Réponse 0x41";
+    QTest::newRow("time-out") << "silent"
+                              << "Time out sur interface Serie\nLe bootloader n'a pas répondu "
+                                 "au bloc de l'adresse 0x00C0 en 0.3 s." +
+                                     partly
+                              << "Time out";
+    QTest::newRow("port vanishes")
+        << "vanish"
+        << "Erreur port com\nfake : device vanished\nChargement arrêté à l'adresse 0x00C0." + partly
+        << "Port error";
+    QTest::newRow("Deconnection") << "disconnect"
+                                  << "Chargement arrêté par \"Deconnection\" à l'adresse 0x00C0." +
+                                         partly
+                                  << "Port error";
+    QTest::newRow("first block refused")
+        << "first"
+        << "Erreur de chargement à l'adresse 0x0000 : le bloc a été refusé 5 fois de suite "
+           "(dernière réponse : ERFLASH, écriture de la flash en échec).\nAucun bloc n'a été "
+           "écrit. Relancer le chargement."
+        << "ERFLASH";
+}
+
+void TestLoaderWindow::failedUploadSaysWhereInABox() {
+    // Three blocks go through, then the fourth (0x00C0) fails its way: one box says what
+    // and where, however the upload ended.
+    QFETCH(QString, failure);
+    QFETCH(QString, box);
+    QFETCH(QString, panel2);
+    Rig rig(false);
+    rig.link->answerTimeoutMs = 300;
+    rig.answerFile = rig.hexFile(QStringLiteral("FW.HEX"), hexText(pattern(1000)));
+    rig.w->openFile();
+    rig.w->activate();
+    const QList<quint8> acks{6, 6, 6};
+    if (failure == "erflash") rig.fake->script = acks + QList<quint8>{8, 8, 8, 8, 8};
+    if (failure == "nack") rig.fake->script = acks + QList<quint8>{7, 7, 7, 7, 7};
+    if (failure == "first") rig.fake->script = {8, 8, 8, 8, 8};
+    if (failure == "stray") rig.fake->strayAt = {3, 4, 5, 6, 7};
+    if (failure == "silent" || failure == "vanish" || failure == "disconnect") {
+        // Silent from the fourth block on.
+        connect(rig.fake, &FakeBootLoader::readyRead, rig.fake, [&rig] {
+            if (rig.fake->blocks.size() == 3) rig.fake->silentBlocks = true;
+        });
+    }
+    if (failure == "vanish" || failure == "disconnect") {
+        QTimer::singleShot(150, rig.w.get(), [&rig, failure] {
+            if (failure == "vanish")
+                rig.fake->vanish();
+            else
+                rig.get<QPushButton>("CD_DECONNECT")->click();
+        });
+    }
+    rig.get<QPushButton>("Cb_Load")->click();
+    QCOMPARE(rig.questions.size(), 1);
+    QVERIFY(rig.w->lastUpload().outcome != UploadResult::Success);
+    QCOMPARE(rig.w->panelText(2), panel2);
+    QCOMPARE(rig.boxes, QStringList{box});
+    QCOMPARE(rig.display(), QStringLiteral("Chargement interrompu\n"));
 }
 
 void TestLoaderWindow::progressFrameDuringUpload() {
@@ -372,6 +536,8 @@ void TestLoaderWindow::progressFrameDuringUpload() {
     QCOMPARE(rig.w->panelText(1), QStringLiteral("Error in Upload 0"));
     QCOMPARE(rig.w->panelText(2), QStringLiteral("Time out"));
     QVERIFY(rig.fake->endSeen);
+    QCOMPARE(rig.boxes.size(), 1);
+    QVERIFY(rig.boxes[0].startsWith(QStringLiteral("Time out sur interface Serie\n")));
 }
 
 void TestLoaderWindow::disconnectWhileProbing() {
@@ -380,13 +546,22 @@ void TestLoaderWindow::disconnectWhileProbing() {
     rig.fake->present = false;
     // While it probes, the user chooses the file, then gives up.
     rig.answerFile = rig.hexFile(QStringLiteral("P.HEX"), hexText(pattern(64)));
-    QTimer::singleShot(250, rig.w.get(), [&] { rig.get<QPushButton>("Cb_Open")->click(); });
+    QString shownWhileProbing;
+    QTimer::singleShot(250, rig.w.get(), [&] {
+        shownWhileProbing = rig.display();
+        rig.get<QPushButton>("Cb_Open")->click();
+    });
     QTimer::singleShot(500, rig.w.get(), [&] { rig.get<QPushButton>("CD_DECONNECT")->click(); });
     QElapsedTimer t;
     t.start();
     rig.get<QPushButton>("Cb_Reconnect")->click();
     QVERIFY(t.elapsed() < 900);
     QVERIFY(rig.fake->probes >= 2);
+    // Which device is being probed.
+    QVERIFY2(QRegularExpression(QStringLiteral("^Essais de Connection\n \\d+\nCOM 1 \\(dev1\\)$"))
+                 .match(shownWhileProbing)
+                 .hasMatch(),
+             qPrintable(shownWhileProbing));
     QVERIFY(!rig.link->isOpen());
     QVERIFY(!rig.fake->writtenWhileClosed);
     QCOMPARE(rig.display(), QStringLiteral("Déconnecté"));
@@ -425,6 +600,7 @@ void TestLoaderWindow::closingDuringUploadEndsItCleanly() {
     QVERIFY(t.elapsed() < 1000);
     QCOMPARE(rig.w->lastUpload().outcome, UploadResult::Stopped);
     QVERIFY2(rig.fake->endSeen, "the end sequence still goes out");
+    QVERIFY(rig.boxes.isEmpty()); // the user is quitting
     QTRY_VERIFY(QFile::exists(rig.iniPath()));
     QVERIFY(!rig.link->isOpen());
 }

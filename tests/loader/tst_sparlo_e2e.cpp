@@ -3,8 +3,8 @@
 #include "e2e.h"
 
 #include "loader/bootlink.h"
-#include "loader/cli.h"
 #include "loader/bootport.h"
+#include "loader/cli.h"
 #include "loader/dialogs.h"
 #include "loader/mainwindow.h"
 #include "loader/settingsfile.h"
@@ -16,6 +16,9 @@
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QtTest>
+
+#include <csignal>
+#include <sys/stat.h>
 
 using namespace loader;
 
@@ -29,6 +32,8 @@ class TestSparloE2e : public QObject {
     void help();
     void interrupted_data();
     void interrupted();
+    void refusedFiles_data();
+    void refusedFiles();
     void serialStackInProcess_data();
     void serialStackInProcess();
     void windowThroughChargersim();
@@ -101,16 +106,7 @@ void TestSparloE2e::comMappingOnCommandLine() {
     ChargerSim sim({QStringLiteral("--bootloader")});
     Run r = runSparlo({"--com", "3=" + sim.device(), "--com", "3", "--file", m_hex, "--yes"});
     QVERIFY2(r.exitCode == ExitOk, qPrintable(r.out + r.err));
-    // Failures that need no charger.
-    r = runSparlo({"--port", sim.device(), "--file", m_dir.filePath("missing.hex"), "--yes"});
-    QCOMPARE(r.exitCode, int(ExitBadFile));
-    QFile bad(m_dir.filePath(QStringLiteral("BAD.HEX")));
-    QVERIFY(bad.open(QIODevice::WriteOnly));
-    bad.write(":10000000FFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFF01\r\n"); // wrong checksum
-    bad.close();
-    r = runSparlo({"--port", sim.device(), "--file", bad.fileName(), "--yes"});
-    QCOMPARE(r.exitCode, int(ExitBadFile));
-    QVERIFY2(r.err.contains(QLatin1String("not a valid HEX file")), qPrintable(r.err));
+    // Failures that need no charger (the files: refusedFiles).
     r = runSparlo({"--port", "/dev/sparlo-no-such-port", "--file", m_hex, "--yes"});
     QCOMPARE(r.exitCode, int(ExitPort));
     r = runSparlo({"--port", sim.device()});
@@ -119,30 +115,88 @@ void TestSparloE2e::comMappingOnCommandLine() {
 
 void TestSparloE2e::interrupted_data() {
     QTest::addColumn<QStringList>("simOptions");
+    QTest::addColumn<bool>("yes"); // false: sparlo asks on the terminal, which stays open
+    QTest::addColumn<int>("signal");
     QTest::addColumn<QString>("says");
-    QTest::newRow("while probing") << QStringList{} << "while waiting for the boot loader";
-    QTest::newRow("while waiting for an answer")
-        << QStringList{"--bootloader", "--silent-after", "1"} << "the end sequence was sent";
+    const QStringList silent{"--bootloader", "--silent-after", "1"};
+    QTest::newRow("SIGTERM while probing")
+        << QStringList{} << true << SIGTERM << "while waiting for the boot loader";
+    QTest::newRow("Ctrl-C while probing")
+        << QStringList{} << true << SIGINT << "while waiting for the boot loader";
+    QTest::newRow("SIGTERM while waiting for an answer")
+        << silent << true << SIGTERM << "the end sequence was sent";
+    QTest::newRow("Ctrl-C while waiting for an answer")
+        << silent << true << SIGINT << "the end sequence was sent";
+    QTest::newRow("Ctrl-C at the question") << silent << false << SIGINT << "interrupted";
+    QTest::newRow("SIGTERM at the question") << silent << false << SIGTERM << "interrupted";
 }
 
 void TestSparloE2e::interrupted() {
-    // SIGTERM (as Ctrl-C) ends the run through the event loop, with its own exit code.
+    // Ctrl-C and SIGTERM end every wait, each with the exit code of an interruption.
     QFETCH(QStringList, simOptions);
+    QFETCH(bool, yes);
+    QFETCH(int, signal);
     QFETCH(QString, says);
     ChargerSim sim(simOptions);
     QProcess p;
-    p.start(builtProgram(QStringLiteral("loader/sparlo")),
-            {"--port", sim.device(), "--file", m_hex, "--yes", "--wait", "20"});
+    QStringList args{"--port", sim.device(), "--file", m_hex, "--wait", "20"};
+    if (yes) args << "--yes";
+    p.start(builtProgram(QStringLiteral("loader/sparlo")), args);
     QVERIFY(p.waitForStarted(5000));
-    p.closeWriteChannel();
+    if (yes) p.closeWriteChannel();
     QVERIFY(p.waitForReadyRead(5000)); // "Loaded ..."
     QTest::qWait(700);
-    p.terminate();
+    QCOMPARE(p.state(), QProcess::Running);
+    ::kill(pid_t(p.processId()), signal);
     QVERIFY(p.waitForFinished(3000));
     QCOMPARE(p.exitStatus(), QProcess::NormalExit);
     QCOMPARE(p.exitCode(), int(ExitInterrupted));
     const QString err = QString::fromUtf8(p.readAllStandardError());
     QVERIFY2(err.contains(says), qPrintable(err));
+}
+
+void TestSparloE2e::refusedFiles_data() {
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<QByteArray>("text");
+    QTest::addColumn<QString>("says"); // after "sparlo: FILE: "
+    QTest::newRow("missing") << "missing" << QByteArray() << "no such file";
+    QTest::newRow("FIFO") << "fifo" << QByteArray() << "not a regular file";
+    QTest::newRow("folder") << "folder" << QByteArray() << "not a regular file";
+    QTest::newRow("wrong checksum")
+        << "file" << QByteArray(":10000000FFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFF01\r\n")
+        << "not a valid HEX file: line 1: wrong checksum (read 01, expected 00)";
+    QTest::newRow("a line without ':'")
+        << "file" << hexText(pattern(32)).replace(":10001000", "10001000")
+        << "not a valid HEX file: line 2: not a HEX record (the line does not start with ':')";
+    QTest::newRow("data at 0x10000")
+        << "file" << hexText(pattern(16), 0x10000)
+        << "not a valid HEX file: line 2: data at 0x10000, outside the program memory (0x0000 to "
+           "0x7FFF)";
+    QTest::newRow("only in the boot loader's area")
+        << "file" << hexText(pattern(16), 0x7800)
+        << "not a valid HEX file: no data in the range sent to the boot loader (0x0000 to "
+           "0x77FF): the file's data lie at 0x7800..0x780F, in the boot loader's own area";
+}
+
+void TestSparloE2e::refusedFiles() {
+    // Refused before any port is opened, with the reason in English.
+    QFETCH(QString, kind);
+    QFETCH(QByteArray, text);
+    QFETCH(QString, says);
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("FW.HEX"));
+    if (kind == "fifo") QVERIFY(::mkfifo(QFile::encodeName(path).constData(), 0600) == 0);
+    if (kind == "folder") QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("FW.HEX")));
+    if (kind == "file") {
+        QFile f(path);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write(text);
+    }
+    const Run r =
+        runSparlo({"--port", "/dev/sparlo-no-such-port", "--file", path, "--yes"}, {}, 5000);
+    QVERIFY2(r.finished, "sparlo waits on the file");
+    QCOMPARE(r.exitCode, int(ExitBadFile));
+    QCOMPARE(r.err.trimmed(), QStringLiteral("sparlo: ") + path + QStringLiteral(": ") + says);
 }
 
 void TestSparloE2e::help() {
@@ -202,6 +256,11 @@ void TestSparloE2e::windowThroughChargersim() {
     QVERIFY(writeSettingsFile(ini, {QStringLiteral("OLD.HEX"), m_dir.path(), 5}));
     QStringList boxes;
     setBoxHook([&](const BoxRequest &r) { boxes << r.text; });
+    QStringList questions;
+    setQuestionHook([&](QMessageBox &box) {
+        questions << box.text();
+        return QMessageBox::Yes;
+    });
     setFileHook([this](const QString &, const QString &, const QString &) { return m_hex; });
     {
         Main w(link, ports, ini);
@@ -219,6 +278,10 @@ void TestSparloE2e::windowThroughChargersim() {
     }
     setBoxHook({});
     setFileHook({});
+    setQuestionHook({});
+    QCOMPARE(questions.size(), 1);
+    QVERIFY2(questions[0].contains(QStringLiteral("sur COM 5 (") + sim.device() + ')'),
+             qPrintable(questions[0]));
     QVERIFY2(boxes.isEmpty(), qPrintable(boxes.join(QLatin1Char('|'))));
     const auto saved = readSettingsFile(ini);
     QVERIFY(saved);
