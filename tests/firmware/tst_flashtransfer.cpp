@@ -5,6 +5,7 @@
 #include "firmware/heximage.h"
 #include "flashrig.h"
 
+#include <QElapsedTimer>
 #include <QRandomGenerator>
 #include <QtTest>
 
@@ -29,7 +30,13 @@ class TstFlashTransfer : public QObject {
     void readBackRefusesWordsAbove3FFF();
     void silentChargerStopsTheTransfer_data();
     void silentChargerStopsTheTransfer();
-    void strayBytesBeforeTheAckAreDropped();
+    void strayBytesBeforeAFrameAreDropped();
+    void refusedWriteStopsAtOnce_data();
+    void refusedWriteStopsAtOnce();
+    void stopReportSaysWhatIsLeft_data();
+    void stopReportSaysWhatIsLeft();
+    void masterDataExtent_data();
+    void masterDataExtent();
     void slaveWriteSendsOnlyChangedWordsInOrder();
     void verifyCountsMismatches();
     void compareCountsProtectedZone_data();
@@ -117,15 +124,19 @@ void TstFlashTransfer::silentChargerStopsTheTransfer_data() {
     QTest::addColumn<int>("kind"); // 0 master write, 1 read-back, 2 slave write
     QTest::addColumn<int>("answered");
     QTest::addColumn<int>("address");
-    QTest::newRow("master write after 10 blocks") << 0 << 10 << 0x1000 + 10 * 64;
-    QTest::newRow("read-back after 7 words") << 1 << 7 * 4 + 2 << 7;
-    QTest::newRow("slave write after 3 words") << 2 << 3 << 3 * 2;
+    QTest::addColumn<int>("done");
+    QTest::addColumn<int>("total");
+    QTest::newRow("master write after 10 blocks") << 0 << 10 << 0x1000 + 10 * 64 << 10 << 448;
+    QTest::newRow("read-back after 7 words") << 1 << 7 * 4 + 2 << 7 << 7 << 101;
+    QTest::newRow("slave write after 3 words") << 2 << 3 << 3 * 2 << 3 << 10;
 }
 
 void TstFlashTransfer::silentChargerStopsTheTransfer() {
     QFETCH(int, kind);
     QFETCH(int, answered);
     QFETCH(int, address);
+    QFETCH(int, done);
+    QFETCH(int, total);
     FlashRig rig(200);
     rig.charger.faults.silenceAfterBytes = answered;
     FlashResult r;
@@ -158,23 +169,167 @@ void TstFlashTransfer::silentChargerStopsTheTransfer() {
     QCOMPARE(r.address, address);
     QVERIFY2(r.error.contains(hexAddress(address)), qPrintable(r.error));
     QVERIFY(r.error.contains(QStringLiteral("pas de réponse")));
+    QCOMPARE(r.done, done);
+    QCOMPARE(r.total, total);
     // Only the exchanges answered plus the one that was not.
     QCOMPARE(before, r.exchanges);
     QTest::qWait(50);
     QCOMPARE(rig.sent().size(), r.exchanges);
 }
 
-void TstFlashTransfer::strayBytesBeforeTheAckAreDropped() {
+void TstFlashTransfer::strayBytesBeforeAFrameAreDropped() {
     FlashRig rig;
     rig.charger.faults.strayEvery = 3;
     rig.charger.faults.strayBytes = QByteArray("\x07\x11\x00", 3);
-    const QByteArray image = randomBytes(kMasterImageSize, 8);
-    QVERIFY(writeMasterFlash(rig.link, image).ok);
-    QVERIFY(rig.charger.masterFlash.mid(0x1000) == image.mid(0x1000));
     QVector<quint16> got;
     rig.charger.slaveFlash = randomWords(3);
     QVERIFY(readFlash(rig.link, 2, 50, &got).ok);
     QVERIFY(got == rig.charger.slaveFlash.mid(0, 51));
+}
+
+// The charger answers a flash write with one byte. Anything but 6 is a refusal: the
+// transfer stops on that block or word at once (long before the reply time-out), says
+// where and what came back, and sends nothing more.
+void TstFlashTransfer::refusedWriteStopsAtOnce_data() {
+    QTest::addColumn<bool>("slave");
+    QTest::addColumn<int>("failAt");       // address the charger refuses (-1: none)
+    QTest::addColumn<QByteArray>("stray"); // bytes before the next answer
+    QTest::addColumn<int>("address");
+    QTest::addColumn<int>("answer");
+    QTest::addColumn<int>("done");
+    QTest::newRow("master block refused")
+        << false << 0x2A40 << QByteArray() << 0x2A40 << 8 << (0x2A40 - 0x1000) / 64;
+    QTest::newRow("first master block refused")
+        << false << 0x1000 << QByteArray() << 0x1000 << 8 << 0;
+    QTest::newRow("last master block refused")
+        << false << 0x7FC0 << QByteArray() << 0x7FC0 << 8 << 447;
+    QTest::newRow("master stray byte before the ACK")
+        << false << -1 << QByteArray("\x11", 1) << 0x1000 << 0x11 << 0;
+    QTest::newRow("slave word refused") << true << 6144 << QByteArray() << 6144 << 8 << 2;
+    QTest::newRow("slave stray byte before the ACK")
+        << true << -1 << QByteArray("\x07\x06", 2) << 5 << 7 << 0;
+}
+
+void TstFlashTransfer::refusedWriteStopsAtOnce() {
+    QFETCH(bool, slave);
+    QFETCH(int, failAt);
+    QFETCH(QByteArray, stray);
+    QFETCH(int, address);
+    QFETCH(int, answer);
+    QFETCH(int, done);
+    FlashRig rig(5000);
+    if (failAt >= 0) rig.charger.failFlashWrites(1, failAt);
+    rig.charger.faults.strayOnce = stray;
+    QVector<quint16> words = blankSlaveImage();
+    QVector<bool> changed(kSlaveWords, false);
+    for (int i : {5, 100, 6144, 7000}) {
+        changed[i] = true;
+        words[i] = quint16(i);
+    }
+    const QVector<quint16> before = rig.charger.slaveFlash;
+    QElapsedTimer clock;
+    clock.start();
+    const FlashResult r = slave ? writeSlaveFlash(rig.link, words, changed)
+                                : writeMasterFlash(rig.link, QByteArray(kMasterImageSize, 0x5A));
+    QVERIFY2(clock.elapsed() < 2000, "a refusal waited for the reply time-out");
+    QVERIFY(!r.ok);
+    QVERIFY(!r.stopped);
+    QCOMPARE(r.linkError, chlink::LinkError::None);
+    QCOMPARE(r.refusal, answer);
+    QCOMPARE(r.address, address);
+    QCOMPARE(r.done, done);
+    QCOMPARE(r.total, slave ? 4 : 448);
+    QCOMPARE(r.error,
+             QStringLiteral("%1 arrêtée à l'adresse %2 : écriture refusée par le "
+                            "chargeur (réponse %3 au lieu de 6)")
+                 .arg(slave ? "Écriture Flash Slave" : "Écriture Flash Master", hexAddress(address))
+                 .arg(answer));
+    QTest::qWait(50);
+    QCOMPARE(rig.sent().size(), done + 1); // nothing after the refused one
+    if (failAt < 0) return; // a stray byte: the charger wrote it, the PC cannot tell
+    if (slave) {
+        QCOMPARE(rig.charger.slaveFlash[address], before[address]);
+    } else {
+        QCOMPARE(rig.charger.masterFlash.mid(address, 64), QByteArray(64, char(0xFF)));
+        QCOMPARE(rig.charger.masterFlash.mid(0x1000, address - 0x1000),
+                 QByteArray(address - 0x1000, 0x5A));
+    }
+}
+
+// The box text of a transfer that did not end says what is left in the memory.
+void TstFlashTransfer::stopReportSaysWhatIsLeft_data() {
+    QTest::addColumn<int>("transfer");
+    QTest::addColumn<int>("target");
+    QTest::addColumn<int>("error"); // chlink::LinkError
+    QTest::addColumn<int>("done");
+    QTest::addColumn<int>("total");
+    QTest::addColumn<QString>("tail");
+    const int none = int(chlink::LinkError::None), timeout = int(chlink::LinkError::Timeout);
+    QTest::newRow("master write refused")
+        << int(Transfer::MasterWrite) << 1 << none << 299 << 448
+        << "\nLa Flash Master est maintenant en partie écrite : 299 blocs écrits sur 448. "
+           "Refaites le chargement avant d'utiliser le chargeur.";
+    QTest::newRow("slave write timed out")
+        << int(Transfer::SlaveWrite) << 2 << timeout << 3 << 60
+        << "\nTime out sur interface Serie\nLa Flash Slave est maintenant en partie écrite : 3 "
+           "mots écrits sur 60, 57 non écrits. Refaites le chargement avant d'utiliser le "
+           "chargeur.";
+    QTest::newRow("slave read-back") << int(Transfer::ReadBack) << 2 << none << 10 << 100
+                                     << "\nRien n'a été écrit : la Flash Slave est inchangée.";
+    QTest::newRow("verification")
+        << int(Transfer::Verify) << 2 << timeout << 1 << 4
+        << "\nTime out sur interface Serie\nLes 4 mots sont écrits mais la vérification n'est "
+           "pas allée au bout.";
+}
+
+void TstFlashTransfer::stopReportSaysWhatIsLeft() {
+    QFETCH(int, transfer);
+    QFETCH(int, target);
+    QFETCH(int, error);
+    QFETCH(int, done);
+    QFETCH(int, total);
+    QFETCH(QString, tail);
+    FlashResult r;
+    r.transfer = Transfer(transfer);
+    r.target = target;
+    r.linkError = chlink::LinkError(error);
+    r.done = done;
+    r.total = total;
+    r.error = QStringLiteral("arrêtée");
+    QCOMPARE(stopReport(r), QStringLiteral("arrêtée") + tail);
+}
+
+// The bytes a master file defines, whatever their value (0xFF included).
+void TstFlashTransfer::masterDataExtent_data() {
+    QTest::addColumn<QByteArray>("text");
+    QTest::addColumn<int>("from");
+    QTest::addColumn<int>("first");
+    QTest::addColumn<int>("last");
+    QTest::addColumn<int>("count");
+    QTest::newRow("boot area only, written range")
+        << hexText(QByteArray(0x100, 1), 0x0200) << 0x1000 << -1 << -1 << 0;
+    QTest::newRow("boot area only, whole memory")
+        << hexText(QByteArray(0x100, 1), 0x0200) << 0 << 0x0200 << 0x02FF << 0x100;
+    QTest::newRow("erased-looking bytes count")
+        << hexText(QByteArray(4, char(0xFF)), 0x7FFC) << 0x1000 << 0x7FFC << 0x7FFF << 4;
+    QTest::newRow("across the start of the range")
+        << hexText(QByteArray(4, 0), 0x0FFE) << 0x1000 << 0x1000 << 0x1001 << 2;
+    QTest::newRow("two pieces") << hexText("\x01", 0x0010).replace(":00000001FF\r\n", "") +
+                                       hexText("\x02", 0x6000)
+                                << 0 << 0x0010 << 0x6000 << 2;
+    QTest::newRow("a file that does not load") << QByteArray(":0100000") << 0 << -1 << -1 << 0;
+}
+
+void TstFlashTransfer::masterDataExtent() {
+    QFETCH(QByteArray, text);
+    QFETCH(int, from);
+    QFETCH(int, first);
+    QFETCH(int, last);
+    QFETCH(int, count);
+    const DataExtent e = firmware::masterDataExtent(text, from);
+    QCOMPARE(e.first, first);
+    QCOMPARE(e.last, last);
+    QCOMPARE(e.count, count);
 }
 
 void TstFlashTransfer::slaveWriteSendsOnlyChangedWordsInOrder() {
@@ -262,9 +417,11 @@ void TstFlashTransfer::stopRequestEndsAfterTheCurrentExchange() {
     const FlashResult r = writeMasterFlash(rig.link, blankMasterImage(), p);
     QVERIFY(!r.ok);
     QVERIFY(r.stopped);
-    QVERIFY(r.error.isEmpty());
+    QCOMPARE(r.error, QStringLiteral("Écriture Flash Master arrêtée à l'adresse 0x1140 : arrêt "
+                                     "demandé à la fermeture de la fenêtre"));
     QCOMPARE(rig.count(47), 5);
     QCOMPARE(r.address, 0x1000 + 5 * 64);
+    QCOMPARE(r.done, 5);
 }
 
 void TstFlashTransfer::lateAnswerIsNotTakenForTheFirstBlock() {
