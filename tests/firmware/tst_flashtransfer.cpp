@@ -33,10 +33,6 @@ class TstFlashTransfer : public QObject {
     void strayBytesBeforeAFrameAreDropped();
     void refusedWriteStopsAtOnce_data();
     void refusedWriteStopsAtOnce();
-    void stopReportSaysWhatIsLeft_data();
-    void stopReportSaysWhatIsLeft();
-    void masterDataExtent_data();
-    void masterDataExtent();
     void slaveWriteSendsOnlyChangedWordsInOrder();
     void verifyCountsMismatches();
     void compareCountsProtectedZone_data();
@@ -199,8 +195,6 @@ void TstFlashTransfer::refusedWriteStopsAtOnce_data() {
     QTest::addColumn<int>("done");
     QTest::newRow("master block refused")
         << false << 0x2A40 << QByteArray() << 0x2A40 << 8 << (0x2A40 - 0x1000) / 64;
-    QTest::newRow("first master block refused")
-        << false << 0x1000 << QByteArray() << 0x1000 << 8 << 0;
     QTest::newRow("last master block refused")
         << false << 0x7FC0 << QByteArray() << 0x7FC0 << 8 << 447;
     QTest::newRow("master stray byte before the ACK")
@@ -246,7 +240,7 @@ void TstFlashTransfer::refusedWriteStopsAtOnce() {
                  .arg(answer));
     QTest::qWait(50);
     QCOMPARE(rig.sent().size(), done + 1); // nothing after the refused one
-    if (failAt < 0) return; // a stray byte: the charger wrote it, the PC cannot tell
+    if (failAt < 0) return;                // a stray byte: the charger wrote it, the PC cannot tell
     if (slave) {
         QCOMPARE(rig.charger.slaveFlash[address], before[address]);
     } else {
@@ -254,82 +248,6 @@ void TstFlashTransfer::refusedWriteStopsAtOnce() {
         QCOMPARE(rig.charger.masterFlash.mid(0x1000, address - 0x1000),
                  QByteArray(address - 0x1000, 0x5A));
     }
-}
-
-// The box text of a transfer that did not end says what is left in the memory.
-void TstFlashTransfer::stopReportSaysWhatIsLeft_data() {
-    QTest::addColumn<int>("transfer");
-    QTest::addColumn<int>("target");
-    QTest::addColumn<int>("error"); // chlink::LinkError
-    QTest::addColumn<int>("done");
-    QTest::addColumn<int>("total");
-    QTest::addColumn<QString>("tail");
-    const int none = int(chlink::LinkError::None), timeout = int(chlink::LinkError::Timeout);
-    QTest::newRow("master write refused")
-        << int(Transfer::MasterWrite) << 1 << none << 299 << 448
-        << "\nLa Flash Master est maintenant en partie écrite : 299 blocs écrits sur 448. "
-           "Refaites le chargement avant d'utiliser le chargeur.";
-    QTest::newRow("slave write timed out")
-        << int(Transfer::SlaveWrite) << 2 << timeout << 3 << 60
-        << "\nTime out sur interface Serie\nLa Flash Slave est maintenant en partie écrite : 3 "
-           "mots écrits sur 60, 57 non écrits. Refaites le chargement avant d'utiliser le "
-           "chargeur.";
-    QTest::newRow("slave read-back") << int(Transfer::ReadBack) << 2 << none << 10 << 100
-                                     << "\nRien n'a été écrit : la Flash Slave est inchangée.";
-    QTest::newRow("verification")
-        << int(Transfer::Verify) << 2 << timeout << 1 << 4
-        << "\nTime out sur interface Serie\nLes 4 mots sont écrits mais la vérification n'est "
-           "pas allée au bout.";
-}
-
-void TstFlashTransfer::stopReportSaysWhatIsLeft() {
-    QFETCH(int, transfer);
-    QFETCH(int, target);
-    QFETCH(int, error);
-    QFETCH(int, done);
-    QFETCH(int, total);
-    QFETCH(QString, tail);
-    FlashResult r;
-    r.transfer = Transfer(transfer);
-    r.target = target;
-    r.linkError = chlink::LinkError(error);
-    r.done = done;
-    r.total = total;
-    r.error = QStringLiteral("arrêtée");
-    QCOMPARE(stopReport(r), QStringLiteral("arrêtée") + tail);
-}
-
-// The bytes a master file defines, whatever their value (0xFF included).
-void TstFlashTransfer::masterDataExtent_data() {
-    QTest::addColumn<QByteArray>("text");
-    QTest::addColumn<int>("from");
-    QTest::addColumn<int>("first");
-    QTest::addColumn<int>("last");
-    QTest::addColumn<int>("count");
-    QTest::newRow("boot area only, written range")
-        << hexText(QByteArray(0x100, 1), 0x0200) << 0x1000 << -1 << -1 << 0;
-    QTest::newRow("boot area only, whole memory")
-        << hexText(QByteArray(0x100, 1), 0x0200) << 0 << 0x0200 << 0x02FF << 0x100;
-    QTest::newRow("erased-looking bytes count")
-        << hexText(QByteArray(4, char(0xFF)), 0x7FFC) << 0x1000 << 0x7FFC << 0x7FFF << 4;
-    QTest::newRow("across the start of the range")
-        << hexText(QByteArray(4, 0), 0x0FFE) << 0x1000 << 0x1000 << 0x1001 << 2;
-    QTest::newRow("two pieces") << hexText("\x01", 0x0010).replace(":00000001FF\r\n", "") +
-                                       hexText("\x02", 0x6000)
-                                << 0 << 0x0010 << 0x6000 << 2;
-    QTest::newRow("a file that does not load") << QByteArray(":0100000") << 0 << -1 << -1 << 0;
-}
-
-void TstFlashTransfer::masterDataExtent() {
-    QFETCH(QByteArray, text);
-    QFETCH(int, from);
-    QFETCH(int, first);
-    QFETCH(int, last);
-    QFETCH(int, count);
-    const DataExtent e = firmware::masterDataExtent(text, from);
-    QCOMPARE(e.first, first);
-    QCOMPARE(e.last, last);
-    QCOMPARE(e.count, count);
 }
 
 void TstFlashTransfer::slaveWriteSendsOnlyChangedWordsInOrder() {

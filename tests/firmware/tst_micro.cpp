@@ -393,40 +393,9 @@ class TstMicro : public QObject {
         QCOMPARE(v.rig.count(47), 896);
     }
 
-    // While a transfer runs, nothing that would end it or start another exchange can be
-    // clicked; everything comes back when it ends.
-    void controlsDuringATransfer_data() {
-        QTest::addColumn<int>("kind");
-        QTest::newRow("master write") << int(MasterWrite);
-        QTest::newRow("slave read-back") << int(ReadBack);
-        QTest::newRow("slave write") << int(SlaveWrite);
-    }
-    void controlsDuringATransfer() {
-        QFETCH(int, kind);
-        Visit v;
-        const QStringList names = {"CBMIC1",      "CbPgmSlave", "CBepr",   "CbEEprSalave",
-                                   "CbextEEPROM", "CBEtat",     "MQuitter"};
-        QStringList enabledDuring;
-        bool seen = false;
-        when(v, codeOf(kind), 5, [&] {
-            seen = true;
-            for (const QString &n : names)
-                if (v.micro->findChild<QPushButton *>(n)->isEnabled()) enabledDuring.append(n);
-            QTest::mouseClick(v.micro->findChild<QPushButton *>("MQuitter"), Qt::LeftButton);
-        });
-        start(v, kind);
-        QVERIFY(seen);
-        QCOMPARE(enabledDuring, QStringList{});
-        QVERIFY(v.micro->isVisible());
-        QCOMPARE(v.rig.count(47), kind == MasterWrite ? 448 : 0);
-        QCOMPARE(v.rig.count(48), kind == MasterWrite ? 0 : 60);
-        QVERIFY(boxesAfterTheConfirmations().isEmpty());
-        for (const QString &n : names)
-            QVERIFY2(v.micro->findChild<QPushButton *>(n)->isEnabled(), qPrintable(n));
-    }
-
-    // Closing by the frame during a transfer asks first (No is the default); Yes stops it
-    // after the exchange under way and says where it stopped and what is left.
+    // During a transfer the buttons are off; closing by the frame asks first (No is the
+    // default); Yes stops it after the exchange under way and says where it stopped and
+    // what is left.
     void closingByTheFrame_data() {
         QTest::addColumn<int>("kind");
         QTest::addColumn<bool>("yes");
@@ -456,11 +425,19 @@ class TstMicro : public QObject {
         QFETCH(QString, report);
         Visit v;
         const int at = kind == MasterWrite ? 10 : kind == ReadBack ? 100 : 3;
+        // Nothing that would end the transfer or start another exchange can be clicked.
+        const QStringList buttons = {"CBMIC1",      "CbPgmSlave", "CBepr",   "CbEEprSalave",
+                                     "CbextEEPROM", "CBEtat",     "MQuitter"};
+        QStringList enabled;
         when(v, codeOf(kind), at, [&] {
+            for (const QString &n : buttons)
+                if (v.micro->findChild<QPushButton *>(n)->isEnabled()) enabled.append(n);
+            QTest::mouseClick(v.micro->findChild<QPushButton *>("MQuitter"), Qt::LeftButton);
             m_answers.append(yes);
             v.micro->close();
         });
         start(v, kind);
+        QCOMPARE(enabled, QStringList{});
         QCOMPARE(v.rig.count(codeOf(kind)), sent);
         const QList<BoxRequest> boxes = boxesAfterTheConfirmations();
         QCOMPARE(boxes.size(), yes ? 2 : 1);
@@ -474,6 +451,8 @@ class TstMicro : public QObject {
         if (!yes) {
             QVERIFY(v.micro->isVisible());
             QVERIFY(v.main.isHidden());
+            for (const QString &n : buttons)
+                QVERIFY2(v.micro->findChild<QPushButton *>(n)->isEnabled(), qPrintable(n));
             return;
         }
         QCOMPARE(boxes[1].kind, BoxKind::Error);
@@ -582,6 +561,8 @@ class TstMicro : public QObject {
             << hexText("\x01", 0x0FFF) << refused.arg("0x0FFF", "0x0FFF");
         QTest::newRow("one byte in the range is taken")
             << hexText("\x01", 0x1000) << "Confirmer chargement Flash Master.";
+        QTest::newRow("data across 0x1000 is taken")
+            << hexText(QByteArray(4, 0), 0x0FFE) << "Confirmer chargement Flash Master.";
         QTest::newRow("0xFF data in the range is taken")
             << hexText("\xFF", 0x7FFF) << "Confirmer chargement Flash Master.";
     }
