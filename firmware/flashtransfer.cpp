@@ -3,7 +3,6 @@
 #include "heximage.h"
 #include "link/numtext.h"
 
-
 using chlink::ChargerLink;
 using chlink::LinkError;
 
@@ -28,12 +27,41 @@ void info(const FlashProgress &p, const QString &s) {
     if (p.info) p.info(s);
 }
 
-// What went wrong at `address`, for the window's report.
-FlashResult failure(const ChargerLink &link, const QString &what, int address, int exchanges) {
+QString transferName(Transfer t) {
+    switch (t) {
+    case Transfer::ReadBack:
+        return QStringLiteral("Lecture Flash");
+    case Transfer::MasterWrite:
+        return QStringLiteral("Écriture Flash Master");
+    case Transfer::SlaveWrite:
+        return QStringLiteral("Écriture Flash Slave");
+    case Transfer::Verify:
+        break;
+    }
+    return QStringLiteral("Vérification Flash");
+}
+
+// Progress common to every way a transfer ends.
+FlashResult progressOf(Transfer t, int target, int address, int exchanges, int done, int total) {
     FlashResult r;
-    r.linkError = link.error();
+    r.transfer = t;
+    r.target = target;
     r.address = address;
     r.exchanges = exchanges;
+    r.done = done;
+    r.total = total;
+    return r;
+}
+
+FlashResult endedAt(FlashResult r, const QString &why) {
+    r.error = QStringLiteral("%1 arrêtée à l'adresse %2 : %3")
+                  .arg(transferName(r.transfer), hexAddress(r.address), why);
+    return r;
+}
+
+// The link's error at `address`, for the window's report.
+FlashResult failure(const ChargerLink &link, FlashResult r) {
+    r.linkError = link.error();
     QString why;
     switch (link.error()) {
     case LinkError::Timeout:
@@ -49,16 +77,34 @@ FlashResult failure(const ChargerLink &link, const QString &what, int address, i
     case LinkError::None:
         break;
     }
-    r.error = QStringLiteral("%1 arrêtée à l'adresse %2 : %3").arg(what, hexAddress(address), why);
+    return endedAt(r, why);
+}
+
+FlashResult refused(FlashResult r, quint8 answer) {
+    r.refusal = answer;
+    return endedAt(r, QStringLiteral("écriture refusée par le chargeur (réponse %1 au lieu de %2)")
+                          .arg(answer)
+                          .arg(int(chlink::ACK)));
+}
+
+FlashResult stopped(FlashResult r) {
+    r.stopped = true;
+    return endedAt(r, QStringLiteral("arrêt demandé à la fermeture de la fenêtre"));
+}
+
+FlashResult succeeded(FlashResult r) {
+    r.ok = true;
     return r;
 }
 
-FlashResult stoppedAt(int address, int exchanges) {
-    FlashResult r;
-    r.stopped = true;
-    r.address = address;
-    r.exchanges = exchanges;
-    return r;
+// One write command's answer: the charger answers a flash write with a single byte, 6 when
+// the block or word is written. Bytes left over from before the command are not its answer.
+enum class Answer { Ack, Refused, Failed };
+Answer writeAnswer(ChargerLink &link, quint8 *refusal) {
+    const auto a = link.answerByte();
+    if (!a) return Answer::Failed;
+    *refusal = *a;
+    return *a == chlink::ACK ? Answer::Ack : Answer::Refused;
 }
 
 // One program word read with command 45 or 46; nullopt with the link's error on failure.
@@ -79,20 +125,20 @@ QString hexAddress(int address) {
 
 FlashResult readFlash(ChargerLink &link, int target, int lastWord, QVector<quint16> *words,
                       const FlashProgress &progress) {
-    const QString what = QStringLiteral("Lecture Flash");
     words->resize(lastWord + 1);
     link.drain(); // a late answer of an earlier exchange must not be taken for this one's
     int exchanges = 0;
+    const auto at = [&](int i) {
+        return progressOf(Transfer::ReadBack, target, i, exchanges, i, lastWord + 1);
+    };
     for (int i = 0; i <= lastWord; ++i) {
         bar(progress, i);
-        if (stopNow(progress)) return stoppedAt(i, exchanges);
+        if (stopNow(progress)) return stopped(at(i));
         const auto w = readWord(link, target, i);
         ++exchanges;
-        if (!w) return failure(link, what, i, exchanges);
+        if (!w) return failure(link, at(i));
         if (target != 1 && *w > kSlaveErased) { // the slave's words have 14 bits
-            FlashResult r;
-            r.address = i;
-            r.exchanges = exchanges;
+            FlashResult r = at(i);
             r.error =
                 QStringLiteral("Lecture Flash : mot %1 lu à l'adresse %2, au-dessus de 0x3FFF")
                     .arg(hexAddress(*w), hexAddress(i));
@@ -101,95 +147,156 @@ FlashResult readFlash(ChargerLink &link, int target, int lastWord, QVector<quint
         (*words)[i] = quint16(*w);
         info(progress, QStringLiteral("Mots restant à lire : ") + chlink::numText(lastWord - i));
     }
-    FlashResult r;
-    r.ok = true;
-    r.address = lastWord + 1;
-    r.exchanges = exchanges;
-    return r;
+    return succeeded(at(lastWord + 1));
 }
 
 FlashResult writeMasterFlash(ChargerLink &link, const QByteArray &image,
                              const FlashProgress &progress) {
-    const QString what = QStringLiteral("Écriture Flash Master");
     int exchanges = 0;
+    const auto at = [&](int a) {
+        return progressOf(Transfer::MasterWrite, 1, a, exchanges,
+                          (a - kMasterWriteFirst) / kMasterBlockBytes, kMasterBlocks);
+    };
     if (image.size() < kMasterImageSize) {
-        FlashResult r;
+        FlashResult r = at(kMasterWriteFirst);
         r.error = QStringLiteral("Écriture Flash Master : image incomplète");
         return r;
     }
-    link.drain();
     for (int a = kMasterWriteFirst; a < kMasterImageSize; a += kMasterBlockBytes) {
         bar(progress, a);
-        if (stopNow(progress)) return stoppedAt(a, exchanges);
+        if (stopNow(progress)) return stopped(at(a));
         QByteArray args;
         args.reserve(2 + kMasterBlockBytes);
         args.append(char(high(a)));
         args.append(char(low(a)));
         args.append(image.mid(a, kMasterBlockBytes));
+        link.drain();
         link.command(chlink::CMD_FLASH_WRITE_MASTER, args);
         ++exchanges;
-        if (!link.waitAck()) return failure(link, what, a, exchanges);
+        quint8 answer = 0;
+        switch (writeAnswer(link, &answer)) {
+        case Answer::Ack:
+            break;
+        case Answer::Refused:
+            return refused(at(a), answer);
+        case Answer::Failed:
+            return failure(link, at(a));
+        }
     }
     bar(progress, kMasterImageSize);
-    FlashResult r;
-    r.ok = true;
-    r.address = kMasterImageSize;
-    r.exchanges = exchanges;
-    return r;
+    return succeeded(at(kMasterImageSize));
 }
 
 FlashResult writeSlaveFlash(ChargerLink &link, const QVector<quint16> &image,
                             const QVector<bool> &changed, const FlashProgress &progress) {
-    const QString what = QStringLiteral("Écriture Flash Slave");
-    int remaining = int(std::count(changed.begin(), changed.end(), true));
+    const int total = int(std::count(changed.begin(), changed.end(), true));
+    int remaining = total;
     int exchanges = 0;
+    const auto at = [&](int i) {
+        return progressOf(Transfer::SlaveWrite, 2, i, exchanges, total - remaining, total);
+    };
     const int n = int(qMin(image.size(), changed.size()));
-    link.drain();
     for (int i = 0; i < n; ++i) {
         if (!changed[i]) continue;
-        if (stopNow(progress)) return stoppedAt(i, exchanges);
+        if (stopNow(progress)) return stopped(at(i));
         const int w = image[i];
+        link.drain();
         link.command(chlink::CMD_FLASH_WRITE_SLAVE, {high(i), low(i), high(w), low(w)});
         ++exchanges;
-        if (!link.waitAck()) return failure(link, what, i, exchanges);
+        quint8 answer = 0;
+        switch (writeAnswer(link, &answer)) {
+        case Answer::Ack:
+            break;
+        case Answer::Refused:
+            return refused(at(i), answer);
+        case Answer::Failed:
+            return failure(link, at(i));
+        }
         --remaining;
         info(progress,
              QStringLiteral("Mots restants pour transfer = ") + chlink::numText(remaining));
     }
-    FlashResult r;
-    r.ok = true;
-    r.address = n;
-    r.exchanges = exchanges;
-    return r;
+    return succeeded(at(n));
 }
 
 VerifyResult verifySlaveFlash(ChargerLink &link, const QVector<quint16> &image,
                               const QVector<bool> &changed, const FlashProgress &progress) {
     VerifyResult v;
-    const QString what = QStringLiteral("Vérification Flash");
     const int n = int(qMin(image.size(), changed.size()));
+    const int total = int(std::count(changed.begin(), changed.begin() + n, true));
     int exchanges = 0;
+    const auto at = [&](int i) {
+        return progressOf(Transfer::Verify, 2, i, exchanges, exchanges, total);
+    };
     link.drain();
     for (int i = 0; i < n; ++i) {
         if (!changed[i]) continue;
         if (stopNow(progress)) {
-            v.read = stoppedAt(i, exchanges);
+            v.read = stopped(at(i));
             return v;
         }
         const auto w = readWord(link, 2, i);
         ++exchanges;
         if (!w) {
-            v.read = failure(link, what, i, exchanges);
+            v.read = failure(link, at(i));
             return v;
         }
         if (*w != image[i]) {
             if (v.mismatches++ == 0) v.firstMismatch = i;
         }
     }
-    v.read.ok = true;
-    v.read.address = n;
-    v.read.exchanges = exchanges;
+    v.read = succeeded(at(n));
     return v;
+}
+
+QString stopReport(const FlashResult &r) {
+    QString text = r.error;
+    if (r.linkError == LinkError::Timeout || r.linkError == LinkError::NotOpen)
+        text += QLatin1Char('\n') + chlink::linkErrorText(r.linkError);
+    text += QLatin1Char('\n');
+    switch (r.transfer) {
+    case Transfer::ReadBack:
+        text += QStringLiteral("Rien n'a été écrit : la Flash %1 est inchangée.")
+                    .arg(r.target == 1 ? QStringLiteral("Master") : QStringLiteral("Slave"));
+        break;
+    case Transfer::MasterWrite:
+        text += QStringLiteral("La Flash Master est maintenant en partie écrite : %1 blocs "
+                               "écrits sur %2. Refaites le chargement avant d'utiliser le "
+                               "chargeur.")
+                    .arg(r.done)
+                    .arg(r.total);
+        break;
+    case Transfer::SlaveWrite:
+        text += QStringLiteral("La Flash Slave est maintenant en partie écrite : %1 mots écrits "
+                               "sur %2, %3 non écrits. Refaites le chargement avant d'utiliser "
+                               "le chargeur.")
+                    .arg(r.done)
+                    .arg(r.total)
+                    .arg(r.total - r.done);
+        break;
+    case Transfer::Verify:
+        text += QStringLiteral("Les %1 mots sont écrits mais la vérification n'est pas allée "
+                               "au bout.")
+                    .arg(r.total);
+        break;
+    }
+    return text;
+}
+
+DataExtent masterDataExtent(const QByteArray &text, int from, int to) {
+    DataExtent e;
+    const ByteImageLoad erased = loadMasterImage(text, QByteArray(kMasterImageSize, char(0xFF)));
+    const ByteImageLoad zeroed = loadMasterImage(text, QByteArray(kMasterImageSize, char(0x00)));
+    if (!erased.ok || !zeroed.ok) return e;
+    from = qMax(from, 0);
+    to = int(qMin<qsizetype>(to, qMin(erased.image.size(), zeroed.image.size())));
+    for (int a = from; a < to; ++a) {
+        if (erased.image[a] != zeroed.image[a]) continue;
+        if (e.first < 0) e.first = a;
+        e.last = a;
+        ++e.count;
+    }
+    return e;
 }
 
 SlaveDiff compareSlave(const QVector<quint16> &image, const QVector<quint16> &readBack,

@@ -3,7 +3,8 @@
 // The program-memory exchanges of the microcontroller window, written against the link:
 // read-back of a controller's program words (commands 45/46), the master's block write
 // (command 47) and the slave's word write (command 48). Every reply wait is bounded; on a
-// time-out the transfer stops and says which address it reached.
+// time-out, a refused write or a stop request the transfer stops and says which address
+// it reached.
 
 #include "link/chargerlink.h"
 
@@ -30,14 +31,25 @@ struct FlashProgress {
     std::function<bool()> stopRequested;
 };
 
+enum class Transfer { ReadBack, MasterWrite, SlaveWrite, Verify };
+
 struct FlashResult {
+    Transfer transfer = Transfer::ReadBack;
     bool ok = false;
     bool stopped = false; // stopped by stopRequested, not by a fault
     chlink::LinkError linkError = chlink::LinkError::None;
+    int refusal = -1;  // the charger's answer to a write when it was not the ACK 6
     int address = 0;   // the address (byte for the master, word for the slave) reached
-    QString error;     // French, empty when ok or stopped
+    QString error;     // French, where and why the transfer stopped; empty when ok
     int exchanges = 0; // commands sent
+    int done = 0;      // blocks or words acknowledged (read for a read-back)
+    int total = 0;     // blocks or words the transfer had to send or read
+    int target = 1;    // 1 master, 2 slave
 };
+
+// The message box text of a transfer that did not end: where and why it stopped, then
+// what that leaves in the controller's memory (partly written, unchanged, not verified).
+QString stopReport(const FlashResult &r);
 
 // Reads words 0..lastWord (inclusive) of the program memory of `target` (1 master with
 // command 45, 2 slave with 46) into *words (resized to lastWord + 1). A slave word above
@@ -46,12 +58,14 @@ FlashResult readFlash(chlink::ChargerLink &link, int target, int lastWord, QVect
                       const FlashProgress &progress = {});
 
 // Sends the 448 blocks of 64 bytes of `image` (0x8000 bytes) from 0x1000 upwards, each
-// acknowledged before the next.
+// acknowledged before the next. The charger answers each block with one byte: 6 when it
+// wrote it; any other answer is a refusal and stops the transfer at once.
 FlashResult writeMasterFlash(chlink::ChargerLink &link, const QByteArray &image,
                              const FlashProgress &progress = {});
 
 // Sends, in index order, every word of `image` whose `changed` flag is set; `remaining`
-// starts at the number of changed words and is shown as it counts down.
+// starts at the number of changed words and is shown as it counts down. Answers as for
+// the master's blocks.
 FlashResult writeSlaveFlash(chlink::ChargerLink &link, const QVector<quint16> &image,
                             const QVector<bool> &changed, const FlashProgress &progress = {});
 
@@ -72,6 +86,16 @@ struct SlaveDiff {
 };
 SlaveDiff compareSlave(const QVector<quint16> &image, const QVector<quint16> &readBack,
                        int lastWord);
+
+// Where the data of a master HEX text lie: a byte the file defines reads the same whether
+// the image it is loaded over was erased to 0xFF or to 0x00. first and last are -1 and
+// count 0 when no byte of [from, to) is defined, or when the text does not load.
+struct DataExtent {
+    int first = -1;
+    int last = -1;
+    int count = 0;
+};
+DataExtent masterDataExtent(const QByteArray &text, int from = 0, int to = 0x8000);
 
 // "0x1040": addresses in reports.
 QString hexAddress(int address);

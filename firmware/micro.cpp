@@ -93,7 +93,7 @@ void Micro::buildUi() {
     m_bar = new QProgressBar(this);
     m_bar->setObjectName(QStringLiteral("ProgBar1"));
 
-    auto *quit = new QPushButton(QStringLiteral("Retour"), this);
+    auto *quit = m_quit = new QPushButton(QStringLiteral("Retour"), this);
     quit->setObjectName(QStringLiteral("MQuitter"));
     quit->setMinimumHeight(32);
     auto *bottom = new QHBoxLayout;
@@ -140,6 +140,7 @@ void Micro::setBusy(bool busy) {
     m_busy = busy;
     for (QPushButton *b : std::as_const(m_actions))
         b->setEnabled(!busy);
+    m_quit->setEnabled(!busy); // leaving would cut the transfer short
 }
 
 FlashProgress Micro::progress() {
@@ -150,14 +151,11 @@ FlashProgress Micro::progress() {
     return p;
 }
 
-void Micro::reportFailure(const QString &error, bool timeout) {
+void Micro::reportStop(const FlashResult &r) {
     m_bar->hide();
-    m_infos->setText(error);
-    if (m_closing || m_host.link->isShuttingDown()) return; // nobody left to read a box
-    if (timeout)
-        chlink::timeoutBox(this, error);
-    else if (!error.isEmpty() && m_host.link->error() != chlink::LinkError::PortFailed)
-        chlink::errorBox(this, error);
+    m_infos->setText(r.error);
+    if (m_host.link->isShuttingDown()) return; // the program is ending: nobody reads a box
+    chlink::errorBox(this, stopReport(r));
 }
 
 void Micro::pgmMaster() {
@@ -183,6 +181,18 @@ void Micro::pgmMaster() {
         return;
     }
     m_master = loaded.image;
+    // A file whose data all lie below the written range would only erase it with 0xFF.
+    if (masterDataExtent(text, kMasterWriteFirst, kMasterImageSize).count == 0) {
+        const DataExtent all = masterDataExtent(text);
+        chlink::errorBox(this,
+                         QStringLiteral("Mauvais nom de fichier\n"
+                                        "aucune donnée entre %1 et %2, la zone écrite dans "
+                                        "la Flash Master : les données du fichier vont de "
+                                        "%3 à %4")
+                             .arg(hexAddress(kMasterWriteFirst), hexAddress(kMasterImageSize - 1),
+                                  hexAddress(all.first), hexAddress(all.last)));
+        return;
+    }
 
     if (!chlink::askYesNo(this, QStringLiteral("Confirmer chargement Flash Master."))) return;
 
@@ -190,15 +200,16 @@ void Micro::pgmMaster() {
     m_bar->setRange(kMasterWriteFirst, kMasterImageSize + 1);
     m_bar->setValue(kMasterWriteFirst);
     m_bar->show();
+    m_writing = true;
     const FlashResult r = writeMasterFlash(link, m_master, progress());
+    m_writing = false;
     setBusy(false);
     if (r.ok) {
         m_bar->hide();
         m_infos->setText(QStringLiteral("Flash Master écrite :") + chlink::numText(r.exchanges) +
                          QStringLiteral(" blocs"));
-    } else if (!r.stopped) {
-        reportFailure(r.error, r.linkError == chlink::LinkError::Timeout ||
-                                   r.linkError == chlink::LinkError::NotOpen);
+    } else {
+        reportStop(r);
     }
     finishClosing();
 }
@@ -244,13 +255,16 @@ void Micro::pgmSlave() {
     const FlashResult read = readFlash(link, link.targetSelector, lastWord, &readBack, progress());
     if (!read.ok) {
         setBusy(false);
-        if (!read.stopped)
-            reportFailure(read.error, read.linkError == chlink::LinkError::Timeout ||
-                                          read.linkError == chlink::LinkError::NotOpen);
+        reportStop(read);
         finishClosing();
         return;
     }
     m_bar->hide();
+    if (m_closing) { // closed during the last word's read: nothing asked, nothing written
+        setBusy(false);
+        finishClosing();
+        return;
+    }
     std::copy(readBack.begin(), readBack.end(), m_readBack.begin());
 
     m_typest->setText(QStringLiteral("Comparaison"));
@@ -260,7 +274,8 @@ void Micro::pgmSlave() {
 
     bool answer = true;
     if (diff.protectedCount != 0)
-        answer = chlink::askYesNo(this,
+        answer =
+            chlink::askYesNoRisky(this,
                                   chlink::numText(diff.protectedCount) +
                                       QStringLiteral(" Changements en Zone Protégée, CONTINUER ??"),
                                   QStringLiteral("ATTENTION !"));
@@ -273,12 +288,12 @@ void Micro::pgmSlave() {
         if (chlink::askYesNo(this, QStringLiteral("Confirmer chargement de") +
                                        chlink::numText(diff.count) + QStringLiteral(" octets"))) {
             m_typest->setText(QStringLiteral("Chargement de : ") + chlink::numText(diff.count));
+            m_writing = true;
             const FlashResult w = writeSlaveFlash(link, m_slave, m_changed, progress());
+            m_writing = false;
             if (!w.ok) {
                 setBusy(false);
-                if (!w.stopped)
-                    reportFailure(w.error, w.linkError == chlink::LinkError::Timeout ||
-                                               w.linkError == chlink::LinkError::NotOpen);
+                reportStop(w);
                 finishClosing();
                 return;
             }
@@ -286,16 +301,14 @@ void Micro::pgmSlave() {
             const VerifyResult v = verifySlaveFlash(link, m_slave, m_changed, progress());
             setBusy(false);
             if (!v.read.ok) {
-                if (!v.read.stopped)
-                    reportFailure(v.read.error, v.read.linkError == chlink::LinkError::Timeout ||
-                                                    v.read.linkError == chlink::LinkError::NotOpen);
+                reportStop(v.read);
             } else if (v.mismatches != 0) {
                 const QString text =
                     QStringLiteral("Vérification :") + chlink::numText(v.mismatches) +
                     QStringLiteral(" mots différents après écriture, le premier à l'adresse ") +
                     hexAddress(v.firstMismatch);
                 m_infos->setText(text);
-                if (!m_closing) chlink::errorBox(this, text);
+                if (!m_host.link->isShuttingDown()) chlink::errorBox(this, text);
             } else {
                 m_infos->setText(QStringLiteral("Transfert terminé et vérifié :") +
                                  chlink::numText(diff.count) + QStringLiteral(" mots"));
@@ -345,26 +358,46 @@ void Micro::statePanel() {
 }
 
 void Micro::quitter() {
+    if (m_busy) return;
     m_host.link->reconnectOnActivate = 0;
     close();
 }
 
 void Micro::closeEvent(QCloseEvent *e) {
-    m_closing = true;
-    hide();
-    if (m_busy) {
-        // A transfer is inside a wait: it stops after its current exchange, and the main
-        // window comes back (and may reopen the port) only once the handler has returned.
-        e->ignore();
+    if (!m_busy) {
+        m_closing = true;
+        m_host.showMain();
+        e->accept();
         return;
     }
-    m_host.showMain();
-    e->accept();
+    // A transfer is inside a wait: the window goes only once the handler has returned, so
+    // that the main window comes back (and may reopen the port) after the last exchange.
+    e->ignore();
+    if (m_closing) return;
+    if (m_host.link->isShuttingDown()) {
+        m_closing = true;
+        hide();
+        return;
+    }
+    QString question =
+        QStringLiteral("Un transfert Flash est en cours. L'arrêter et fermer la fenêtre ?");
+    if (m_writing)
+        question += QStringLiteral("\nLa mémoire du microcontrôleur resterait en partie écrite.");
+    if (!chlink::askYesNoRisky(this, question)) return;
+    if (!m_busy) { // the transfer ended while the question was open
+        m_closing = true;
+        m_host.showMain();
+        e->accept();
+        return;
+    }
+    m_closing = true;
+    m_typest->setText(QStringLiteral("Arrêt après l'échange en cours"));
 }
 
 void Micro::finishClosing() {
     if (m_closing && !m_busy) {
-        m_host.showMain();
+        hide();
+        if (!m_host.link->isShuttingDown()) m_host.showMain();
         deleteLater();
     }
 }

@@ -13,7 +13,8 @@ class QPushButton;
 
 namespace firmware {
 struct FlashProgress;
-}
+struct FlashResult;
+} // namespace firmware
 
 // The microcontroller window: reprograms the master's flash from a HEX file block by
 // block, and the slave's word by word after reading it back and comparing (only changed
@@ -66,8 +67,9 @@ class Micro : public QWidget {
     QString chooseFile();
     void setBusy(bool busy);
     firmware::FlashProgress progress();
-    // Reports a failed transfer: LBinfos says where it stopped, a time-out gets its box.
-    void reportFailure(const QString &error, bool timeout);
+    // A transfer that did not end: LBinfos says where it stopped, and a box says it with
+    // what that leaves in the memory (none while the program is ending).
+    void reportStop(const firmware::FlashResult &r);
     void finishClosing();
     void openFrom(const std::function<QWidget *(const chlink::Host &)> &opener);
 
@@ -75,6 +77,7 @@ class Micro : public QWidget {
     Openers m_openers;
     bool m_busy = false;
     bool m_closing = false;
+    bool m_writing = false; // a write is under way: stopping leaves the memory partly written
 
     QByteArray m_master;
     QVector<quint16> m_slave;
@@ -86,4 +89,5 @@ class Micro : public QWidget {
     QLabel *m_infos = nullptr;
     QProgressBar *m_bar = nullptr;
     QList<QPushButton *> m_actions;
+    QPushButton *m_quit = nullptr;
 };

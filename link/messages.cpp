@@ -37,16 +37,22 @@ void errorBox(QWidget *parent, const QString &text, const QString &title) {
 
 void infoBox(QWidget *parent, const QString &text, const QString &title) {
     if (boxHook()) {
-        boxHook()({BoxKind::Info, text, title});
+        boxHook()({BoxKind::Info, text, title, BoxIcon::Information});
         return;
     }
     QMessageBox::information(parent, titleOr(title), text, QMessageBox::Ok);
 }
 
 bool askYesNo(QWidget *parent, const QString &text, const QString &title) {
-    if (boxHook()) return boxHook()({BoxKind::Question, text, title});
+    if (boxHook()) return boxHook()({BoxKind::Question, text, title, BoxIcon::Question});
     return QMessageBox::question(parent, titleOr(title), text,
                                  QMessageBox::Yes | QMessageBox::No) == QMessageBox::Yes;
+}
+
+bool askYesNoRisky(QWidget *parent, const QString &text, const QString &title) {
+    if (boxHook()) return boxHook()({BoxKind::Question, text, title, BoxIcon::Exclamation, true});
+    return QMessageBox::warning(parent, titleOr(title), text, QMessageBox::Yes | QMessageBox::No,
+                                QMessageBox::No) == QMessageBox::Yes;
 }
 
 void noConnectionBox(QWidget *parent) {

@@ -10,11 +10,14 @@ namespace chlink {
 // The program's message boxes and file dialogs, in one place so that tests can answer
 // them: with a hook installed nothing is shown and the hook's answer is used.
 enum class BoxKind { Error, Question, Info };
+enum class BoxIcon { Exclamation, Question, Information };
 
 struct BoxRequest {
     BoxKind kind;
     QString text;
     QString title;
+    BoxIcon icon = BoxIcon::Exclamation;
+    bool defaultNo = false; // questions: Enter answers No
 };
 
 // Returns true for "Yes"/OK.
@@ -31,6 +34,8 @@ void errorBox(QWidget *parent, const QString &text, const QString &title = QStri
 void infoBox(QWidget *parent, const QString &text, const QString &title = QString());
 // Yes/No; true for Yes.
 bool askYesNo(QWidget *parent, const QString &text, const QString &title = QString());
+// Yes/No for a Yes that puts something at risk: exclamation icon, No is the default.
+bool askYesNoRisky(QWidget *parent, const QString &text, const QString &title = QString());
 
 // "Pas de connection avec chargeur".
 void noConnectionBox(QWidget *parent);

@@ -5,6 +5,7 @@
 #include "firmware/heximage.h"
 #include "flashrig.h"
 
+#include <QElapsedTimer>
 #include <QRandomGenerator>
 #include <QtTest>
 
@@ -29,7 +30,9 @@ class TstFlashTransfer : public QObject {
     void readBackRefusesWordsAbove3FFF();
     void silentChargerStopsTheTransfer_data();
     void silentChargerStopsTheTransfer();
-    void strayBytesBeforeTheAckAreDropped();
+    void strayBytesBeforeAFrameAreDropped();
+    void refusedWriteStopsAtOnce_data();
+    void refusedWriteStopsAtOnce();
     void slaveWriteSendsOnlyChangedWordsInOrder();
     void verifyCountsMismatches();
     void compareCountsProtectedZone_data();
@@ -117,15 +120,19 @@ void TstFlashTransfer::silentChargerStopsTheTransfer_data() {
     QTest::addColumn<int>("kind"); // 0 master write, 1 read-back, 2 slave write
     QTest::addColumn<int>("answered");
     QTest::addColumn<int>("address");
-    QTest::newRow("master write after 10 blocks") << 0 << 10 << 0x1000 + 10 * 64;
-    QTest::newRow("read-back after 7 words") << 1 << 7 * 4 + 2 << 7;
-    QTest::newRow("slave write after 3 words") << 2 << 3 << 3 * 2;
+    QTest::addColumn<int>("done");
+    QTest::addColumn<int>("total");
+    QTest::newRow("master write after 10 blocks") << 0 << 10 << 0x1000 + 10 * 64 << 10 << 448;
+    QTest::newRow("read-back after 7 words") << 1 << 7 * 4 + 2 << 7 << 7 << 101;
+    QTest::newRow("slave write after 3 words") << 2 << 3 << 3 * 2 << 3 << 10;
 }
 
 void TstFlashTransfer::silentChargerStopsTheTransfer() {
     QFETCH(int, kind);
     QFETCH(int, answered);
     QFETCH(int, address);
+    QFETCH(int, done);
+    QFETCH(int, total);
     FlashRig rig(200);
     rig.charger.faults.silenceAfterBytes = answered;
     FlashResult r;
@@ -158,23 +165,89 @@ void TstFlashTransfer::silentChargerStopsTheTransfer() {
     QCOMPARE(r.address, address);
     QVERIFY2(r.error.contains(hexAddress(address)), qPrintable(r.error));
     QVERIFY(r.error.contains(QStringLiteral("pas de réponse")));
+    QCOMPARE(r.done, done);
+    QCOMPARE(r.total, total);
     // Only the exchanges answered plus the one that was not.
     QCOMPARE(before, r.exchanges);
     QTest::qWait(50);
     QCOMPARE(rig.sent().size(), r.exchanges);
 }
 
-void TstFlashTransfer::strayBytesBeforeTheAckAreDropped() {
+void TstFlashTransfer::strayBytesBeforeAFrameAreDropped() {
     FlashRig rig;
     rig.charger.faults.strayEvery = 3;
     rig.charger.faults.strayBytes = QByteArray("\x07\x11\x00", 3);
-    const QByteArray image = randomBytes(kMasterImageSize, 8);
-    QVERIFY(writeMasterFlash(rig.link, image).ok);
-    QVERIFY(rig.charger.masterFlash.mid(0x1000) == image.mid(0x1000));
     QVector<quint16> got;
     rig.charger.slaveFlash = randomWords(3);
     QVERIFY(readFlash(rig.link, 2, 50, &got).ok);
     QVERIFY(got == rig.charger.slaveFlash.mid(0, 51));
+}
+
+// The charger answers a flash write with one byte. Anything but 6 is a refusal: the
+// transfer stops on that block or word at once (long before the reply time-out), says
+// where and what came back, and sends nothing more.
+void TstFlashTransfer::refusedWriteStopsAtOnce_data() {
+    QTest::addColumn<bool>("slave");
+    QTest::addColumn<int>("failAt");       // address the charger refuses (-1: none)
+    QTest::addColumn<QByteArray>("stray"); // bytes before the next answer
+    QTest::addColumn<int>("address");
+    QTest::addColumn<int>("answer");
+    QTest::addColumn<int>("done");
+    QTest::newRow("master block refused")
+        << false << 0x2A40 << QByteArray() << 0x2A40 << 8 << (0x2A40 - 0x1000) / 64;
+    QTest::newRow("last master block refused")
+        << false << 0x7FC0 << QByteArray() << 0x7FC0 << 8 << 447;
+    QTest::newRow("master stray byte before the ACK")
+        << false << -1 << QByteArray("\x11", 1) << 0x1000 << 0x11 << 0;
+    QTest::newRow("slave word refused") << true << 6144 << QByteArray() << 6144 << 8 << 2;
+    QTest::newRow("slave stray byte before the ACK")
+        << true << -1 << QByteArray("\x07\x06", 2) << 5 << 7 << 0;
+}
+
+void TstFlashTransfer::refusedWriteStopsAtOnce() {
+    QFETCH(bool, slave);
+    QFETCH(int, failAt);
+    QFETCH(QByteArray, stray);
+    QFETCH(int, address);
+    QFETCH(int, answer);
+    QFETCH(int, done);
+    FlashRig rig(5000);
+    if (failAt >= 0) rig.charger.failFlashWrites(1, failAt);
+    rig.charger.faults.strayOnce = stray;
+    QVector<quint16> words = blankSlaveImage();
+    QVector<bool> changed(kSlaveWords, false);
+    for (int i : {5, 100, 6144, 7000}) {
+        changed[i] = true;
+        words[i] = quint16(i);
+    }
+    const QVector<quint16> before = rig.charger.slaveFlash;
+    QElapsedTimer clock;
+    clock.start();
+    const FlashResult r = slave ? writeSlaveFlash(rig.link, words, changed)
+                                : writeMasterFlash(rig.link, QByteArray(kMasterImageSize, 0x5A));
+    QVERIFY2(clock.elapsed() < 2000, "a refusal waited for the reply time-out");
+    QVERIFY(!r.ok);
+    QVERIFY(!r.stopped);
+    QCOMPARE(r.linkError, chlink::LinkError::None);
+    QCOMPARE(r.refusal, answer);
+    QCOMPARE(r.address, address);
+    QCOMPARE(r.done, done);
+    QCOMPARE(r.total, slave ? 4 : 448);
+    QCOMPARE(r.error,
+             QStringLiteral("%1 arrêtée à l'adresse %2 : écriture refusée par le "
+                            "chargeur (réponse %3 au lieu de 6)")
+                 .arg(slave ? "Écriture Flash Slave" : "Écriture Flash Master", hexAddress(address))
+                 .arg(answer));
+    QTest::qWait(50);
+    QCOMPARE(rig.sent().size(), done + 1); // nothing after the refused one
+    if (failAt < 0) return;                // a stray byte: the charger wrote it, the PC cannot tell
+    if (slave) {
+        QCOMPARE(rig.charger.slaveFlash[address], before[address]);
+    } else {
+        QCOMPARE(rig.charger.masterFlash.mid(address, 64), QByteArray(64, char(0xFF)));
+        QCOMPARE(rig.charger.masterFlash.mid(0x1000, address - 0x1000),
+                 QByteArray(address - 0x1000, 0x5A));
+    }
 }
 
 void TstFlashTransfer::slaveWriteSendsOnlyChangedWordsInOrder() {
@@ -262,9 +335,11 @@ void TstFlashTransfer::stopRequestEndsAfterTheCurrentExchange() {
     const FlashResult r = writeMasterFlash(rig.link, blankMasterImage(), p);
     QVERIFY(!r.ok);
     QVERIFY(r.stopped);
-    QVERIFY(r.error.isEmpty());
+    QCOMPARE(r.error, QStringLiteral("Écriture Flash Master arrêtée à l'adresse 0x1140 : arrêt "
+                                     "demandé à la fermeture de la fenêtre"));
     QCOMPARE(rig.count(47), 5);
     QCOMPARE(r.address, 0x1000 + 5 * 64);
+    QCOMPARE(r.done, 5);
 }
 
 void TstFlashTransfer::lateAnswerIsNotTakenForTheFirstBlock() {

@@ -6,20 +6,21 @@
 #include "flashrig.h"
 #include "link/messages.h"
 
+#include <QElapsedTimer>
 #include <QGroupBox>
 #include <QLabel>
+#include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRandomGenerator>
 #include <QSettings>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <QtTest>
 
 using namespace firmware;
 using chlink::BoxKind;
 using chlink::BoxRequest;
-
-namespace {} // namespace
 
 class TstMicro : public QObject {
     Q_OBJECT
@@ -66,9 +67,45 @@ class TstMicro : public QObject {
         return t;
     }
 
-  private slots:
-    void initTestCase() {
-        qputenv("XDG_CONFIG_HOME", m_config.path().toLocal8Bit());
+    // Runs `f` once, from inside the transfer's wait, when the charger answers the n-th
+    // command of `code`.
+    static void when(Visit &v, int code, int n, std::function<void()> f) {
+        auto done = std::make_shared<bool>(false);
+        QObject::connect(
+            &v.rig.charger, &sim::VirtualCharger::transmit, v.micro,
+            [&v, code, n, f, done] {
+                if (*done || v.rig.count(code) != n) return;
+                *done = true;
+                f();
+            },
+            Qt::DirectConnection);
+    }
+
+    // The three transfers of the window, each started on a file that gives it work: the
+    // master write (448 blocks), the slave read-back (words 0..500) and the slave write of
+    // 60 changed words (below the protected zone).
+    enum Kind { MasterWrite, ReadBack, SlaveWrite };
+    void start(Visit &v, int kind) {
+        if (kind == MasterWrite) {
+            m_files = {writeFile("m.hex", hexText("\x01", 0x2000))};
+            v.micro->pgmMaster();
+            return;
+        }
+        QVector<quint16> file = v.rig.charger.slaveFlash;
+        for (int i = 0; i < 60; ++i)
+            file[i] = quint16(0x0100 + i);
+        m_files = {writeFile("s.hex", slaveHex(file, 0, 500))};
+        v.micro->pgmSlave();
+    }
+    static int codeOf(int kind) { return kind == MasterWrite ? 47 : kind == ReadBack ? 46 : 48; }
+    QList<BoxRequest> boxesAfterTheConfirmations() const {
+        QList<BoxRequest> out;
+        for (const BoxRequest &b : m_boxes)
+            if (!b.text.startsWith("Confirmer chargement")) out.append(b);
+        return out;
+    }
+
+    void answerBoxesFromTheTest() {
         chlink::setBoxHook([this](const BoxRequest &r) {
             m_boxes.append(r);
             return r.kind != BoxKind::Question || m_answers.isEmpty() || m_answers.takeFirst();
@@ -81,12 +118,42 @@ class TstMicro : public QObject {
                 return m_files.isEmpty() ? QString() : m_files.takeFirst();
             });
     }
+
+  private slots:
+    void initTestCase() {
+        qputenv("XDG_CONFIG_HOME", m_config.path().toLocal8Bit());
+        answerBoxesFromTheTest();
+    }
     void init() {
         m_boxes.clear();
         m_answers.clear();
         m_files.clear();
         m_dialogDirs.clear();
         m_dialogs = 0;
+    }
+
+    // The box itself, without the test's answers: Enter on a risky question answers No.
+    void riskyQuestionBoxDefaultsToNo() {
+        chlink::setBoxHook({});
+        QMessageBox::StandardButton chosen = QMessageBox::NoButton;
+        QMessageBox::Icon icon = QMessageBox::NoIcon;
+        QTimer look;
+        look.setInterval(20);
+        QObject::connect(&look, &QTimer::timeout, [&] {
+            auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+            if (!box) return;
+            look.stop();
+            chosen = box->standardButton(box->defaultButton());
+            icon = box->icon();
+            QTest::keyClick(box, Qt::Key_Return);
+        });
+        look.start();
+        const bool yes = chlink::askYesNoRisky(nullptr, QStringLiteral("Continuer ?"),
+                                               QStringLiteral("ATTENTION !"));
+        answerBoxesFromTheTest();
+        QVERIFY(!yes);
+        QCOMPARE(chosen, QMessageBox::No);
+        QCOMPARE(icon, QMessageBox::Warning);
     }
 
     void controlsAndCaptions() {
@@ -259,8 +326,13 @@ class TstMicro : public QObject {
         m_answers = answers;
         v.micro->pgmSlave();
         QCOMPARE(texts(), boxes);
-        if (boxes.size() && boxes[0].contains("Zone"))
-            QCOMPARE(m_boxes[0].title, QStringLiteral("ATTENTION !"));
+        for (const BoxRequest &b : std::as_const(m_boxes)) {
+            // The protected zone's question: Enter answers No, and it warns.
+            const bool zone = b.text.contains("Zone");
+            QCOMPARE(b.title, zone ? QStringLiteral("ATTENTION !") : QString());
+            QCOMPARE(b.icon, zone ? chlink::BoxIcon::Exclamation : chlink::BoxIcon::Question);
+            QCOMPARE(b.defaultNo, zone);
+        }
         QCOMPARE(v.rig.link.targetSelector, 2);
         QCOMPARE(v.micro->lastAddress(), count);
         // Read back from word 0 to the last address inclusive, one past the file's words.
@@ -321,55 +393,189 @@ class TstMicro : public QObject {
         QCOMPARE(v.rig.count(47), 896);
     }
 
-    void silentChargerGivesTheTimeOutReport() {
-        Visit v;
-        v.rig.link.setReplyTimeout(150);
-        v.rig.charger.faults.silenceAfterBytes = 20; // 20 blocks acknowledged
-        m_files = {writeFile("m.hex", hexText("\x01", 0x2000))};
-        v.micro->pgmMaster();
-        QCOMPARE(v.rig.count(47), 21);
-        QCOMPARE(m_boxes.size(), 2);
-        QCOMPARE(m_boxes[1].kind, BoxKind::Error);
-        QCOMPARE(m_boxes[1].text,
-                 QStringLiteral("Écriture Flash Master arrêtée à l'adresse 0x1500 : pas de réponse "
-                                "du chargeur\nTime out sur interface Serie"));
-        QVERIFY(v.infos().contains("1500"));
-        if (qEnvironmentVariableIsSet("PELMORA_GRAB_DIR"))
-            v.micro->grab().save(qEnvironmentVariable("PELMORA_GRAB_DIR") + "/micro-timeout.png");
-        QVERIFY(v.bar()->isHidden());
-        QVERIFY(!v.micro->isBusy());
-        QVERIFY(v.micro->findChild<QPushButton *>("CBMIC1")->isEnabled());
+    // During a transfer the buttons are off; closing by the frame asks first (No is the
+    // default); Yes stops it after the exchange under way and says where it stopped and
+    // what is left.
+    void closingByTheFrame_data() {
+        QTest::addColumn<int>("kind");
+        QTest::addColumn<bool>("yes");
+        QTest::addColumn<int>("sent");
+        QTest::addColumn<QString>("report");
+        QTest::newRow("master write, No") << int(MasterWrite) << false << 448 << QString();
+        QTest::newRow("master write, Yes")
+            << int(MasterWrite) << true << 10
+            << "Écriture Flash Master arrêtée à l'adresse 0x1280 : arrêt demandé à la fermeture "
+               "de la fenêtre\nLa Flash Master est maintenant en partie écrite : 10 blocs écrits "
+               "sur 448. Refaites le chargement avant d'utiliser le chargeur.";
+        QTest::newRow("slave read-back, Yes")
+            << int(ReadBack) << true << 100
+            << "Lecture Flash arrêtée à l'adresse 0x0064 : arrêt demandé à la fermeture de la "
+               "fenêtre\nRien n'a été écrit : la Flash Slave est inchangée.";
+        QTest::newRow("slave write, No") << int(SlaveWrite) << false << 60 << QString();
+        QTest::newRow("slave write, Yes")
+            << int(SlaveWrite) << true << 3
+            << "Écriture Flash Slave arrêtée à l'adresse 0x0003 : arrêt demandé à la fermeture "
+               "de la fenêtre\nLa Flash Slave est maintenant en partie écrite : 3 mots écrits "
+               "sur 60, 57 non écrits. Refaites le chargement avant d'utiliser le chargeur.";
     }
-
-    void closingDuringATransferStopsIt() {
+    void closingByTheFrame() {
+        QFETCH(int, kind);
+        QFETCH(bool, yes);
+        QFETCH(int, sent);
+        QFETCH(QString, report);
         Visit v;
-        m_files = {writeFile("m.hex", hexText("\x01", 0x2000))};
-        QObject::connect(v.bar(), &QProgressBar::valueChanged, v.micro, [&](int value) {
-            if (value == 0x1000 + 10 * 64) v.micro->close();
+        const int at = kind == MasterWrite ? 10 : kind == ReadBack ? 100 : 3;
+        // Nothing that would end the transfer or start another exchange can be clicked.
+        const QStringList buttons = {"CBMIC1",      "CbPgmSlave", "CBepr",   "CbEEprSalave",
+                                     "CbextEEPROM", "CBEtat",     "MQuitter"};
+        QStringList enabled;
+        when(v, codeOf(kind), at, [&] {
+            for (const QString &n : buttons)
+                if (v.micro->findChild<QPushButton *>(n)->isEnabled()) enabled.append(n);
+            QTest::mouseClick(v.micro->findChild<QPushButton *>("MQuitter"), Qt::LeftButton);
+            m_answers.append(yes);
+            v.micro->close();
         });
-        v.micro->pgmMaster();
-        QCOMPARE(v.rig.count(47), 10);
-        QVERIFY(v.micro->isHidden());
+        start(v, kind);
+        QCOMPARE(enabled, QStringList{});
+        QCOMPARE(v.rig.count(codeOf(kind)), sent);
+        const QList<BoxRequest> boxes = boxesAfterTheConfirmations();
+        QCOMPARE(boxes.size(), yes ? 2 : 1);
+        QCOMPARE(boxes[0].kind, BoxKind::Question);
+        QCOMPARE(boxes[0].icon, chlink::BoxIcon::Exclamation);
+        QVERIFY(boxes[0].defaultNo);
+        QVERIFY2(boxes[0].text.startsWith(
+                     "Un transfert Flash est en cours. L'arrêter et fermer la fenêtre ?"),
+                 qPrintable(boxes[0].text));
+        QCOMPARE(boxes[0].text.contains("en partie écrite"), kind != ReadBack);
+        if (!yes) {
+            QVERIFY(v.micro->isVisible());
+            QVERIFY(v.main.isHidden());
+            for (const QString &n : buttons)
+                QVERIFY2(v.micro->findChild<QPushButton *>(n)->isEnabled(), qPrintable(n));
+            return;
+        }
+        QCOMPARE(boxes[1].kind, BoxKind::Error);
+        QCOMPARE(boxes[1].text, report);
+        QTest::qWait(20);
+        QCOMPARE(v.rig.count(codeOf(kind)), sent); // nothing more went out
         QVERIFY(v.main.isVisible());
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         QVERIFY(v.micro.isNull());
-        QTest::qWait(20);
-        QCOMPARE(v.rig.count(47), 10);
-        QCOMPARE(m_boxes.size(), 1); // the confirmation only
     }
 
-    void closingDuringTheReadBackStopsIt() {
+    // A transfer that ends early for any reason says so at once, with the address reached
+    // and what that leaves in the memory.
+    void everyStopIsReported_data() {
+        QTest::addColumn<int>("kind");
+        QTest::addColumn<int>("fault"); // 0 silence, 1 refusal, 2 port lost
+        QTest::addColumn<int>("at");    // bytes answered, address refused or bytes received
+        QTest::addColumn<QString>("report");
+        const QString master = "\nLa Flash Master est maintenant en partie écrite : %1 blocs "
+                               "écrits sur 448. Refaites le chargement avant d'utiliser le "
+                               "chargeur.";
+        const QString slave = "\nLa Flash Slave est maintenant en partie écrite : %1 mots écrits "
+                              "sur 60, %2 non écrits. Refaites le chargement avant d'utiliser "
+                              "le chargeur.";
+        const QString timeout = "pas de réponse du chargeur\nTime out sur interface Serie";
+        QTest::newRow("master, silent charger")
+            << int(MasterWrite) << 0 << 20
+            << "Écriture Flash Master arrêtée à l'adresse 0x1500 : " + timeout + master.arg(20);
+        QTest::newRow("master, block refused")
+            << int(MasterWrite) << 1 << 0x2000
+            << "Écriture Flash Master arrêtée à l'adresse 0x2000 : écriture refusée par le "
+               "chargeur (réponse 8 au lieu de 6)" +
+                   master.arg(64);
+        QTest::newRow("master, port lost")
+            << int(MasterWrite) << 2 << 68 * 5 + 10
+            << "Écriture Flash Master arrêtée à l'adresse 0x1140 : port série perdu" +
+                   master.arg(5);
+        QTest::newRow("slave read-back, silent charger")
+            << int(ReadBack) << 0 << 4 * 30
+            << "Lecture Flash arrêtée à l'adresse 0x001E : " + timeout +
+                   "\nRien n'a été écrit : la Flash Slave est inchangée.";
+        QTest::newRow("slave, word refused")
+            << int(SlaveWrite) << 1 << 2
+            << "Écriture Flash Slave arrêtée à l'adresse 0x0002 : écriture refusée par le "
+               "chargeur (réponse 8 au lieu de 6)" +
+                   slave.arg(2).arg(58);
+        QTest::newRow("slave, silent charger")
+            << int(SlaveWrite) << 0 << 4 * 501 + 40
+            << "Écriture Flash Slave arrêtée à l'adresse 0x0028 : " + timeout +
+                   slave.arg(40).arg(20);
+    }
+    void everyStopIsReported() {
+        QFETCH(int, kind);
+        QFETCH(int, fault);
+        QFETCH(int, at);
+        QFETCH(QString, report);
         Visit v;
-        m_files = {writeFile("s.hex", slaveHex(QVector<quint16>(500, 1), 0, 500))};
-        QObject::connect(v.bar(), &QProgressBar::valueChanged, v.micro, [&](int value) {
-            if (value == 100) v.micro->close();
+        // A refusal must not wait for the reply time-out: give it a long one.
+        v.rig.link.setReplyTimeout(fault == 1 ? 20000 : 150);
+        if (fault == 0) v.rig.charger.faults.silenceAfterBytes = at;
+        if (fault == 1) v.rig.charger.failFlashWrites(1, at);
+        if (fault == 2) v.rig.charger.faults.vanishAfterBytes = at;
+        QElapsedTimer clock;
+        clock.start();
+        start(v, kind);
+        QVERIFY(clock.elapsed() < 10000);
+        const QList<BoxRequest> boxes = boxesAfterTheConfirmations();
+        QCOMPARE(boxes.size(), 1);
+        QCOMPARE(boxes[0].kind, BoxKind::Error);
+        QCOMPARE(boxes[0].text, report);
+        QCOMPARE(v.infos(), report.section('\n', 0, 0));
+        if (qEnvironmentVariableIsSet("PELMORA_GRAB_DIR") && fault == 0 && kind == MasterWrite)
+            v.micro->grab().save(qEnvironmentVariable("PELMORA_GRAB_DIR") + "/micro-timeout.png");
+        QVERIFY(v.bar()->isHidden());
+        QVERIFY(!v.micro->isBusy());
+        QVERIFY(v.micro->findChild<QPushButton *>("MQuitter")->isEnabled());
+    }
+
+    // "Quitter" of the main window during a transfer: the program is ending, so the window
+    // stops without asking and without a box, and does not bring the main window back.
+    void programEndingDuringATransfer() {
+        Visit v;
+        when(v, 47, 10, [&] {
+            v.rig.link.shutdown();
+            v.micro->close();
         });
-        v.micro->pgmSlave();
-        QCOMPARE(v.rig.count(46), 100);
-        QCOMPARE(v.rig.count(48), 0);
+        start(v, MasterWrite);
+        QCOMPARE(texts(), QStringList{"Confirmer chargement Flash Master."});
+        QCOMPARE(v.rig.count(47), 10);
+        QVERIFY(v.main.isHidden());
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         QVERIFY(v.micro.isNull());
-        QVERIFY(m_boxes.isEmpty());
+    }
+
+    // A master file with no byte in 0x1000..0x7FFF would only erase the range: refused,
+    // with where its data lie, before anything is asked or sent.
+    void masterFileOutsideTheWrittenRange_data() {
+        QTest::addColumn<QByteArray>("text");
+        QTest::addColumn<QString>("box");
+        const QString refused =
+            "Mauvais nom de fichier\naucune donnée entre 0x1000 et 0x7FFF, la zone écrite "
+            "dans la Flash Master : les données du fichier vont de %1 à %2";
+        QTest::newRow("boot area only")
+            << hexText(QByteArray(0x100, 1), 0x0000) << refused.arg("0x0000", "0x00FF");
+        QTest::newRow("one byte below the range")
+            << hexText("\x01", 0x0FFF) << refused.arg("0x0FFF", "0x0FFF");
+        QTest::newRow("one byte in the range is taken")
+            << hexText("\x01", 0x1000) << "Confirmer chargement Flash Master.";
+        QTest::newRow("data across 0x1000 is taken")
+            << hexText(QByteArray(4, 0), 0x0FFE) << "Confirmer chargement Flash Master.";
+        QTest::newRow("0xFF data in the range is taken")
+            << hexText("\xFF", 0x7FFF) << "Confirmer chargement Flash Master.";
+    }
+    void masterFileOutsideTheWrittenRange() {
+        QFETCH(QByteArray, text);
+        QFETCH(QString, box);
+        Visit v;
+        m_files = {writeFile("m.hex", text)};
+        m_answers = {false};
+        v.micro->pgmMaster();
+        QCOMPARE(texts(), QStringList{box});
+        QCOMPARE(m_boxes[0].kind, box.startsWith("Mauvais") ? BoxKind::Error : BoxKind::Question);
+        QVERIFY(v.rig.port->written.isEmpty());
     }
 
     void retourAndFrameClose_data() {
