@@ -323,7 +323,7 @@ void Micro::pgmSlave() {
 
 void Micro::openFrom(const std::function<QWidget *(const chlink::Host &)> &opener) {
     if (!opener) {
-        chlink::infoBox(this, QStringLiteral("Cette fenêtre n'est pas encore disponible."));
+        chlink::unavailableBox(this);
         return;
     }
     chlink::Host host = m_host;

@@ -19,15 +19,23 @@ int ChargerLink::word(const QByteArray &table, int i) {
     return 256 * quint8(table[i]) + quint8(table[i + 1]);
 }
 
-void ChargerLink::portSetup() {
+void ChargerLink::renewPort() {
     if (m_maker.renew(m_port, portNumber, this) && m_port)
         connect(m_port, &BytePort::failed, this, &ChargerLink::onPortFailed);
+}
+
+void ChargerLink::portSetup() {
+    renewPort();
     if (m_port) m_port->setBaudRate(kBaud);
     connectionFlag = 1;
     portFault = false;
 }
 
 bool ChargerLink::openPort(QString *reason) {
+    if (!m_port) { // the number had no device when it was set up: it may have one now
+        renewPort();
+        if (m_port) m_port->setBaudRate(kBaud);
+    }
     if (!m_port) {
         if (reason) *reason = QStringLiteral("COM %1 : aucun port série associé").arg(portNumber);
         return false;

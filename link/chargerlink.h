@@ -131,6 +131,7 @@ class ChargerLink : public QObject {
 
   private:
     void onPortFailed(const QString &reason);
+    void renewPort();
 
     serialio::PortMaker m_maker;
     QPointer<BytePort> m_port;

@@ -3,6 +3,7 @@
 #include <QString>
 #include <functional>
 
+class QMessageBox;
 class QWidget;
 
 namespace chlink {
@@ -26,8 +27,13 @@ using BoxHook = std::function<bool(const BoxRequest &)>;
 using FileHook = std::function<QString(bool save, const QString &title, const QString &dir,
                                        const QString &filter)>;
 
+// Called with each real box once it is on screen (tests press one of its buttons there).
+// Used only when no BoxHook is installed.
+using ShownBoxHook = std::function<void(QMessageBox *)>;
+
 void setBoxHook(BoxHook hook);
 void setFileHook(FileHook hook);
+void setShownBoxHook(ShownBoxHook hook);
 
 // Exclamation icon, OK button, the application's default title unless given.
 void errorBox(QWidget *parent, const QString &text, const QString &title = QString());
@@ -41,6 +47,16 @@ bool askYesNoRisky(QWidget *parent, const QString &text, const QString &title = 
 void noConnectionBox(QWidget *parent);
 // "Time out sur interface Serie", with an optional context line before it.
 void timeoutBox(QWidget *parent, const QString &context = QString());
+// "Erreur port com" and the reason. Never two at once: while one is open, another port
+// error adds no second box.
+void portErrorBox(QWidget *parent, const QString &reason);
+// A window that is not there yet: "Cette fenêtre n'est pas encore disponible."
+void unavailableBox(QWidget *parent);
+
+// True when `window` is being activated because one of these boxes or dialogs, shown over it,
+// has just closed: the window system hands the activation back to the window underneath.
+// Answers once per closed dialog.
+bool activationFromDialog(QWidget *window);
 
 QString openFileName(QWidget *parent, const QString &title, const QString &dir,
                      const QString &filter);

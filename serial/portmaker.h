@@ -20,7 +20,8 @@ class PortMaker {
 
     // When `port` is missing or was made for another device than portNumber's, closes it,
     // deletes it later (a wait may still hold a connection to it) and makes a new one owned
-    // by `owner`. True when `port` was replaced (possibly by nothing).
+    // by `owner`; a number with no device gets no port. True when `port` was replaced
+    // (possibly by nothing).
     bool renew(QPointer<BytePort> &port, int portNumber, QObject *owner) {
         const QString device = m_resolver ? m_resolver(portNumber) : QString();
         if (port && device == m_device) return false;
@@ -30,7 +31,7 @@ class PortMaker {
             port->deleteLater();
         }
         m_device = device;
-        port = m_factory ? m_factory(device) : nullptr;
+        port = (m_factory && !device.isEmpty()) ? m_factory(device) : nullptr;
         if (port) port->setParent(owner);
         return true;
     }

@@ -1,5 +1,7 @@
 #include "serialport.h"
 
+#include "openfailure.h"
+
 #include <QCoreApplication>
 
 #ifdef Q_OS_LINUX
@@ -20,20 +22,6 @@ SerialBytePort::~SerialBytePort() {
     close();
 }
 
-static QString openErrorText(QSerialPort::SerialPortError e) {
-    switch (e) {
-    case QSerialPort::DeviceNotFoundError:
-        return QStringLiteral("périphérique introuvable");
-    case QSerialPort::PermissionError:
-        return QStringLiteral("accès refusé (port déjà utilisé ou droits insuffisants, "
-                              "groupe dialout ?)");
-    case QSerialPort::OpenError:
-        return QStringLiteral("port déjà ouvert");
-    default:
-        return QString();
-    }
-}
-
 bool SerialBytePort::open(QString *reason) {
     if (m_port.isOpen()) return true;
     m_failing = false;
@@ -43,11 +31,9 @@ bool SerialBytePort::open(QString *reason) {
     m_port.setStopBits(QSerialPort::OneStop);
     m_port.setFlowControl(QSerialPort::NoFlowControl);
     if (!m_port.open(QIODevice::ReadWrite)) {
-        if (reason) {
-            QString why = openErrorText(m_port.error());
-            if (why.isEmpty()) why = m_port.errorString();
-            *reason = m_device + QStringLiteral(" : ") + why;
-        }
+        if (reason)
+            *reason = openFailureText(m_device, deviceFacts(m_device), m_port.error(),
+                                      m_port.errorString());
         m_port.clearError();
         return false;
     }
@@ -114,7 +100,7 @@ void SerialBytePort::onError(QSerialPort::SerialPortError error) {
     // The device vanished: Qt would go on reporting read errors in a loop and spin a
     // core. Close at once and say it once.
     m_failing = true;
-    const QString reason = m_device + QStringLiteral(" : ") + m_port.errorString();
+    const QString reason = lostPortText(m_device);
     m_port.clearError();
     m_port.close();
     emit failed(reason);

@@ -37,6 +37,34 @@ struct Rig {
     }
 };
 
+// Answers the probe at once and the confirmation `confirmDelayMs` later; after the handshake
+// the virtual charger answers the commands.
+class SlowConfirmPort : public ScriptedPort {
+  public:
+    SlowConfirmPort(sim::VirtualCharger *charger, int confirmDelayMs)
+        : m_charger(charger), m_delay(confirmDelayMs) {}
+    void write(const QByteArray &bytes) override {
+        if (!m_open) return;
+        written += bytes;
+        if (bytes == QByteArray(1, char(PROBE))) {
+            deliver(QByteArray(1, char(ESC)));
+        } else if (bytes == QByteArray(1, char(CONFIRM))) {
+            deliver(QByteArray(1, char(PROBE)), m_delay);
+        } else {
+            QByteArray out;
+            auto c = QObject::connect(m_charger, &sim::VirtualCharger::transmit,
+                                      [&](const QByteArray &b) { out += b; });
+            m_charger->receive(bytes);
+            QObject::disconnect(c);
+            deliver(out);
+        }
+    }
+
+  private:
+    sim::VirtualCharger *m_charger;
+    int m_delay;
+};
+
 QByteArray probes(const QByteArray &written) {
     QByteArray p;
     for (char c : written)
@@ -152,6 +180,24 @@ class TstHandshake : public QObject {
         QCOMPARE(ports.size(), 1);
         QCOMPARE(ports.first()->opens, 2); // closed and reopened by the restart
         QCOMPARE(rig.shown.count(QStringLiteral("Essais de Connection\r\n 0")), 2);
+    }
+
+    // Retry ticks that fall while the charger takes its time to confirm raise the abort flag;
+    // the handshake clears it as it stops the retry timer, or the reads after it would end
+    // at once.
+    void retryTicksDuringTheConfirmation_data() {
+        QTest::addColumn<int>("delayMs");
+        QTest::newRow("one tick") << 260;
+        QTest::newRow("two ticks") << 460;
+    }
+    void retryTicksDuringTheConfirmation() {
+        QFETCH(int, delayMs);
+        sim::VirtualCharger charger;
+        Rig rig([&](const QString &) { return new SlowConfirmPort(&charger, delayMs); });
+        QCOMPARE(rig.runFor(5000), Handshake::Result::Connected);
+        QCOMPARE(rig.shown.last(), QStringLiteral("Srl Connecté\r\nSlave Connecté."));
+        QCOMPARE(rig.link.tableA.left(16), charger.eepromMaster.left(16));
+        QCOMPARE(rig.link.abortFlag(), quint8(0));
     }
 
     void portThatCannotOpenIsAPortFault() {

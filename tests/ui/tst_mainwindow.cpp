@@ -1,37 +1,87 @@
-// The main window: connection, port choice, navigation, against the virtual charger.
+// The main window: connection, port choice, navigation, against the virtual charger; and the
+// window as a user meets it: real activations, real boxes closed by their buttons.
 #include "link/chargerlink.h"
 #include "link/handshake.h"
 #include "link/messages.h"
 #include "serial/commap.h"
+#include "serial/serialport.h"
 #include "sim/simport.h"
 #include "sim/virtualcharger.h"
 #include "support/scriptedport.h"
 #include "ui/main/mainwindow.h"
+#include "ui/main/windows.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QListWidget>
+#include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QSignalSpy>
 #include <QTest>
+
+#include <fcntl.h>
+#include <stdlib.h>
+#include <unistd.h>
 
 using namespace chlink;
 
 namespace {
 
+// What the program did to its ports, whichever port object it went through (a port
+// choice replaces the object).
+struct PortLog {
+    QByteArray sent;
+    int opens = 0;
+};
+
+// The virtual charger's port, logging what the program sends. Muted, the charger hears
+// nothing (a charger switched off); refusing, the port cannot be opened.
+class RecordingPort : public sim::SimBytePort {
+  public:
+    RecordingPort(sim::VirtualCharger *charger, PortLog *log)
+        : sim::SimBytePort(charger), m_log(log) {}
+    bool mute = false;
+    bool refuse = false;
+
+    bool open(QString *reason) override {
+        if (refuse) {
+            if (reason) *reason = QStringLiteral("dev : refusé");
+            return false;
+        }
+        ++m_log->opens;
+        return sim::SimBytePort::open(reason);
+    }
+    void write(const QByteArray &bytes) override {
+        if (isOpen()) m_log->sent += bytes;
+        if (!mute) sim::SimBytePort::write(bytes);
+    }
+
+  private:
+    PortLog *m_log;
+};
+
 struct Rig {
     sim::VirtualCharger charger;
     serialio::ComMap ports{4};
-    QList<QPointer<sim::SimBytePort>> made;
+    QList<QPointer<RecordingPort>> made;
     QStringList devices;
+    bool mute = false, refuse = false; // for every port, made or to be made
+    PortLog log;
     ChargerLink link{[this](const QString &d) {
                          devices << d;
-                         made << new sim::SimBytePort(&charger);
+                         made << new RecordingPort(&charger, &log);
+                         made.last()->mute = mute;
+                         made.last()->refuse = refuse;
                          return made.last().data();
                      },
                      [](int n) { return QStringLiteral("dev%1").arg(n); }};
     QList<Main::Window> opened;
+    QWidget openedWindow; // what the opener hands back for an available window
     QStringList boxes;
+    int maxBoxesAtOnce = 0;
     std::unique_ptr<Main> main;
+    QWidget elsewhere; // another application's window, to switch to and back
 
     Rig() {
         setBoxHook([this](const BoxRequest &r) {
@@ -42,10 +92,14 @@ struct Rig {
         main = std::make_unique<Main>(link, ports);
         main->setOpener([this](Main::Window w, const Host &) -> QWidget * {
             opened << w;
-            return nullptr;
+            return &openedWindow;
         });
     }
-    ~Rig() { setBoxHook({}); }
+    ~Rig() {
+        setBoxHook({});
+        setShownBoxHook({});
+        main->hide();
+    }
     QString display() const {
         return main->findChild<QPlainTextEdit *>(QStringLiteral("TXT_Display"))->toPlainText();
     }
@@ -53,7 +107,94 @@ struct Rig {
         QTimer::singleShot(5000, &main->handshake(), [this] { main->handshake().cancel(); });
         main->activate();
     }
+    void click(const char *name) {
+        if (auto *b = main->findChild<QPushButton *>(QLatin1String(name)))
+            b->click();
+        else
+            main->findChild<QAction *>(QLatin1String(name))->trigger();
+    }
+    void setMute(bool on) {
+        mute = on;
+        for (auto &p : made)
+            if (p) p->mute = on;
+    }
+    void setRefuse(bool on) {
+        refuse = on;
+        for (auto &p : made)
+            if (p) p->refuse = on;
+    }
+    QByteArray sent() const { return log.sent; }
+    int opens() const { return log.opens; }
+
+    // Real boxes from now on: each is shown, closed by its OK (or Yes) button, and the
+    // window under it gets the activation back, as the window system does.
+    void useRealBoxes() {
+        setBoxHook({});
+        setShownBoxHook([this](QMessageBox *box) {
+            boxes << box->text();
+            int up = 0;
+            for (QWidget *w : QApplication::topLevelWidgets())
+                up += qobject_cast<QMessageBox *>(w) && w->isVisible();
+            maxBoxesAtOnce = std::max(maxBoxesAtOnce, up);
+            QAbstractButton *b = box->button(QMessageBox::Ok);
+            if (!b) b = box->button(QMessageBox::Yes);
+            b->click();
+            if (QWidget *under = box->parentWidget())
+                if (under->window()->isVisible()) under->window()->activateWindow();
+        });
+    }
+    // Shows the window: its first activation runs, as at program start.
+    bool start() {
+        QSignalSpy handled(main.get(), &Main::activationHandled);
+        QTimer::singleShot(5000, &main->handshake(), [this] { main->handshake().cancel(); });
+        main->show();
+        const bool ok = waitFor(handled, false);
+        QTest::qWait(100); // the hand-back of a box shown meanwhile
+        return ok;
+    }
+    // The user goes to another application and comes back.
+    bool switchAwayAndBack() {
+        elsewhere.show();
+        elsewhere.activateWindow();
+        if (!QTest::qWaitFor([this] { return elsewhere.isActiveWindow(); }, 2000)) return false;
+        QSignalSpy handled(main.get(), &Main::activationHandled);
+        QTimer::singleShot(5000, &main->handshake(), [this] { main->handshake().cancel(); });
+        main->activateWindow();
+        return waitFor(handled, false);
+    }
+    // A box over the window, closed by its button.
+    bool boxClosed() {
+        QSignalSpy handled(main.get(), &Main::activationHandled);
+        infoBox(main.get(), QStringLiteral("Info"));
+        return handledAny(handled);
+    }
+    // Waits for an activation handled either way: what it did is what the test looks at.
+    static bool handledAny(QSignalSpy &handled) { return !handled.isEmpty() || handled.wait(8000); }
+    static bool waitFor(QSignalSpy &handled, bool fromDialog) {
+        return QTest::qWaitFor(
+            [&] {
+                for (const auto &args : handled)
+                    if (args.at(0).toBool() == fromDialog) return true;
+                return false;
+            },
+            8000);
+    }
 };
+
+// A pseudo-terminal, open on the master side; empty path when the system has none.
+struct Pty {
+    int fd = ::posix_openpt(O_RDWR | O_NOCTTY);
+    QString path() const {
+        if (fd < 0 || ::grantpt(fd) != 0 || ::unlockpt(fd) != 0) return {};
+        return QString::fromLocal8Bit(::ptsname(fd));
+    }
+    ~Pty() {
+        if (fd >= 0) ::close(fd);
+    }
+};
+
+enum class Setup { Connected, Returned, Disconnected, PortFault };
+enum class Source { SwitchBack, BoxClosed };
 
 } // namespace
 
@@ -113,10 +254,7 @@ class TstMainWindow : public QObject {
         QFETCH(bool, needsConnection);
         Rig rig;
         rig.link.connectionFlag = 0;
-        if (auto *b = rig.main->findChild<QPushButton *>(control))
-            b->click();
-        else
-            rig.main->findChild<QAction *>(control)->trigger();
+        rig.click(qPrintable(control));
         if (needsConnection) {
             QCOMPARE(rig.boxes, QStringList{QStringLiteral("Pas de connection avec chargeur")});
             QVERIFY(rig.opened.isEmpty());
@@ -126,32 +264,66 @@ class TstMainWindow : public QObject {
         }
     }
 
+    // The program's own opener: a window that is not there yet says so, once, and the
+    // monitor's skip of the next activation is not armed for a window that did not open.
+    void windowsNotThereYetSaySo_data() {
+        QTest::addColumn<QString>("control");
+        QTest::newRow("Mesure Bat. button") << "CbCapa";
+        QTest::newRow("Monitor button") << "CbMoni";
+        QTest::newRow("Réglage button") << "Cb_Reglage";
+        QTest::newRow("Mode Mesure Capacite entry") << "MdCapa";
+        QTest::newRow("Mode Reglage entry") << "MnuReglage";
+    }
+    void windowsNotThereYetSaySo() {
+        QFETCH(QString, control);
+        Rig rig;
+        rig.main->setOpener(&openWindow);
+        const auto before = QApplication::topLevelWidgets().size();
+        rig.click(qPrintable(control));
+        const bool opened = QApplication::topLevelWidgets().size() > before;
+        if (!opened) {
+            QCOMPARE(rig.boxes, QStringList{QStringLiteral("Cette fenêtre n'est pas encore "
+                                                           "disponible.")});
+            QVERIFY(!rig.main->skipActivation());
+        }
+    }
+
+    // Choosing a port is a disconnection on the old port and a set-up of the new one; the
+    // link waits for "Reconnection", which probes on the new port.
     void choosingComThreeDisconnects() {
         Rig rig;
         rig.connect();
-        rig.main->chooseComPort(2);
+        auto *list = rig.main->findChild<QListWidget *>(QStringLiteral("ListComSel"));
+        emit list->itemClicked(list->item(2));
         QCOMPARE(rig.display(), QStringLiteral("Déconnecté"));
         QVERIFY(!rig.link.isOpen());
         QCOMPARE(rig.link.portNumber, 3);
-        QCOMPARE(rig.link.connectionFlag, 1); // set back by the port set-up
-        QCOMPARE(rig.link.reconnectOnActivate, 1);
+        QCOMPARE(rig.link.connectionFlag, 0); // set up, not connected
+        QVERIFY(rig.sent().endsWith(QByteArray("\x1b\x03")));
         QCOMPARE(rig.devices.last(), QStringLiteral("dev3"));
-        // The next activation probes on the new port.
-        rig.connect();
+        rig.connect(); // an activation does not undo the disconnection
+        QCOMPARE(rig.display(), QStringLiteral("Déconnecté"));
+        QTimer::singleShot(5000, &rig.main->handshake(), [&] { rig.main->handshake().cancel(); });
+        rig.click("Cb_Reconnect");
         QCOMPARE(rig.display(), QStringLiteral("Srl Connecté\nSlave Connecté."));
         QCOMPARE(rig.link.deviceName(), QStringLiteral("chargeur virtuel"));
+        QCOMPARE(rig.devices.last(), QStringLiteral("dev3")); // probed on the new port
     }
 
-    void deconnectionThenActivationShakesHandsAgain() {
+    void deconnectionHoldsUntilReconnection() {
         Rig rig;
         rig.connect();
-        rig.main->findChild<QPushButton *>(QStringLiteral("CD_DECONNECT"))->click();
+        rig.click("CD_DECONNECT");
         QCOMPARE(rig.display(), QStringLiteral("Déconnecté"));
         QCOMPARE(rig.link.connectionFlag, 0);
         QVERIFY(rig.link.userDisconnected);
         QVERIFY(!rig.link.isOpen());
         rig.charger.eepromSlave[0] = char(0x42);
         rig.connect();
+        QCOMPARE(rig.display(), QStringLiteral("Déconnecté"));
+        QVERIFY(!rig.link.isOpen());
+        QTimer::singleShot(5000, &rig.main->handshake(), [&] { rig.main->handshake().cancel(); });
+        rig.click("Cb_Reconnect");
         QCOMPARE(rig.display(), QStringLiteral("Srl Connecté\nSlave Connecté."));
         QCOMPARE(quint8(rig.link.tableB[0]), quint8(0x42));
         QCOMPARE(rig.link.connectionFlag, 1);
@@ -188,6 +360,220 @@ class TstMainWindow : public QObject {
         QCOMPARE(quint8(rig.link.tableA[1]), quint8(0x31));
         QCOMPARE(rig.link.reconnectOnActivate, 0);
         QVERIFY(!rig.link.userDisconnected);
+    }
+
+    // Activations as the window system delivers them. Going to another application and
+    // back follows the reconnect flag; a box closing over the window starts nothing; a
+    // disconnection or a port fault holds whatever the activation.
+    void activation_data() {
+        QTest::addColumn<int>("setupRow");
+        QTest::addColumn<int>("sourceRow");
+        QTest::addColumn<bool>("handshake");
+        QTest::addColumn<int>("opens");
+        QTest::addColumn<bool>("open");
+        const auto row = [](const char *name, Setup s, Source src, bool hs, int opens, bool open) {
+            QTest::newRow(name) << int(s) << int(src) << hs << opens << open;
+        };
+        row("connected, switch back", Setup::Connected, Source::SwitchBack, true, 1, true);
+        row("connected, box closed", Setup::Connected, Source::BoxClosed, false, 0, true);
+        row("returned, switch back", Setup::Returned, Source::SwitchBack, false, 1, true);
+        row("returned, box closed", Setup::Returned, Source::BoxClosed, false, 0, true);
+        row("disconnected, switch back", Setup::Disconnected, Source::SwitchBack, false, 0, false);
+        row("disconnected, box closed", Setup::Disconnected, Source::BoxClosed, false, 0, false);
+        row("port fault, switch back", Setup::PortFault, Source::SwitchBack, false, 0, false);
+        row("port fault, box closed", Setup::PortFault, Source::BoxClosed, false, 0, false);
+    }
+    void activation() {
+        QFETCH(int, setupRow);
+        QFETCH(int, sourceRow);
+        const auto setup = Setup(setupRow);
+        const auto source = Source(sourceRow);
+        QFETCH(bool, handshake);
+        QFETCH(int, opens);
+        QFETCH(bool, open);
+        Rig rig;
+        rig.useRealBoxes();
+        rig.setRefuse(setup == Setup::PortFault);
+        QVERIFY(rig.start());
+        QCOMPARE(rig.link.isOpen(), setup != Setup::PortFault);
+        if (setup == Setup::Returned) rig.link.reconnectOnActivate = 0; // as an exit button
+        if (setup == Setup::Disconnected) rig.click("CD_DECONNECT");
+        // The port would open now: only the fault flag keeps the activation from it.
+        rig.setRefuse(false);
+        const int boxes = int(rig.boxes.size());
+        const int opensBefore = rig.opens();
+        QSignalSpy probing(&rig.main->handshake(), &Handshake::display);
+
+        QVERIFY(source == Source::SwitchBack ? rig.switchAwayAndBack() : rig.boxClosed());
+        QCOMPARE(!probing.isEmpty(), handshake);
+        QCOMPARE(rig.opens() - opensBefore, opens);
+        QCOMPARE(rig.link.isOpen(), open);
+        QCOMPARE(rig.boxes.size(), boxes + (source == Source::BoxClosed));
+    }
+
+    // "Deconnection" or a port choice, whether the link is idle or probing (from an
+    // activation or from "Reconnection"): the charger is told, the port stays closed, and
+    // nothing reconnects until the user asks.
+    void disconnectionHolds_data() {
+        QTest::addColumn<QString>("action");
+        QTest::addColumn<QString>("during");
+        for (const char *action : {"Deconnection", "port choice"})
+            for (const char *during : {"idle", "activation", "Reconnection"})
+                QTest::addRow("%s, %s", action, during) << action << during;
+    }
+    void disconnectionHolds() {
+        QFETCH(QString, action);
+        QFETCH(QString, during);
+        Rig rig;
+        rig.useRealBoxes();
+        QVERIFY(rig.start());
+        const auto act = [&] {
+            if (action == QLatin1String("Deconnection")) {
+                rig.click("CD_DECONNECT");
+            } else {
+                rig.click("MSelCom");
+                auto *list = rig.main->findChild<QListWidget *>(QStringLiteral("ListComSel"));
+                emit list->itemClicked(list->item(1));
+            }
+        };
+        rig.setMute(true); // the charger falls silent: a handshake probes until stopped
+        if (during == QLatin1String("idle")) {
+            act();
+        } else {
+            QTimer::singleShot(600, rig.main.get(), act);
+            if (during == QLatin1String("activation")) {
+                QVERIFY(rig.switchAwayAndBack());
+            } else {
+                QTimer::singleShot(5000, &rig.main->handshake(),
+                                   [&] { rig.main->handshake().cancel(); });
+                rig.click("Cb_Reconnect");
+            }
+        }
+        QVERIFY(rig.sent().endsWith(QByteArray("\x1b\x03")));
+        rig.setMute(false);
+        const auto held = [&] {
+            return rig.display() == QStringLiteral("Déconnecté") && !rig.link.isOpen() &&
+                   rig.link.connectionFlag == 0 && !rig.main->handshake().isRunning();
+        };
+        QVERIFY(held());
+        QVERIFY(rig.switchAwayAndBack());
+        QVERIFY(held());
+        // The box's OK hands the activation back: still no connection.
+        QSignalSpy handled(rig.main.get(), &Main::activationHandled);
+        rig.click("cb_chargeur");
+        QCOMPARE(rig.boxes.last(), QStringLiteral("Pas de connection avec chargeur"));
+        QVERIFY(rig.opened.isEmpty());
+        QVERIFY(Rig::handledAny(handled));
+        QVERIFY(held());
+    }
+
+    // A port error is reported once, then the window waits for the user; no box is ever
+    // stacked on another.
+    void portErrorReportedOnce_data() {
+        QTest::addColumn<QString>("event");
+        QTest::newRow("port refused at start") << "refused";
+        QTest::newRow("port lost while connected") << "lost";
+        QTest::newRow("port lost while probing") << "lost probing";
+        QTest::newRow("port refused on return from a window") << "refused on return";
+    }
+    void portErrorReportedOnce() {
+        QFETCH(QString, event);
+        Rig rig;
+        rig.useRealBoxes();
+        rig.setRefuse(event == QLatin1String("refused"));
+        QVERIFY(rig.start());
+        if (event == QLatin1String("lost")) {
+            rig.made.last()->vanish();
+        } else if (event == QLatin1String("lost probing")) {
+            rig.setMute(true);
+            QTimer::singleShot(500, rig.main.get(), [&] { rig.made.last()->vanish(); });
+            QVERIFY(rig.switchAwayAndBack());
+        } else if (event == QLatin1String("refused on return")) {
+            rig.link.reconnectOnActivate = 0; // as an exit button leaves it
+            rig.setRefuse(true);
+            QVERIFY(rig.switchAwayAndBack());
+            QCOMPARE(rig.link.connectionFlag, 0);
+        }
+        QTest::qWait(100);
+        QVERIFY(rig.switchAwayAndBack());
+        QTest::qWait(100);
+        QCOMPARE(rig.boxes.size(), 1);
+        QVERIFY2(rig.boxes.first().startsWith(QStringLiteral("Erreur port com\n")),
+                 qPrintable(rig.boxes.first()));
+        QCOMPARE(rig.maxBoxesAtOnce, 1);
+        QVERIFY(!rig.link.isOpen());
+        QVERIFY(rig.main->waitingForUser());
+        if (event != QLatin1String("refused"))
+            QCOMPARE(rig.display(), QStringLiteral("Déconnecté"));
+        // The user reconnects: the one port error is over.
+        rig.setRefuse(false);
+        rig.setMute(false);
+        QTimer::singleShot(5000, &rig.main->handshake(), [&] { rig.main->handshake().cancel(); });
+        rig.click("Cb_Reconnect");
+        QCOMPARE(rig.display(), QStringLiteral("Srl Connecté\nSlave Connecté."));
+        QCOMPARE(rig.boxes.size(), 1);
+    }
+
+    // A second port error while the first box is up adds no box.
+    void portErrorBoxesNeverStack() {
+        Rig rig;
+        rig.useRealBoxes();
+        QStringList shown;
+        setShownBoxHook([&](QMessageBox *box) {
+            shown << box->text();
+            if (shown.size() == 1) portErrorBox(rig.main.get(), QStringLiteral("second"));
+            box->button(QMessageBox::Ok)->click();
+        });
+        portErrorBox(rig.main.get(), QStringLiteral("first"));
+        QCOMPARE(shown, QStringList{QStringLiteral("Erreur port com\nfirst")});
+        portErrorBox(rig.main.get(), QStringLiteral("later"));
+        QCOMPARE(shown.size(), 2);
+    }
+
+    // What the box says when the port cannot be opened, through the real serial port.
+    void portMessages_data() {
+        QTest::addColumn<QString>("device"); // behind COM 2; "pty" for a port already in use
+        QTest::addColumn<QString>("reason");
+        QTest::newRow("no device") << ""
+                                   << "COM 2 : aucun port série associé";
+        QTest::newRow("missing") << "/nonexistent/ttyUSB7"
+                                 << "/nonexistent/ttyUSB7 : périphérique introuvable (débranché ?)";
+        QTest::newRow("directory") << "/tmp"
+                                   << "/tmp : n'est pas un port série";
+        QTest::newRow("not a terminal") << "/dev/null"
+                                        << "/dev/null : n'est pas un port série";
+        QTest::newRow("in use") << "pty"
+                                << "%1 : port occupé par un autre programme";
+    }
+    void portMessages() {
+        QFETCH(QString, device);
+        QFETCH(QString, reason);
+        Pty pty;
+        serialio::SerialBytePort holder(pty.path());
+        if (device == QLatin1String("pty")) {
+            QString why;
+            if (pty.path().isEmpty() || !holder.open(&why)) QSKIP("no pseudo-terminal here");
+            device = pty.path();
+            reason = reason.arg(device);
+        }
+        serialio::ComMap ports(4);
+        ports.setSystemPorts({QStringLiteral("/dev/ttyNOTUSED")});
+        if (!device.isEmpty()) ports.set(2, device, false);
+        ChargerLink link([](const QString &d) { return new serialio::SerialBytePort(d); },
+                         [&](int n) { return ports.device(n); });
+        QStringList boxes;
+        setBoxHook([&](const BoxRequest &r) {
+            boxes << r.text;
+            return true;
+        });
+        {
+            Main main(link, ports);
+            auto *list = main.findChild<QListWidget *>(QStringLiteral("ListComSel"));
+            emit list->itemClicked(list->item(1));
+            main.findChild<QPushButton *>(QStringLiteral("Cb_Reconnect"))->click();
+        }
+        setBoxHook({});
+        QCOMPARE(boxes, QStringList{QStringLiteral("Erreur port com\n") + reason});
     }
 
     void vanishingPortIsReportedOnce() {
@@ -229,6 +615,23 @@ class TstMainWindow : public QObject {
         QVERIFY(!link.isOpen());
         QVERIFY(silent->written.size() >= 2);
         delete main;
+    }
+    // "Quitter" sends nothing to the charger and closes the port.
+    void quitterSendsNothing_data() {
+        QTest::addColumn<QString>("control");
+        QTest::newRow("button") << "Cb_quitter";
+        QTest::newRow("menu entry") << "Mnuquitter";
+    }
+    void quitterSendsNothing() {
+        QFETCH(QString, control);
+        Rig rig;
+        rig.connect();
+        QVERIFY(rig.link.isOpen());
+        const QByteArray before = rig.sent();
+        rig.click(qPrintable(control));
+        QTest::qWait(50);
+        QCOMPARE(rig.sent(), before);
+        QVERIFY(!rig.link.isOpen());
     }
 };
 

@@ -66,9 +66,7 @@ Main::Main(ChargerLink &link, const serialio::ComMap &ports, QWidget *parent)
         m_prbar->setMaximum(maximum);
         m_prbar->setValue(value);
     });
-    connect(m_handshake, &chlink::Handshake::portError, this, [this](const QString &reason) {
-        chlink::errorBox(this, QStringLiteral("Erreur port com\n") + reason);
-    });
+    connect(m_handshake, &chlink::Handshake::portError, this, &Main::portError);
     connect(m_handshake, &chlink::Handshake::timedOut, this,
             [this](const QString &context) { chlink::timeoutBox(this, context); });
     connect(&m_link, &ChargerLink::portLost, this, &Main::onPortLost);
@@ -179,8 +177,7 @@ void Main::buildUi() {
     connect(dech, &QPushButton::clicked, this, [this] { open(Window::Dechargeur, true); });
     connect(capa, &QPushButton::clicked, this, [this] { open(Window::MesCapa, true); });
     connect(moni, &QPushButton::clicked, this, [this] {
-        open(Window::SelMoni, false);
-        m_skipActivation = true;
+        if (open(Window::SelMoni, false)) m_skipActivation = true;
     });
     connect(debug, &QPushButton::clicked, this, [this] { open(Window::Micro, false); });
     connect(reglage, &QPushButton::clicked, this, [this] { open(Window::Reglage, false); });
@@ -242,15 +239,26 @@ void Main::load() {
 }
 
 bool Main::event(QEvent *e) {
-    if (e->type() == QEvent::WindowActivate && !m_activationQueued && !m_quitting) {
-        // Run after the activation event has been delivered: the handshake waits inside.
-        m_activationQueued = true;
-        QTimer::singleShot(0, this, [this] {
-            m_activationQueued = false;
-            if (isVisible() && !m_quitting) activate();
-        });
+    if (e->type() == QEvent::WindowActivate && !m_quitting) {
+        // A box or dialog of the program closing hands the activation back to the window:
+        // that is no return to the window and starts nothing.
+        if (chlink::activationFromDialog(this)) {
+            QTimer::singleShot(0, this, [this] { emit activationHandled(true); });
+        } else if (!m_activationQueued) {
+            // Run after the activation event has been delivered: the handshake waits inside.
+            m_activationQueued = true;
+            QTimer::singleShot(0, this, [this] {
+                m_activationQueued = false;
+                if (isVisible() && !m_quitting) activate();
+                emit activationHandled(false);
+            });
+        }
     }
     return QMainWindow::event(e);
+}
+
+bool Main::waitingForUser() const {
+    return m_link.userDisconnected || m_link.portFault;
 }
 
 void Main::activate() {
@@ -260,16 +268,25 @@ void Main::activate() {
         m_link.colourGreen = QColor(0x00, 0xFF, 0x00);
         m_link.colourRed = QColor(0xFF, 0x00, 0x00);
         m_link.colourGrey = QColor(0x80, 0x80, 0x80);
-        m_link.closePort();
-        if (m_link.reconnectOnActivate == 1) m_handshake->run();
-        if (m_quitting) return;
-        if (!m_link.portFault && !m_link.isOpen()) {
-            m_link.portSetup();
-            m_link.userDisconnected = false;
-            QString reason;
-            if (!m_link.openPort(&reason)) {
-                chlink::errorBox(this, QStringLiteral("Erreur port com\n") + reason);
-                m_link.userDisconnected = true;
+        if (!waitingForUser()) {
+            m_link.closePort();
+            auto result = chlink::Handshake::Result::Connected;
+            if (m_link.reconnectOnActivate == 1) result = m_handshake->run();
+            if (m_quitting) return;
+            // A handshake ended by the user (disconnection, port choice) or by a port
+            // failure leaves the port as they left it.
+            if (result != chlink::Handshake::Result::Cancelled && !waitingForUser() &&
+                !m_link.isOpen()) {
+                m_link.portSetup();
+                m_link.userDisconnected = false;
+                QString reason;
+                if (!m_link.openPort(&reason)) {
+                    // Nothing to talk to: the display and the mode buttons say so.
+                    setDisplay(QStringLiteral("Déconnecté"));
+                    m_link.connectionFlag = 0;
+                    m_link.userDisconnected = true;
+                    portError(reason);
+                }
             }
         }
     }
@@ -277,29 +294,33 @@ void Main::activate() {
 }
 
 void Main::reconnect() {
+    // The user asks for the link: whatever held it is over. A "Deconnection" while this
+    // handshake runs sets the flags again, and holds.
+    m_link.userDisconnected = false;
+    m_link.portFault = false;
+    m_link.reconnectOnActivate = 0;
     if (m_handshake->isRunning()) {
         m_handshake->run(); // restarts the running one from a closed port
         return;
     }
     m_link.closePort();
     m_handshake->run();
-    m_link.userDisconnected = false;
-    m_link.reconnectOnActivate = 0;
 }
 
 void Main::disconnect_() {
+    m_timer1->stop();
+    m_link.setAbortFlag(0);
+    m_handshake->cancel();
+    // With a port fault the port cannot be opened: there is nothing to tell the charger.
     if (!m_link.portFault) {
-        m_timer1->stop();
-        m_link.setAbortFlag(0);
-        m_handshake->cancel();
         if (!m_link.isOpen()) m_link.openPort();
         m_link.command(chlink::CMD_DISCONNECT);
         m_link.closePort();
-        setDisplay(QStringLiteral("Déconnecté"));
-        m_link.connectionFlag = 0;
-        m_link.reconnectOnActivate = 1;
-        m_link.userDisconnected = true;
     }
+    setDisplay(QStringLiteral("Déconnecté"));
+    m_link.connectionFlag = 0;
+    m_link.reconnectOnActivate = 1;
+    m_link.userDisconnected = true;
     m_link.portFault = false;
 }
 
@@ -308,21 +329,32 @@ void Main::chooseComPort(int index) {
     if (index >= 0 && index <= 3) m_link.portNumber = index + 1;
     disconnect_();
     m_link.portSetup();
+    // Set up, not connected: the mode windows wait for "Reconnection".
+    m_link.connectionFlag = 0;
 }
 
-void Main::open(Window w, bool needsConnection) {
+bool Main::open(Window w, bool needsConnection) {
     if (needsConnection && m_link.connectionFlag != 1) {
         chlink::noConnectionBox(this);
-        return;
+        return false;
     }
     m_link.mainWindowPos = pos();
-    if (m_opener) m_opener(w, m_host);
+    if (!m_opener || !m_opener(w, m_host)) {
+        chlink::unavailableBox(this);
+        return false;
+    }
+    return true;
+}
+
+void Main::portError(const QString &reason) {
+    chlink::portErrorBox(this, reason);
 }
 
 void Main::onPortLost(const QString &reason) {
     setDisplay(QStringLiteral("Déconnecté"));
     m_link.reconnectOnActivate = 1;
-    chlink::errorBox(this, QStringLiteral("Erreur port com\n") + reason);
+    m_link.userDisconnected = true; // held until the user reconnects
+    portError(reason);
 }
 
 void Main::quit() {

@@ -27,7 +27,7 @@ class Main : public QMainWindow {
     Q_OBJECT
   public:
     enum class Window { Chargeur, Dechargeur, MesCapa, SelMoni, Micro, Reglage };
-    // Opens a window (non-modal); returns it, or nullptr when it is not available.
+    // Opens a window (non-modal); returns it, or nullptr when it is not available yet.
     using Opener = std::function<QWidget *(Window, const chlink::Host &)>;
 
     Main(chlink::ChargerLink &link, const serialio::ComMap &ports, QWidget *parent = nullptr);
@@ -40,12 +40,22 @@ class Main : public QMainWindow {
 
     // Handlers, public so that tests can drive them without the event system.
     void load();
-    void activate();
-    void reconnect();              // Cb_Reconnect
-    void disconnect_();            // CD_DECONNECT
+    void activate();    // the window became active (not by a dialog of the program closing)
+    void reconnect();   // Cb_Reconnect
+    void disconnect_(); // CD_DECONNECT
     void chooseComPort(int index); // ListComSel click
-    void open(Window w, bool needsConnection);
+    // False when the window was not opened (no connection, or not available yet).
+    bool open(Window w, bool needsConnection);
     void quit(); // Mnuquitter
+
+    // The link waits for the user: disconnected by the user, or the port failed. Activations
+    // then leave the port alone until "Reconnection" or "Quitter".
+    bool waitingForUser() const;
+
+  signals:
+    // An activation of the window has been dealt with; fromDialog: it came from one of the
+    // program's boxes or dialogs closing, and was ignored.
+    void activationHandled(bool fromDialog);
 
   protected:
     bool event(QEvent *e) override;
@@ -55,6 +65,7 @@ class Main : public QMainWindow {
     void buildUi();
     void setDisplay(const QString &text);
     void onPortLost(const QString &reason);
+    void portError(const QString &reason);
     void refreshPortList();
 
     chlink::ChargerLink &m_link;
