@@ -76,8 +76,8 @@ const QVector<Param> &addressMap(Controller c) {
 QString editorName(Controller c, int address) {
     if (address < 0 || regionOf(address) != Region::General) return {};
     for (const Param &p : addressMap(c)) {
-        if (address == p.address) return QString::fromLatin1(p.name);
-        if (address == p.last()) return QString::fromLatin1(p.lowName);
+        if (address == p.address) return QString::fromUtf8(p.name);
+        if (address == p.last()) return QString::fromUtf8(p.lowName);
     }
     return {};
 }
