@@ -14,11 +14,6 @@ ChargerLink::~ChargerLink() {
     serialio::PortMaker::dispose(m_port);
 }
 
-int ChargerLink::word(const QByteArray &table, int i) {
-    if (i < 0 || i + 1 >= table.size()) return 0;
-    return 256 * quint8(table[i]) + quint8(table[i + 1]);
-}
-
 void ChargerLink::renewPort() {
     if (m_maker.renew(m_port, portNumber, this) && m_port)
         connect(m_port, &BytePort::failed, this, &ChargerLink::onPortFailed);

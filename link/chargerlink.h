@@ -61,9 +61,6 @@ class ChargerLink : public QObject {
     // Indicator backgrounds, set at each activation of the main window.
     QColor colourGreen, colourRed, colourGrey;
 
-    // Calibration word 256 * T(i) + T(i + 1) of table A or B.
-    static int word(const QByteArray &table, int i);
-
     // ---- Port ----
     // Applies the port settings (9600 8N1, the port number's device) to the closed port;
     // connection flag 1, port fault flag false.

@@ -156,7 +156,8 @@ void Chargeur::setCheck(DvdtBox b) {
 
 void Chargeur::onSlider1(int v) {
     findChild<QLabel *>(QStringLiteral("Label12"))
-        ->setText(setpointText(kSetpointPrefix, v, quint8(m_link->tableB.at(4))));
+        ->setText(setpointText(kSetpointPrefix, v,
+                               charger::value(m_link->tableB, charger::slave::kPotCharge)));
     m_peak.reset(); // a new current moves the delta voltage: its peak starts again
     exclusive(KeySlider1, [this, v] { setOut(CMD_POT_ICHRG, quint8(v)); });
 }

@@ -111,7 +111,8 @@ Dechargeur::Dechargeur(const Host &host, QWidget *parent) : ModeWindow(host, par
 
 void Dechargeur::onSlider1(int v) {
     findChild<QLabel *>(QStringLiteral("Label12"))
-        ->setText(setpointText(kSetpointPrefix, v, quint8(m_link->tableB.at(5))));
+        ->setText(setpointText(kSetpointPrefix, v,
+                               charger::value(m_link->tableB, charger::slave::kPotDischarge)));
     exclusive(KeySlider1, [this, v] { setOut(CMD_POT_IDECH, quint8(v)); });
 }
 
@@ -125,7 +126,7 @@ void Dechargeur::start() {
                                       "de la batterie (plus de 0)."));
         return;
     }
-    if (ChargerLink::word(m_link->tableB, channel(Quantity::Vbat).wordIndex) == 0) {
+    if (charger::value(m_link->tableB, channel(Quantity::Vbat).calibration) == 0) {
         errorBox(this, QStringLiteral("Calibration V Batterie manquante (mot 6-7 de l'EEPROM "
                                       "esclave à zéro) : la fin de décharge ne peut pas être "
                                       "détectée."));

@@ -1,6 +1,5 @@
 #include "measure.h"
 
-#include "link/chargerlink.h"
 #include "link/numtext.h"
 
 #include <cmath>
@@ -11,31 +10,6 @@ using namespace chlink;
 
 double floorExact(double x) {
     return std::floor(x + 1e-9 * std::max(1.0, std::fabs(x)));
-}
-
-const ChannelDef &channel(Quantity q) {
-    static const ChannelDef table[] = {
-        {Quantity::Valim, CMD_READ_VALIM, 'A', 9, "VALIMCAD"},
-        {Quantity::Vdbl, CMD_READ_VDBL, 'A', 11, "VDBLCAD"},
-        {Quantity::Temper, CMD_READ_TEMP, 'A', 0, "TEMPCAD"},
-        {Quantity::Ichrg, CMD_READ_ICHRG, 'B', 0, "ICHRGCAD"},
-        {Quantity::Idech, CMD_READ_IDECH, 'B', 2, "IDCHRGCAD"},
-        {Quantity::Vbat, CMD_READ_VBAT, 'B', 6, "VBATCAD"},
-    };
-    return table[int(q)];
-}
-
-std::optional<double> convert(Quantity q, int count, const QByteArray &tableA,
-                              const QByteArray &tableB) {
-    const ChannelDef &c = channel(q);
-    const QByteArray &t = c.table == 'A' ? tableA : tableB;
-    const int word = ChargerLink::word(t, c.wordIndex);
-    if (word == 0) return std::nullopt;
-    if (q == Quantity::Temper) {
-        const int offset = ChargerLink::word(t, 2);
-        return std::floor(1024.0 * double(offset - count) / double(word));
-    }
-    return std::floor(1024.0 * double(count) / double(word)) / 100.0;
 }
 
 std::optional<double> setpointAmps(int sliderValue, int divisorByte) {

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "link/commands.h"
+#include "charger/channels.h"
 
 #include <QByteArray>
 #include <QString>
@@ -15,26 +15,12 @@ namespace modes {
 // not 1449.9999999.
 double floorExact(double x);
 
-// The quantities read from a measurement channel and converted with the calibration tables.
-enum class Quantity { Valim, Vdbl, Temper, Ichrg, Idech, Vbat };
-
-struct ChannelDef {
-    Quantity quantity;
-    chlink::Cmd command;
-    char table;    // 'A' (master image) or 'B' (slave image)
-    int wordIndex; // first byte of the calibration word (the gain for the temperature)
-    const char *countName;
-};
-
-// The channel table, once for every window.
-const ChannelDef &channel(Quantity q);
-
-// Converted value of a count, or nullopt when the calibration word is zero: the caller then
-// keeps the value it had (empty before the first computation).
-//   volts/amperes: floor(1024 x count / word) / 100
-//   temperature:   floor(1024 x (offset - count) / gain)
-std::optional<double> convert(Quantity q, int count, const QByteArray &tableA,
-                              const QByteArray &tableB);
+// The channel table and its conversions are the charger's own (charger/channels.h); the mode
+// windows use them by their short names.
+using charger::channel;
+using charger::ChannelDef;
+using charger::convert;
+using charger::Quantity;
 
 // A converted value that keeps its previous value when a conversion is not possible.
 struct Kept {

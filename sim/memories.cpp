@@ -1,19 +1,14 @@
 #include "memories.h"
 
+#include "charger/eeprommap.h"
+
 #include <algorithm>
 #include <cmath>
+#include <utility>
 
 namespace sim {
 
-int eepromWord(const QByteArray &image, int address) {
-    if (address < 0 || address + 1 >= image.size()) return 0;
-    return quint8(image.at(address)) * 256 + quint8(image.at(address + 1));
-}
-
-void setEepromWord(QByteArray &image, int address, int value) {
-    image[address] = char((value >> 8) & 0xFF);
-    image[address + 1] = char(value & 0xFF);
-}
+using namespace charger;
 
 namespace {
 
@@ -42,62 +37,71 @@ DeltaSetting settingFor(double lowVolts, double highVolts) {
 } // namespace
 
 QByteArray defaultMasterEeprom() {
-    QByteArray e(256, char(0xFF));
-    setEepromWord(e, 0, hw::kTempSlope);
-    setEepromWord(e, 2, hw::kTempOffset);
-    e[4] = char(40);                     // fan temperature
-    e[5] = char(60);                     // stop temperature
-    setEepromWord(e, 6, hw::kTempSlope); // battery temperature correction
-    e[8] = char(0); // battery cut-off temperature, added to the state panel's reading
-    setEepromWord(e, 9, hw::kSupplyDivisor);
-    setEepromWord(e, 11, hw::kDoublerDivisor);
-    e[13] = char(100); // automatic-mode charge current (potentiometer value)
-    e[14] = char(50);  // automatic-mode discharge current
-    e[15] = char(30);  // maximum power
+    QByteArray e(kImageBytes, char(0xFF));
+    const std::pair<Param, int> factory[] = {
+        {master::kTempSlope, hw::kTempSlope},
+        {master::kTempOffset, hw::kTempOffset},
+        {master::kFanTemp, 40},
+        {master::kStopTemp, 60},
+        {master::kBatTempCorrection, hw::kTempSlope},
+        {master::kBatCutoffTemp, 0},
+        {master::kSupplyDivisor, hw::kSupplyDivisor},
+        {master::kDoublerDivisor, hw::kDoublerDivisor},
+        {master::kAutoCharge, 100},   // potentiometer value
+        {master::kAutoDischarge, 50}, // potentiometer value
+        {master::kMaxPower, 30},
+    };
+    for (const auto &[param, v] : factory)
+        setValue(e, param, v);
     // Lithium threshold blocks, 1 to 5 cells.
     const double lithiumPoints[5] = {4.4, 4.2, 4.1, 3.0, 2.7};
-    for (int n = 1; n <= 5; ++n) {
-        const int base = 16 * n;
+    for (int n = 1; n <= cellBlockLayout(CellBlock::Lithium).maxCells; ++n) {
+        const int base = cellBlockBase(CellBlock::Lithium, n);
         const DeltaSetting s = settingFor(2.7 * n, 4.4 * n);
-        e[base] = char(s.offsetPot);
-        e[base + 1] = char(s.gainPot);
+        e[base + cellblock::kOffsetPot] = char(s.offsetPot);
+        e[base + cellblock::kGainPot] = char(s.gainPot);
         for (int p = 0; p < 5; ++p) {
             const double volts = n == 3 && p == 2 ? 12.2 : lithiumPoints[p] * n;
-            setEepromWord(e, base + 2 + 2 * p, deltaCount(volts, s));
+            setWord(e, base + cellblock::point(p), deltaCount(volts, s));
         }
         const double microvoltsPerCount =
             1e6 / (hw::deltaGain(s.gainPot) * hw::kDeltaCountsPerVolt);
-        setEepromWord(e, base + 12, int(std::lround(microvoltsPerCount)));
-        setEepromWord(e, base + 14, int(std::lround(s.offsetPot * hw::kDeltaOffsetStep * 1000)));
+        setWord(e, base + cellblock::kCoefficientA, int(std::lround(microvoltsPerCount)));
+        setWord(e, base + cellblock::kOffsetB,
+                int(std::lround(s.offsetPot * hw::kDeltaOffsetStep * 1000)));
     }
     // Lead-acid blocks, 1 to 6 cells: charge, discharge and holding points.
     const double leadPoints[3] = {2.47, 5.0 / 3.0, 2.29};
-    for (int n = 1; n <= 6; ++n) {
-        const int base = 88 + 8 * n;
+    for (int n = 1; n <= cellBlockLayout(CellBlock::LeadAcid).maxCells; ++n) {
+        const int base = cellBlockBase(CellBlock::LeadAcid, n);
         const DeltaSetting s = settingFor(1.6 * n, 2.5 * n);
-        e[base] = char(s.offsetPot);
-        e[base + 1] = char(s.gainPot);
+        e[base + cellblock::kOffsetPot] = char(s.offsetPot);
+        e[base + cellblock::kGainPot] = char(s.gainPot);
         for (int p = 0; p < 3; ++p)
-            setEepromWord(e, base + 2 + 2 * p, deltaCount(leadPoints[p] * n, s));
+            setWord(e, base + cellblock::point(p), deltaCount(leadPoints[p] * n, s));
     }
-    QByteArray id(64, '\0');
+    QByteArray id(kIdentBytes, '\0');
     id.replace(0, 40, "CHARGEUR RAPIDE MAITRE V2.3 (VIRTUEL)   ");
-    e.replace(192, 64, id);
+    e.replace(kIdentFirst, kIdentBytes, id);
     return e;
 }
 
 QByteArray defaultSlaveEeprom() {
-    QByteArray e(256, char(0xFF));
-    setEepromWord(e, 0, hw::kChargeDivisor);
-    setEepromWord(e, 2, hw::kDischargeDivisor);
-    e[4] = char(hw::kPotCoefficient);
-    e[5] = char(hw::kPotCoefficient);
-    setEepromWord(e, 6, hw::kBatteryDivisor);
-    for (int i = 8; i < 16; ++i)
-        e[i] = 0;
-    QByteArray id(64, '\0');
+    QByteArray e(kImageBytes, char(0xFF));
+    const std::pair<Param, int> factory[] = {
+        {slave::kChargeDivisor, hw::kChargeDivisor},
+        {slave::kDischargeDivisor, hw::kDischargeDivisor},
+        {slave::kPotCharge, hw::kPotCoefficient},
+        {slave::kPotDischarge, hw::kPotCoefficient},
+        {slave::kBatteryDivisor, hw::kBatteryDivisor},
+    };
+    for (const auto &[param, v] : factory)
+        setValue(e, param, v);
+    for (int a = slave::kFirstUnused; a < kGeneralBytes; ++a)
+        e[a] = 0;
+    QByteArray id(kIdentBytes, '\0');
     id.replace(0, 38, "CHARGEUR RAPIDE ESCLAVE V1.4 (VIRTUEL)");
-    e.replace(192, 64, id);
+    e.replace(kIdentFirst, kIdentBytes, id);
     return e;
 }
 

@@ -8,18 +8,18 @@
 namespace sim {
 
 // The charger's hardware constants: what its converters and potentiometers really do. The
-// factory calibration in the internal EEPROMs matches them, so a charger fresh from the
-// factory reads true values.
+// factory calibration in the internal EEPROMs (the parameters of the same names in
+// charger/eeprommap.h) matches them, so a charger fresh from the factory reads true values.
 namespace hw {
 constexpr int kAdcMax = 1023;
-constexpr int kTempSlope = 4096;        // A(0,1): 4 counts per degree
-constexpr int kTempOffset = 800;        // A(2,3): the count at 0 degrees
-constexpr int kSupplyDivisor = 400;     // A(9,10): 39 counts per volt
-constexpr int kDoublerDivisor = 200;    // A(11,12): 19.5 counts per volt
-constexpr int kChargeDivisor = 2048;    // B(0,1): 200 counts per ampere
-constexpr int kDischargeDivisor = 2048; // B(2,3)
-constexpr int kPotCoefficient = 50;     // B(4), B(5): potentiometer steps per ampere
-constexpr int kBatteryDivisor = 512;    // B(6,7): 50 counts per volt
+constexpr int kTempSlope = 4096;     // 4 counts per degree
+constexpr int kTempOffset = 800;     // the count at 0 degrees
+constexpr int kSupplyDivisor = 400;  // 39 counts per volt
+constexpr int kDoublerDivisor = 200; // 19.5 counts per volt
+constexpr int kChargeDivisor = 2048; // 200 counts per ampere
+constexpr int kDischargeDivisor = 2048;
+constexpr int kPotCoefficient = 50;  // potentiometer steps per ampere
+constexpr int kBatteryDivisor = 512; // 50 counts per volt
 
 // The delta amplifier: (battery volts - offset) * gain * 50 counts per volt. The offset
 // potentiometer steps 15 mV (0 to 3.8 V); the gain doubles every 64 steps (1 to 15.8), fine
@@ -41,9 +41,5 @@ QByteArray defaultTextEeprom();
 QByteArray defaultProgramEeprom();
 
 constexpr int kExtEepromBytes = 4096;
-
-// A 16-bit constant of an EEPROM image, high byte first.
-int eepromWord(const QByteArray &image, int address);
-void setEepromWord(QByteArray &image, int address, int value);
 
 } // namespace sim

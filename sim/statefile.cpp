@@ -86,7 +86,8 @@ bool loadState(VirtualCharger &charger, const QString &path, QString *error) {
         return failed(QStringLiteral("unknown state file version"));
 
     QByteArray em, es, x0, x1, mf, sf;
-    if (!fromB64(o, "eepromMaster", 256, &em, &why) || !fromB64(o, "eepromSlave", 256, &es, &why) ||
+    if (!fromB64(o, "eepromMaster", charger::kImageBytes, &em, &why) ||
+        !fromB64(o, "eepromSlave", charger::kImageBytes, &es, &why) ||
         !fromB64(o, "extEeprom0", kExtEepromBytes, &x0, &why) ||
         !fromB64(o, "extEeprom1", kExtEepromBytes, &x1, &why) ||
         !fromB64(o, "masterFlash", VirtualCharger::kMasterFlashBytes, &mf, &why) ||

@@ -1,5 +1,8 @@
 #include "virtualcharger.h"
 
+#include "charger/channels.h"
+#include "charger/eeprommap.h"
+#include "charger/status.h"
 #include "link/commands.h"
 
 #include <QTimer>
@@ -8,6 +11,9 @@
 #include <cmath>
 
 using namespace chlink;
+using charger::Quantity;
+using charger::Status;
+using charger::withStatus;
 
 namespace sim {
 
@@ -123,7 +129,8 @@ double VirtualCharger::sourceVolts() const {
 
 double VirtualCharger::chargeAmpsNow() const {
     if (!outputs.charge || !outputs.power || reversedBattery) return 0;
-    const int k = quint8(eepromSlave.at(4)) ? quint8(eepromSlave.at(4)) : hw::kPotCoefficient;
+    const int pot = charger::value(eepromSlave, charger::slave::kPotCharge);
+    const int k = pot ? pot : hw::kPotCoefficient;
     const double wanted = double(outputs.potCharge) / k;
     // The linear stage needs headroom above the battery.
     const double headroom = sourceVolts() - 1.5 - packVolts(0);
@@ -132,7 +139,8 @@ double VirtualCharger::chargeAmpsNow() const {
 
 double VirtualCharger::dischargeAmpsNow() const {
     if (!outputs.discharge || reversedBattery) return 0;
-    const int k = quint8(eepromSlave.at(5)) ? quint8(eepromSlave.at(5)) : hw::kPotCoefficient;
+    const int pot = charger::value(eepromSlave, charger::slave::kPotDischarge);
+    const int k = pot ? pot : hw::kPotCoefficient;
     const double wanted = double(outputs.potDischarge) / k;
     return std::clamp(packVolts(0) / (m_battery.resistanceOhms() + 0.1), 0.0, wanted);
 }
@@ -208,38 +216,33 @@ int VirtualCharger::deltaCountNow() const {
     return clampCount((vbat - offset) * hw::deltaGain(outputs.potGain) * hw::kDeltaCountsPerVolt);
 }
 
-// The inverse of the PC's conversions: volts = floor(1024 * count / word) / 100, so
-// count = volts * 100 * word / 1024; temperature = floor(1024 * (offset - count) / slope),
-// so count = offset - temperature * slope / 1024.
+// The count a channel answers: the inverse of the PC's conversion with the calibration held
+// in the charger's own EEPROMs, so that calibrated displays read true values.
+int VirtualCharger::countOf(Quantity q, double value) const {
+    return clampCount(charger::countFor(q, value, eepromMaster, eepromSlave));
+}
+
 int VirtualCharger::countOf(int code) const {
-    const QByteArray &a = eepromMaster;
-    const QByteArray &b = eepromSlave;
-    const auto scaled = [](double value, int word) {
-        return clampCount(value * 100.0 * word / 1024.0);
-    };
-    const auto temperature = [&a](double c) {
-        return clampCount(eepromWord(a, 2) - c * eepromWord(a, 0) / 1024.0);
-    };
     switch (code) {
     case CMD_READ_TEMP:
-        return temperature(m_battery.temperatureC());
+        return countOf(Quantity::Temper, m_battery.temperatureC());
     case CMD_READ_VALIM:
-        return scaled(supplyVolts, eepromWord(a, 9));
+        return countOf(Quantity::Valim, supplyVolts);
     case CMD_READ_VDBL:
-        return scaled(doublerVolts(), eepromWord(a, 11));
+        return countOf(Quantity::Vdbl, doublerVolts());
     case CMD_READ_VINV:
         return reversedBattery ? 12 : 850;
     case CMD_READ_TBAT:
-        return temperature(m_sinkC);
+        return countOf(Quantity::Temper, m_sinkC);
     case CMD_READ_ICHRG:
-        return scaled(chargeAmpsNow(), eepromWord(b, 0));
+        return countOf(Quantity::Ichrg, chargeAmpsNow());
     case CMD_READ_IDECH:
-        return scaled(dischargeAmpsNow(), eepromWord(b, 2));
+        return countOf(Quantity::Idech, dischargeAmpsNow());
     case CMD_READ_VDELTA:
         return deltaCountNow();
     case CMD_READ_VBAT:
         if (reversedBattery) return 0;
-        return scaled(packVolts(chargeAmpsNow() - dischargeAmpsNow()), eepromWord(b, 6));
+        return countOf(Quantity::Vbat, packVolts(chargeAmpsNow() - dischargeAmpsNow()));
     default:
         return 0;
     }
@@ -254,7 +257,7 @@ void VirtualCharger::startMonitorRun() {
     m_run.startSeconds = m_modelSeconds;
     m_run.nextRecord = m_modelSeconds;
     // The charger charges on its own at its automatic-mode current.
-    const int autoPot = quint8(eepromMaster.at(13));
+    const int autoPot = charger::value(eepromMaster, charger::master::kAutoCharge);
     if (autoPot != 0 && autoPot != 0xFF)
         outputs.potCharge = quint8(autoPot);
     else if (outputs.potCharge == 0)
@@ -272,10 +275,10 @@ void VirtualCharger::monitorStep() {
     if (!m_run.ended) {
         // The firmware watches the resting battery voltage for its drop past the peak, and
         // the pack's temperature against its stop temperature.
-        const int rest = clampCount(packVolts(0) * 100.0 * eepromWord(eepromSlave, 6) / 1024.0);
+        const int rest = countOf(Quantity::Vbat, packVolts(0));
         m_run.vbatPeak = std::max(m_run.vbatPeak, rest);
         const int dropCounts = std::max(2, m_battery.spec().cells / 2);
-        const int stopC = quint8(eepromMaster.at(5));
+        const int stopC = charger::value(eepromMaster, charger::master::kStopTemp);
         const bool dropped = now - m_run.startSeconds > 300 && rest <= m_run.vbatPeak - dropCounts;
         const bool hot = stopC > 0 && stopC < 200 && m_battery.temperatureC() >= stopC;
         if (dropped || hot) {
@@ -297,7 +300,7 @@ void VirtualCharger::monitorStep() {
 
 void VirtualCharger::sendMonitorRecord() {
     const auto word = [](int v) { return QByteArray(1, char((v >> 8) & 0xFF)) + char(v & 0xFF); };
-    const int vbat = clampCount(packVolts(0) * 100.0 * eepromWord(eepromSlave, 6) / 1024.0);
+    const int vbat = countOf(Quantity::Vbat, packVolts(0));
     m_run.lastVbat.append(vbat);
     if (m_run.lastVbat.size() > 10) m_run.lastVbat.removeFirst();
     int sum = 0;
@@ -578,16 +581,21 @@ void VirtualCharger::execute() {
         answer();
         return;
     case CMD_READ_SW6:
-        frame(QByteArray(1, char(m_buttons[5] ? 0 : 1)));
+        frame(QByteArray(1, char(withStatus(0, charger::buttonStatus(6), !m_buttons[5]))));
         return;
-    case CMD_READ_OUTPUTS:
-        frame(QByteArray(1, char((outputs.doublerCut ? 1 : 0) | (outputs.led ? 2 : 0) |
-                                 (outputs.fan ? 32 : 0))));
+    case CMD_READ_OUTPUTS: {
+        quint8 s = withStatus(0, Status::DoublerCut, outputs.doublerCut);
+        s = withStatus(s, Status::LedOn, outputs.led);
+        s = withStatus(s, Status::FanOn, outputs.fan);
+        frame(QByteArray(1, char(s)));
         return;
+    }
     case CMD_READ_PORT: {
-        int p = (outputs.discharge ? 0 : 1) | (outputs.charge ? 0 : 2) | (outputs.power ? 0 : 4);
-        for (int i = 0; i < 5; ++i)
-            if (!m_buttons[i]) p |= 8 << i;
+        quint8 p = withStatus(0, Status::DischargeCut, !outputs.discharge);
+        p = withStatus(p, Status::ChargeCut, !outputs.charge);
+        p = withStatus(p, Status::PowerCut, !outputs.power);
+        for (int n = 1; n <= 5; ++n)
+            p = withStatus(p, charger::buttonStatus(n), !m_buttons[n - 1]);
         frame(QByteArray(1, char(p)));
         return;
     }

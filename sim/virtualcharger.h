@@ -1,6 +1,7 @@
 #pragma once
 
 #include "battery.h"
+#include "charger/channels.h"
 #include "faults.h"
 #include "memories.h"
 #include "simclock.h"
@@ -78,8 +79,9 @@ class VirtualCharger : public QObject {
     int baudRate() const { return m_mode == Mode::Firmware ? 9600 : 19200; }
 
     // ---- Memories (the tests may look at or set them) ----
-    QByteArray eepromMaster = QByteArray(256, char(0xFF)); // internal EEPROM of the master
-    QByteArray eepromSlave = QByteArray(256, char(0xFF));  // internal EEPROM of the slave
+    // The internal EEPROMs of the master and the slave.
+    QByteArray eepromMaster = QByteArray(charger::kImageBytes, char(0xFF));
+    QByteArray eepromSlave = QByteArray(charger::kImageBytes, char(0xFF));
     QByteArray extEeprom[2];     // the two external EEPROMs, 4096 bytes each
     QByteArray masterFlash;      // 32768 bytes, byte-addressed, erased 0xFF
     QVector<quint16> slaveFlash; // 8192 words of 14 bits, erased 0x3FFF
@@ -182,6 +184,7 @@ class VirtualCharger : public QObject {
     double sourceVolts() const;
     double packVolts(double amps) const; // at the battery terminals
     int countOf(int code) const;
+    int countOf(charger::Quantity q, double value) const; // clipped to the converter's range
     int deltaCountNow() const;
     void startMonitorRun();
     void monitorStep();

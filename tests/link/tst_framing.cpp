@@ -132,14 +132,6 @@ class TstFraming : public QObject {
         QVERIFY(!rig.link.waitByte());
         QCOMPARE(rig.link.lastByte, quint8(0));
     }
-
-    void calibrationWordIsHighByteFirst() {
-        QByteArray t(257, 0);
-        t[4] = char(0x12);
-        t[5] = char(0xFE);
-        QCOMPARE(ChargerLink::word(t, 4), 0x12FE);
-        QCOMPARE(ChargerLink::word(t, 256), 0); // no byte after the last one
-    }
 };
 
 QTEST_GUILESS_MAIN(TstFraming)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "charger/eeprommap.h"
 #include "fakecharger.h"
 #include "link/chargerlink.h"
 #include "link/host.h"
@@ -35,15 +36,16 @@ struct Bench {
         link->reconnectOnActivate = 1;
         link->setReplyTimeout(300); // time-out tests need not wait three seconds
         // Calibration: words of 1024 make volts and amperes count / 100.
-        setWord(link->tableA, 9, 1024);  // VALIM
-        setWord(link->tableA, 11, 1024); // VDBL
-        setWord(link->tableA, 0, 1024);  // temperature gain
-        setWord(link->tableA, 2, 600);   // temperature offset
-        setWord(link->tableB, 0, 1024);  // ICHRG
-        setWord(link->tableB, 2, 1024);  // IDECH
-        link->tableB[4] = char(100);     // charge setpoint divisor
-        link->tableB[5] = char(50);      // discharge setpoint divisor
-        setWord(link->tableB, 6, 1024);  // VBAT
+        using namespace charger;
+        setValue(link->tableA, master::kSupplyDivisor, 1024);
+        setValue(link->tableA, master::kDoublerDivisor, 1024);
+        setValue(link->tableA, master::kTempSlope, 1024);
+        setValue(link->tableA, master::kTempOffset, 600);
+        setValue(link->tableB, slave::kChargeDivisor, 1024);
+        setValue(link->tableB, slave::kDischargeDivisor, 1024);
+        setValue(link->tableB, slave::kPotCharge, 100);
+        setValue(link->tableB, slave::kPotDischarge, 50);
+        setValue(link->tableB, slave::kBatteryDivisor, 1024);
         host.link = link.get();
         host.main = &main;
         host.stopMainTimers = [this] { ++mainTimersStopped; };
@@ -60,10 +62,7 @@ struct Bench {
         QDir::setCurrent(QDir::tempPath());
     }
 
-    static void setWord(QByteArray &t, int i, int w) {
-        t[i] = char(w >> 8);
-        t[i + 1] = char(w & 0xFF);
-    }
+    static void setWord(QByteArray &t, int i, int w) { charger::setWord(t, i, w); }
 
     // The lines of a log file, without their CR LF.
     static QStringList lines(const QString &path) {

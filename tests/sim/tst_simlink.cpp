@@ -2,6 +2,7 @@
 // and the chargersim program itself.
 #include "simwire.h"
 
+#include "charger/eeprommap.h"
 #include "link/chargerlink.h"
 #include "serial/serialport.h"
 #include "sim/ptyserver.h"
@@ -112,8 +113,10 @@ void TestSimLink::channelsThroughTheLink() {
     b.charger.advance(600);
     const int ic = l.readChannel(chlink::CMD_READ_ICHRG).value_or(-1);
     const int vb = l.readChannel(chlink::CMD_READ_VBAT).value_or(-1);
-    const double amps = std::floor(1024.0 * ic / ChargerLink::word(l.tableB, 0)) / 100;
-    const double volts = std::floor(1024.0 * vb / ChargerLink::word(l.tableB, 6)) / 100;
+    const double amps =
+        std::floor(1024.0 * ic / charger::value(l.tableB, charger::slave::kChargeDivisor)) / 100;
+    const double volts =
+        std::floor(1024.0 * vb / charger::value(l.tableB, charger::slave::kBatteryDivisor)) / 100;
     QVERIFY2(std::abs(amps - b.charger.chargeAmps()) <= 0.02 * b.charger.chargeAmps(),
              qPrintable(QString::number(amps)));
     QVERIFY(std::abs(volts - b.charger.batteryVolts()) <= 0.02 * b.charger.batteryVolts());

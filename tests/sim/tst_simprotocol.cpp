@@ -3,6 +3,7 @@
 // the clock.
 #include "simwire.h"
 
+#include "charger/eeprommap.h"
 #include "sim/statefile.h"
 
 #include <QSignalSpy>
@@ -12,6 +13,7 @@
 #include <cmath>
 
 using sim::VirtualCharger;
+using namespace charger;
 
 namespace {
 enum Kind { None, Frame, Answer, Ack };
@@ -211,14 +213,14 @@ void TestSimProtocol::channelsReadTrueValues() {
     const auto within2 = [](double read, double truth, double floor) {
         return std::abs(read - truth) <= std::max(0.02 * std::abs(truth), floor);
     };
-    const double ic = calibrated(w.readChannel(10), sim::eepromWord(b, 0));
-    const double id = calibrated(w.readChannel(11), sim::eepromWord(b, 2));
-    const double vbat = calibrated(w.readChannel(13), sim::eepromWord(b, 6));
-    const double valim = calibrated(w.readChannel(6), sim::eepromWord(a, 9));
-    const double vdbl = calibrated(w.readChannel(7), sim::eepromWord(a, 11));
+    const double ic = calibrated(w.readChannel(10), value(b, slave::kChargeDivisor));
+    const double id = calibrated(w.readChannel(11), value(b, slave::kDischargeDivisor));
+    const double vbat = calibrated(w.readChannel(13), value(b, slave::kBatteryDivisor));
+    const double valim = calibrated(w.readChannel(6), value(a, master::kSupplyDivisor));
+    const double vdbl = calibrated(w.readChannel(7), value(a, master::kDoublerDivisor));
     const int tcount = w.readChannel(5);
-    const double temp =
-        std::floor(1024.0 * (sim::eepromWord(a, 2) - tcount) / sim::eepromWord(a, 0));
+    const double temp = std::floor(1024.0 * (value(a, master::kTempOffset) - tcount) /
+                                   value(a, master::kTempSlope));
     QVERIFY2(within2(ic, c.chargeAmps(), 0.01), qPrintable(QString::number(ic)));
     QVERIFY2(within2(id, c.dischargeAmps(), 0.01), qPrintable(QString::number(id)));
     QVERIFY2(within2(vbat, c.batteryVolts(), 0.02), qPrintable(QString::number(vbat)));
@@ -274,7 +276,7 @@ void TestSimProtocol::labSupplyInTheBatterysPlace() {
     // factory stored for that reference voltage.
     w.exchange(SimWire::cmd(22, {quint8(c.eepromMaster.at(block))}) +
                SimWire::cmd(21, {quint8(c.eepromMaster.at(block + 1))}));
-    const int stored = sim::eepromWord(c.eepromMaster, block + offset);
+    const int stored = charger::word(c.eepromMaster, block + offset);
     QVERIFY2(std::abs(w.readChannel(12) - stored) <= 1,
              qPrintable(QStringLiteral("%1 against %2").arg(w.readChannel(12)).arg(stored)));
     // The pack rests meanwhile, whatever flows.
@@ -362,18 +364,19 @@ void TestSimProtocol::externalEepromsAreSeeded() {
 
 void TestSimProtocol::factoryCalibrationIsComplete() {
     const QByteArray a = sim::defaultMasterEeprom(), b = sim::defaultSlaveEeprom();
-    for (int i : {0, 2, 9, 11})
-        QVERIFY(sim::eepromWord(a, i) != 0);
-    for (int i : {0, 2, 6})
-        QVERIFY(sim::eepromWord(b, i) != 0);
-    QVERIFY(b.at(4) != 0 && b.at(5) != 0);
-    QVERIFY(a.mid(192).startsWith("CHARGEUR"));
-    QVERIFY(b.mid(192).startsWith("CHARGEUR"));
+    for (const Param &p :
+         {master::kTempSlope, master::kTempOffset, master::kSupplyDivisor, master::kDoublerDivisor})
+        QVERIFY(value(a, p) != 0);
+    for (const Param &p : {slave::kChargeDivisor, slave::kDischargeDivisor, slave::kBatteryDivisor})
+        QVERIFY(value(b, p) != 0);
+    QVERIFY(value(b, slave::kPotCharge) != 0 && value(b, slave::kPotDischarge) != 0);
+    QVERIFY(a.mid(kIdentFirst).startsWith("CHARGEUR"));
+    QVERIFY(b.mid(kIdentFirst).startsWith("CHARGEUR"));
     // Lithium blocks: the captured counts fall with the reference voltage and stay in range.
     for (int n = 1; n <= 5; ++n)
-        for (int p = 0; p < 4; ++p) {
-            const int hi = sim::eepromWord(a, 16 * n + 2 + 2 * p);
-            const int lo = sim::eepromWord(a, 16 * n + 4 + 2 * p);
+        for (int p = 0, block = cellBlockBase(CellBlock::Lithium, n); p < 4; ++p) {
+            const int hi = charger::word(a, block + cellblock::point(p));
+            const int lo = charger::word(a, block + cellblock::point(p + 1));
             QVERIFY(hi <= 1023 && lo > 0 && hi > lo);
         }
 }

@@ -1,0 +1,39 @@
+#pragma once
+
+#include "eeprommap.h"
+#include "link/commands.h"
+
+#include <QByteArray>
+#include <optional>
+
+// The measurement channels the windows convert, with the calibration words their
+// conversions read. Plain code: no port, no widget.
+namespace charger {
+
+// The quantities read from a measurement channel and converted with the calibration tables.
+enum class Quantity { Valim, Vdbl, Temper, Ichrg, Idech, Vbat };
+
+struct ChannelDef {
+    Quantity quantity;
+    chlink::Cmd command;
+    Param calibration; // the calibration word (the gain for the temperature)
+    const char *countName;
+};
+
+// The channel table, once for every window and the virtual charger.
+const ChannelDef &channel(Quantity q);
+
+// Converted value of a count, or nullopt when the calibration word is zero: the caller then
+// keeps the value it had (empty before the first computation).
+//   volts/amperes: floor(1024 x count / word) / 100
+//   temperature:   floor(1024 x (offset - count) / gain)
+std::optional<double> convert(Quantity q, int count, const QByteArray &tableA,
+                              const QByteArray &tableB);
+
+// The converter count that reads as `value`, before rounding and clipping: the inverse of
+// convert(), as a charger whose converters match its calibration produces it.
+//   volts/amperes: value x 100 x word / 1024
+//   temperature:   offset - value x gain / 1024
+double countFor(Quantity q, double value, const QByteArray &tableA, const QByteArray &tableB);
+
+} // namespace charger
