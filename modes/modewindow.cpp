@@ -210,7 +210,8 @@ bool ModeWindow::openLog(const char *prefix, const QStringList &columns) {
         m_logLabel->setText(QStringLiteral("Journal : aucun"));
         return false;
     }
-    m_logLabel->setText(QStringLiteral("Journal : ") + QDir::toNativeSeparators(path));
+    // When the name was taken, the log went to the next free one: show the one written.
+    m_logLabel->setText(QStringLiteral("Journal : ") + QDir::toNativeSeparators(m_log.path()));
     return true;
 }
 

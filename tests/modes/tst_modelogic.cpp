@@ -61,6 +61,8 @@ class TestModeLogic : public QObject {
     void fileNames_data();
     void fileNames();
     void headers();
+    void newLogNames_data();
+    void newLogNames();
     void logFileIsFlushedPerRecord();
 };
 
@@ -397,14 +399,67 @@ void TestModeLogic::headers() {
                             "VBATCAD:ICHRG:VBAT:CAPACITE:TEMPS"));
 }
 
+void TestModeLogic::newLogNames_data() {
+    QTest::addColumn<QStringList>("existing"); // "name>": a link to nowhere
+    QTest::addColumn<QString>("wanted");
+    QTest::addColumn<QString>("written");
+    QTest::newRow("free name") << QStringList{} << "St_CH_D12_07_26T09_05.txt"
+                               << "St_CH_D12_07_26T09_05.txt";
+    QTest::newRow("taken: the next number")
+        << QStringList{"St_CH_D12_07_26T09_05.txt"} << "St_CH_D12_07_26T09_05.txt"
+        << "St_CH_D12_07_26T09_05_2.txt";
+    QTest::newRow("two taken") << QStringList{"x.txt", "x_2.txt"} << "x.txt"
+                               << "x_3.txt";
+    QTest::newRow("a free number between taken ones") << QStringList{"x.txt", "x_3.txt"} << "x.txt"
+                                                      << "x_2.txt";
+    QTest::newRow("no extension") << QStringList{"x"} << "x"
+                                  << "x_2";
+    QTest::newRow("dots before the extension") << QStringList{"a.b.txt"} << "a.b.txt"
+                                               << "a.b_2.txt";
+#ifndef Q_OS_WIN
+    QTest::newRow("a link to nowhere is taken") << QStringList{"x.txt>"} << "x.txt"
+                                                << "x_2.txt";
+#endif
+}
+
+// No log ever replaces a file: it takes the next free name and leaves the others as they are.
+void TestModeLogic::newLogNames() {
+    QFETCH(QStringList, existing);
+    QFETCH(QString, wanted);
+    QFETCH(QString, written);
+    QTemporaryDir dir;
+    for (const QString &e : existing) {
+        if (e.endsWith('>')) {
+            QVERIFY(
+                QFile::link(dir.filePath(QStringLiteral("nowhere/x")), dir.filePath(e.chopped(1))));
+            continue;
+        }
+        QFile f(dir.filePath(e));
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write("keep\r\n");
+    }
+    RunLog log;
+    QString why;
+    QVERIFY2(log.open(dir.filePath(wanted), QStringLiteral("A:B"), &why), qPrintable(why));
+    QCOMPARE(log.path(), dir.filePath(written));
+    log.close();
+    QFile w(dir.filePath(written));
+    QVERIFY(w.open(QIODevice::ReadOnly));
+    QCOMPARE(w.readAll(), QByteArray("A:B\r\n\r\n"));
+    for (const QString &e : existing) {
+        if (e.endsWith('>')) {
+            QVERIFY(!QFileInfo::exists(dir.filePath(QStringLiteral("nowhere/x"))));
+            continue;
+        }
+        QFile f(dir.filePath(e));
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        QCOMPARE(f.readAll(), QByteArray("keep\r\n"));
+    }
+}
+
 void TestModeLogic::logFileIsFlushedPerRecord() {
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("log.txt"));
-    {
-        QFile old(path);
-        QVERIFY(old.open(QIODevice::WriteOnly));
-        old.write("an older run that must be overwritten\r\n");
-    }
     RunLog log;
     QString why;
     QVERIFY(log.open(path, QStringLiteral("A:B"), &why));
