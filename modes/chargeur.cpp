@@ -317,12 +317,12 @@ void Chargeur::poll() {
 
     if (m_logging) {
         const auto avg = m_detector.average();
-        appendRecord({double(m_duree), double(m_valimCad), double(m_vdblCad),
+        appendRecord({double(m_logDuree), double(m_valimCad), double(m_vdblCad),
                       avg ? std::optional<double>(*avg) : std::nullopt, m_valim.value,
                       double(int(m_detector.box())), double(m_detector.rise()), m_temper.value,
                       double(m_ichrgCad), double(m_vbatCad), double(m_vdeltaCad), m_ichrg.value,
                       m_vbat.value, double(m_peak.peak()), double(m_counter.capacity()),
-                      double(m_duree) / 86400.0});
+                      double(m_logDuree) / 86400.0});
     }
     plot();
 }

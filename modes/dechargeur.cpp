@@ -240,10 +240,10 @@ void Dechargeur::poll() {
     }
 
     if (m_logging)
-        appendRecord({double(m_duree), double(m_valimCad), double(m_vdblCad), double(m_tempCad),
+        appendRecord({double(m_logDuree), double(m_valimCad), double(m_vdblCad), double(m_tempCad),
                       m_valim.value, m_vdbl.value, m_temper.value, double(m_idechCad),
                       double(m_vbatCad), m_idech.value, m_vbat.value, double(m_counter.capacity()),
-                      double(m_duree) / 86400.0});
+                      double(m_logDuree) / 86400.0});
     plot();
 }
 

@@ -138,7 +138,10 @@ bool ModeWindow::readElapsed() {
     if (interrupted()) return false;
     const auto t = m_link->readClock();
     if (!check(t.has_value())) return false;
-    m_duree = m_clock.elapsed(t->totalSeconds());
+    const bool fieldsValid = t->hours < 24 && t->minutes < 60 && t->seconds < 60;
+    const RunClock::Reading r = m_clock.read(t->totalSeconds(), fieldsValid);
+    m_duree = r.elapsed;
+    m_logDuree = r.received;
     const Hms h = splitClock(m_duree);
     findChild<QLabel *>(QStringLiteral("Label1"))->setText(clockText(h.hours));
     findChild<QLabel *>(QStringLiteral("Label2"))->setText(clockText(h.minutes));

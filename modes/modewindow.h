@@ -84,7 +84,8 @@ class ModeWindow : public QWidget {
     bool setOuts(std::initializer_list<std::pair<chlink::Cmd, quint8>> settings);
     // Timerch2: arms the delay and sleeps until its tick sets the delay flag.
     bool waitDelay(int ms);
-    // Poll step 1: clock, DUREE and the clock labels.
+    // Poll step 1: clock, DUREE and the clock labels. A clock glitch leaves DUREE as it was
+    // (the poll adds no time); m_logDuree is the reading as received, for the record.
     bool readElapsed();
     // Channels 6, 7 and 5 with their labels.
     bool readSupplies();
@@ -138,6 +139,7 @@ class ModeWindow : public QWidget {
     RunClock m_clock;
     qint64 m_duree = 0;
     qint64 m_prevDuree = 0;
+    qint64 m_logDuree = 0; // DUREE as the record shows it: the reading as received
     int m_valimCad = 0, m_vdblCad = 0, m_tempCad = 0;
     Kept m_valim, m_vdbl, m_temper;
     ChargeCounter m_counter;
