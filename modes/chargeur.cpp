@@ -9,6 +9,7 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPainter>
 #include <QPushButton>
 #include <QSlider>
 #include <QTimer>
@@ -20,11 +21,62 @@ using namespace chlink;
 
 namespace {
 const QString kSetpointPrefix = QStringLiteral("COURANT DE CHARGE =");
-}
+
+// "DV/DT Mode": a lamp before the caption that shows the DV/DT watch and takes no input
+// (no focus, no click, no key). Empty: nothing seen (0); half filled: a steep rise under
+// watch (2, grayed); full: DV/DT seen (1, ticked). It stays a check box for the three
+// values it holds, which the log writes as DVFLAG.
+class DvdtIndicator : public QCheckBox {
+  public:
+    DvdtIndicator(const QString &text, QWidget *parent) : QCheckBox(text, parent) {
+        setTristate(true);
+        setFocusPolicy(Qt::NoFocus);
+        setAttribute(Qt::WA_TransparentForMouseEvents);
+        setToolTip(QStringLiteral("Indicateur (lecture seule) : vide = rien, à moitié = montée "
+                                  "rapide surveillée, plein = DV/DT détecté"));
+    }
+    QSize sizeHint() const override {
+        const QFontMetrics fm = fontMetrics();
+        return {lamp() + fm.horizontalAdvance(QLatin1Char(' ')) + fm.horizontalAdvance(text()) + 4,
+                qMax(lamp(), fm.height()) + 4};
+    }
+    QSize minimumSizeHint() const override { return sizeHint(); }
+
+  protected:
+    bool hitButton(const QPoint &) const override { return false; }
+    void nextCheckState() override {} // only the window sets the state
+    void paintEvent(QPaintEvent *) override {
+        QPainter p(this);
+        p.setRenderHint(QPainter::Antialiasing);
+        const int d = lamp();
+        const QRectF r(1.5, (height() - d) / 2.0 + 0.5, d - 1, d - 1);
+        const Qt::CheckState st = checkState();
+        // A light, not a box: grey when off, its lower half amber while a rise is watched,
+        // green when DV/DT is seen.
+        p.setPen(Qt::NoPen);
+        p.setBrush(st == Qt::Checked ? QColor(0x20, 0xa0, 0x40) : QColor(0xb4, 0xb4, 0xb4));
+        p.drawEllipse(r);
+        if (st == Qt::PartiallyChecked) {
+            p.setBrush(QColor(0xe0, 0x90, 0x20));
+            p.drawChord(r, 180 * 16, 180 * 16);
+        }
+        p.setPen(QPen(QColor(0x50, 0x50, 0x50), 1.2));
+        p.setBrush(Qt::NoBrush);
+        p.drawEllipse(r);
+        p.setPen(palette().color(QPalette::WindowText));
+        const int x = d + fontMetrics().horizontalAdvance(QLatin1Char(' ')) + 2;
+        p.drawText(QRect(x, 0, width() - x, height()), Qt::AlignLeft | Qt::AlignVCenter, text());
+    }
+
+  private:
+    int lamp() const { return fontMetrics().height(); }
+};
+} // namespace
 
 Chargeur::Chargeur(const Host &host, QWidget *parent) : ModeWindow(host, parent) {
     setObjectName(QStringLiteral("Chargeur"));
     setWindowTitle(QStringLiteral("Mode chargeur rapide"));
+    m_stopOutputs = {{CMD_CUT_CHARGE, 0}, {CMD_CUT_POWER, 0}, {CMD_GROUND_BAT, 1}};
 
     QWidget *left = buildCommon();
     auto *leftCol = static_cast<QVBoxLayout *>(left->layout());
@@ -36,12 +88,8 @@ Chargeur::Chargeur(const Host &host, QWidget *parent) : ModeWindow(host, parent)
     modeRow->addWidget(m_modeText);
     modeRow->addStretch();
     leftCol->insertLayout(2, modeRow);
-    m_check = new QCheckBox(QStringLiteral("DV/DT Mode"), this);
+    m_check = new DvdtIndicator(QStringLiteral("DV/DT Mode"), this);
     m_check->setObjectName(QStringLiteral("Check1"));
-    m_check->setTristate(true);
-    // Display only: the window sets it, the user cannot.
-    m_check->setAttribute(Qt::WA_TransparentForMouseEvents);
-    m_check->setFocusPolicy(Qt::NoFocus);
     leftCol->addWidget(m_check);
     leftCol->addStretch();
 
