@@ -244,6 +244,7 @@ void Chargeur::start() {
         m_prevDuree = 0;
         m_endFlag = false;
         m_detector.reset();
+        m_dischargePulseOn = false;
         m_logging = true;
         beginRun();
         m_mode = m;
@@ -259,35 +260,14 @@ void Chargeur::start() {
             setState(QStringLiteral("Arret"));
             return;
         }
-        setOuts({{CMD_GROUND_BAT, 0},
+        // The current the slider shows is the one that flows, whatever was set before.
+        setOuts({{CMD_POT_ICHRG, quint8(m_slider1->value())},
+                 {CMD_GROUND_BAT, 0},
                  {CMD_CUT_DISCHARGE, 0},
                  {CMD_CUT_POWER, 1},
                  {CMD_CUT_CHARGE, 1},
                  {CMD_POT_IDECH, 35}});
     });
-}
-
-void Chargeur::stop() {
-    if (m_closing) return;
-    m_logging = false; // a poll interrupted by Stop writes no record
-    m_timer->stop();
-    m_timer2->stop();
-    m_polling = false;
-    dropQueued(KeyTick);
-    dropQueued(KeyStart);
-    if (isBusy()) {
-        m_stopRequested = true; // the exchange in progress ends after its current wait
-        m_link->wake();
-    }
-    exclusive(KeyStop, [this] { sendStop(); });
-}
-
-void Chargeur::sendStop() {
-    setOuts({{CMD_CUT_CHARGE, 0}, {CMD_CUT_POWER, 0}, {CMD_GROUND_BAT, 1}});
-    if (m_closing) return;
-    closeLog();
-    setState(QStringLiteral("Arret"));
-    endRun(); // idle flag set
 }
 
 // ---------------------------------------------------------------- polls
@@ -338,14 +318,16 @@ void Chargeur::poll() {
 
     // Measurement pulse: the battery voltage is read without the charge current.
     if (m_mode == 0) {
-        if (!setOuts({{CMD_CUT_CHARGE, 0},
-                      {CMD_CUT_POWER, 0},
-                      {CMD_GROUND_BAT, 1},
-                      {CMD_CUT_DISCHARGE, 1}}))
-            return;
+        if (!setOuts({{CMD_CUT_CHARGE, 0}, {CMD_CUT_POWER, 0}, {CMD_GROUND_BAT, 1}})) return;
+        // From here until the discharge-off is answered, "Arret" or leaving must send it.
+        m_dischargePulseOn = true;
+        if (!setOut(CMD_CUT_DISCHARGE, 1)) return;
         m_delayFlag = false;
     }
-    if (!waitDelay(5) || !setOut(CMD_CUT_DISCHARGE, 0)) return;
+    if (!waitDelay(5)) return;
+    const bool dischargeOff = m_link->setOutput(CMD_CUT_DISCHARGE, 0);
+    if (dischargeOff) m_dischargePulseOn = false;
+    if (!check(dischargeOff)) return;
 
     if (!readCount(CMD_READ_VBAT, m_vbatCad)) return;
     lbl("Label16")->setText(numText(m_vbatCad));

@@ -16,6 +16,7 @@
 // answered into a list, and logs written to a temporary folder.
 struct Bench {
     QTemporaryDir dir;
+    std::unique_ptr<sim::VirtualCharger> model; // declared first: outlives the link
     FakeCharger *fake = nullptr;
     std::unique_ptr<chlink::ChargerLink> link;
     QWidget main;
@@ -34,16 +35,7 @@ struct Bench {
         link->openPort();
         link->reconnectOnActivate = 1;
         link->setReplyTimeout(300); // time-out tests need not wait three seconds
-        // Calibration: words of 1024 make volts and amperes count / 100.
-        setWord(link->tableA, 9, 1024);  // VALIM
-        setWord(link->tableA, 11, 1024); // VDBL
-        setWord(link->tableA, 0, 1024);  // temperature gain
-        setWord(link->tableA, 2, 600);   // temperature offset
-        setWord(link->tableB, 0, 1024);  // ICHRG
-        setWord(link->tableB, 2, 1024);  // IDECH
-        link->tableB[4] = char(100);     // charge setpoint divisor
-        link->tableB[5] = char(50);      // discharge setpoint divisor
-        setWord(link->tableB, 6, 1024);  // VBAT
+        calibrate();
         host.link = link.get();
         host.main = &main;
         host.stopMainTimers = [this] { ++mainTimersStopped; };
@@ -58,6 +50,26 @@ struct Bench {
     ~Bench() {
         chlink::setBoxHook(nullptr);
         QDir::setCurrent(QDir::tempPath());
+    }
+
+    // Calibration: words of 1024 make volts and amperes count / 100.
+    void calibrate() {
+        setWord(link->tableA, 9, 1024);  // VALIM
+        setWord(link->tableA, 11, 1024); // VDBL
+        setWord(link->tableA, 0, 1024);  // temperature gain
+        setWord(link->tableA, 2, 600);   // temperature offset
+        setWord(link->tableB, 0, 1024);  // ICHRG
+        setWord(link->tableB, 2, 1024);  // IDECH
+        link->tableB[4] = char(100);     // charge setpoint divisor
+        link->tableB[5] = char(50);      // discharge setpoint divisor
+        setWord(link->tableB, 6, 1024);  // VBAT
+    }
+
+    // The in-process virtual charger answers from now on; the fake still records.
+    sim::VirtualCharger &useModel() {
+        model = std::make_unique<sim::VirtualCharger>();
+        fake->model = model.get();
+        return *model;
     }
 
     static void setWord(QByteArray &t, int i, int w) {
