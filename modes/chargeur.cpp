@@ -9,6 +9,7 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPainter>
 #include <QPushButton>
 #include <QSlider>
 #include <QTimer>
@@ -20,11 +21,62 @@ using namespace chlink;
 
 namespace {
 const QString kSetpointPrefix = QStringLiteral("COURANT DE CHARGE =");
-}
+
+// "DV/DT Mode": a lamp before the caption that shows the DV/DT watch and takes no input
+// (no focus, no click, no key). Empty: nothing seen (0); half filled: a steep rise under
+// watch (2, grayed); full: DV/DT seen (1, ticked). It stays a check box for the three
+// values it holds, which the log writes as DVFLAG.
+class DvdtIndicator : public QCheckBox {
+  public:
+    DvdtIndicator(const QString &text, QWidget *parent) : QCheckBox(text, parent) {
+        setTristate(true);
+        setFocusPolicy(Qt::NoFocus);
+        setAttribute(Qt::WA_TransparentForMouseEvents);
+        setToolTip(QStringLiteral("Indicateur (lecture seule) : vide = rien, à moitié = montée "
+                                  "rapide surveillée, plein = DV/DT détecté"));
+    }
+    QSize sizeHint() const override {
+        const QFontMetrics fm = fontMetrics();
+        return {lamp() + fm.horizontalAdvance(QLatin1Char(' ')) + fm.horizontalAdvance(text()) + 4,
+                qMax(lamp(), fm.height()) + 4};
+    }
+    QSize minimumSizeHint() const override { return sizeHint(); }
+
+  protected:
+    bool hitButton(const QPoint &) const override { return false; }
+    void nextCheckState() override {} // only the window sets the state
+    void paintEvent(QPaintEvent *) override {
+        QPainter p(this);
+        p.setRenderHint(QPainter::Antialiasing);
+        const int d = lamp();
+        const QRectF r(1.5, (height() - d) / 2.0 + 0.5, d - 1, d - 1);
+        const Qt::CheckState st = checkState();
+        // A light, not a box: grey when off, its lower half amber while a rise is watched,
+        // green when DV/DT is seen.
+        p.setPen(Qt::NoPen);
+        p.setBrush(st == Qt::Checked ? QColor(0x20, 0xa0, 0x40) : QColor(0xb4, 0xb4, 0xb4));
+        p.drawEllipse(r);
+        if (st == Qt::PartiallyChecked) {
+            p.setBrush(QColor(0xe0, 0x90, 0x20));
+            p.drawChord(r, 180 * 16, 180 * 16);
+        }
+        p.setPen(QPen(QColor(0x50, 0x50, 0x50), 1.2));
+        p.setBrush(Qt::NoBrush);
+        p.drawEllipse(r);
+        p.setPen(palette().color(QPalette::WindowText));
+        const int x = d + fontMetrics().horizontalAdvance(QLatin1Char(' ')) + 2;
+        p.drawText(QRect(x, 0, width() - x, height()), Qt::AlignLeft | Qt::AlignVCenter, text());
+    }
+
+  private:
+    int lamp() const { return fontMetrics().height(); }
+};
+} // namespace
 
 Chargeur::Chargeur(const Host &host, QWidget *parent) : ModeWindow(host, parent) {
     setObjectName(QStringLiteral("Chargeur"));
     setWindowTitle(QStringLiteral("Mode chargeur rapide"));
+    m_stopOutputs = {{CMD_CUT_CHARGE, 0}, {CMD_CUT_POWER, 0}, {CMD_GROUND_BAT, 1}};
 
     QWidget *left = buildCommon();
     auto *leftCol = static_cast<QVBoxLayout *>(left->layout());
@@ -36,12 +88,8 @@ Chargeur::Chargeur(const Host &host, QWidget *parent) : ModeWindow(host, parent)
     modeRow->addWidget(m_modeText);
     modeRow->addStretch();
     leftCol->insertLayout(2, modeRow);
-    m_check = new QCheckBox(QStringLiteral("DV/DT Mode"), this);
+    m_check = new DvdtIndicator(QStringLiteral("DV/DT Mode"), this);
     m_check->setObjectName(QStringLiteral("Check1"));
-    m_check->setTristate(true);
-    // Display only: the window sets it, the user cannot.
-    m_check->setAttribute(Qt::WA_TransparentForMouseEvents);
-    m_check->setFocusPolicy(Qt::NoFocus);
     leftCol->addWidget(m_check);
     leftCol->addStretch();
 
@@ -197,6 +245,7 @@ void Chargeur::start() {
         m_prevDuree = 0;
         m_endFlag = false;
         m_detector.reset();
+        m_dischargePulseOn = false;
         m_logging = true;
         beginRun();
         m_mode = m;
@@ -212,35 +261,14 @@ void Chargeur::start() {
             setState(QStringLiteral("Arret"));
             return;
         }
-        setOuts({{CMD_GROUND_BAT, 0},
+        // The current the slider shows is the one that flows, whatever was set before.
+        setOuts({{CMD_POT_ICHRG, quint8(m_slider1->value())},
+                 {CMD_GROUND_BAT, 0},
                  {CMD_CUT_DISCHARGE, 0},
                  {CMD_CUT_POWER, 1},
                  {CMD_CUT_CHARGE, 1},
                  {CMD_POT_IDECH, 35}});
     });
-}
-
-void Chargeur::stop() {
-    if (m_closing) return;
-    m_logging = false; // a poll interrupted by Stop writes no record
-    m_timer->stop();
-    m_timer2->stop();
-    m_polling = false;
-    dropQueued(KeyTick);
-    dropQueued(KeyStart);
-    if (isBusy()) {
-        m_stopRequested = true; // the exchange in progress ends after its current wait
-        m_link->wake();
-    }
-    exclusive(KeyStop, [this] { sendStop(); });
-}
-
-void Chargeur::sendStop() {
-    setOuts({{CMD_CUT_CHARGE, 0}, {CMD_CUT_POWER, 0}, {CMD_GROUND_BAT, 1}});
-    if (m_closing) return;
-    closeLog();
-    setState(QStringLiteral("Arret"));
-    endRun(); // idle flag set
 }
 
 // ---------------------------------------------------------------- polls
@@ -291,14 +319,16 @@ void Chargeur::poll() {
 
     // Measurement pulse: the battery voltage is read without the charge current.
     if (m_mode == 0) {
-        if (!setOuts({{CMD_CUT_CHARGE, 0},
-                      {CMD_CUT_POWER, 0},
-                      {CMD_GROUND_BAT, 1},
-                      {CMD_CUT_DISCHARGE, 1}}))
-            return;
+        if (!setOuts({{CMD_CUT_CHARGE, 0}, {CMD_CUT_POWER, 0}, {CMD_GROUND_BAT, 1}})) return;
+        // From here until the discharge-off is answered, "Arret" or leaving must send it.
+        m_dischargePulseOn = true;
+        if (!setOut(CMD_CUT_DISCHARGE, 1)) return;
         m_delayFlag = false;
     }
-    if (!waitDelay(5) || !setOut(CMD_CUT_DISCHARGE, 0)) return;
+    if (!waitDelay(5)) return;
+    const bool dischargeOff = m_link->setOutput(CMD_CUT_DISCHARGE, 0);
+    if (dischargeOff) m_dischargePulseOn = false;
+    if (!check(dischargeOff)) return;
 
     if (!readCount(CMD_READ_VBAT, m_vbatCad)) return;
     lbl("Label16")->setText(numText(m_vbatCad));
@@ -318,12 +348,12 @@ void Chargeur::poll() {
 
     if (m_logging) {
         const auto avg = m_detector.average();
-        appendRecord({double(m_duree), double(m_valimCad), double(m_vdblCad),
+        appendRecord({double(m_logDuree), double(m_valimCad), double(m_vdblCad),
                       avg ? std::optional<double>(*avg) : std::nullopt, m_valim.value,
                       double(int(m_detector.box())), double(m_detector.rise()), m_temper.value,
                       double(m_ichrgCad), double(m_vbatCad), double(m_vdeltaCad), m_ichrg.value,
                       m_vbat.value, double(m_peak.peak()), double(m_counter.capacity()),
-                      double(m_duree) / 86400.0});
+                      double(m_logDuree) / 86400.0});
     }
     plot();
 }

@@ -17,7 +17,6 @@ class Chargeur : public ModeWindow {
     explicit Chargeur(const chlink::Host &host, QWidget *parent = nullptr);
 
     void start() override;
-    void stop() override;
     void poll() override;
     void timerCycle() override;
     void idlePoll();
@@ -34,7 +33,6 @@ class Chargeur : public ModeWindow {
     void onSlider1(int v);
     void onSlider2(int v);
     void onSlider3(int v);
-    void sendStop();
     void showBlock();
     void setCheck(DvdtBox b);
     void plot();

@@ -24,6 +24,7 @@ const QString kSetpointPrefix = QStringLiteral("COURANT DE DECHARGE =");
 Dechargeur::Dechargeur(const Host &host, QWidget *parent) : ModeWindow(host, parent) {
     setObjectName(QStringLiteral("Dechargeur"));
     setWindowTitle(QStringLiteral("DECHARGEUR"));
+    m_stopOutputs = {{CMD_CUT_DISCHARGE, 0}, {CMD_CUT_POWER, 0}, {CMD_GROUND_BAT, 1}};
 
     QWidget *left = buildCommon();
     auto *leftCol = static_cast<QVBoxLayout *>(left->layout());
@@ -153,37 +154,13 @@ void Dechargeur::start() {
             setState(QStringLiteral("Arret"));
             return;
         }
-        setOuts(
-            {{CMD_CUT_CHARGE, 0}, {CMD_CUT_POWER, 0}, {CMD_CUT_DISCHARGE, 1}, {CMD_GROUND_BAT, 1}});
+        // The current the slider shows is the one that flows, whatever was set before.
+        setOuts({{CMD_POT_IDECH, quint8(m_slider1->value())},
+                 {CMD_CUT_CHARGE, 0},
+                 {CMD_CUT_POWER, 0},
+                 {CMD_CUT_DISCHARGE, 1},
+                 {CMD_GROUND_BAT, 1}});
     });
-}
-
-void Dechargeur::stop() {
-    if (m_closing) return;
-    m_logging = false;
-    m_timer->stop();
-    m_timer2->stop();
-    m_polling = false;
-    dropQueued(KeyTick);
-    dropQueued(KeyStart);
-    if (isBusy()) {
-        m_stopRequested = true;
-        m_link->wake();
-    }
-    exclusive(KeyStop, [this] { sendStop(); });
-}
-
-void Dechargeur::sendStop() {
-    setOuts({{CMD_CUT_DISCHARGE, 0}, {CMD_CUT_POWER, 0}, {CMD_GROUND_BAT, 1}});
-    if (m_closing) return;
-    closeLog();
-    setState(QStringLiteral("Arret"));
-    endRun();
-}
-
-void Dechargeur::onLeave() {
-    // The discharge must not go on unwatched: its path goes off, without waiting.
-    m_link->command(CMD_CUT_DISCHARGE, {0});
 }
 
 void Dechargeur::timerCycle() {
@@ -241,10 +218,10 @@ void Dechargeur::poll() {
     }
 
     if (m_logging)
-        appendRecord({double(m_duree), double(m_valimCad), double(m_vdblCad), double(m_tempCad),
+        appendRecord({double(m_logDuree), double(m_valimCad), double(m_vdblCad), double(m_tempCad),
                       m_valim.value, m_vdbl.value, m_temper.value, double(m_idechCad),
                       double(m_vbatCad), m_idech.value, m_vbat.value, double(m_counter.capacity()),
-                      double(m_duree) / 86400.0});
+                      double(m_logDuree) / 86400.0});
     plot();
 }
 

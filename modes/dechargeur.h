@@ -15,7 +15,6 @@ class Dechargeur : public ModeWindow {
     explicit Dechargeur(const chlink::Host &host, QWidget *parent = nullptr);
 
     void start() override;
-    void stop() override;
     void poll() override;
     void timerCycle() override;
 
@@ -24,12 +23,8 @@ class Dechargeur : public ModeWindow {
     std::optional<double> voltsPerCell() const { return m_vpc; }
     RunChart *chart() const { return m_chart; }
 
-  protected:
-    void onLeave() override;
-
   private:
     void onSlider1(int v);
-    void sendStop();
     void plot();
 
     QLineEdit *m_cellsText;

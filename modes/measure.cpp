@@ -43,10 +43,18 @@ void RunClock::start(int chargerSeconds) {
     m_wraps = 0;
 }
 
-qint64 RunClock::elapsed(int chargerSeconds) {
-    if (chargerSeconds < m_last) ++m_wraps;
+RunClock::Reading RunClock::read(int chargerSeconds, bool fieldsValid) {
+    const qint64 offset = m_wraps * kDaySeconds - m_start;
+    const qint64 lastElapsed = m_last + offset;
+    const Reading glitch{lastElapsed, chargerSeconds + offset, true};
+    if (!fieldsValid || chargerSeconds < 0 || chargerSeconds >= kDaySeconds) return glitch;
+    if (chargerSeconds < m_last) {
+        if (qint64(chargerSeconds) + kDaySeconds - m_last > kWrapWindow) return glitch;
+        ++m_wraps;
+    }
     m_last = chargerSeconds;
-    return qint64(chargerSeconds) + m_wraps * kWrapSeconds - m_start;
+    const qint64 elapsed = qint64(chargerSeconds) + m_wraps * kDaySeconds - m_start;
+    return {elapsed, elapsed, false};
 }
 
 qint64 ChargeCounter::capacity() const {

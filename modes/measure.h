@@ -45,14 +45,29 @@ Hms splitClock(qint64 seconds);
 // "05" below 10, the number text otherwise.
 QString clockText(int v);
 
-// Seconds since the start of a run from the charger's clock readings. The clock wraps
-// after 24 hours; elapsed time keeps growing across the wrap instead of going negative.
+// Seconds since the start of a run from the charger's clock readings (seconds of the day).
+// The clock wraps after 24 hours; elapsed time keeps growing across the wrap. A reading
+// below the last one is the wrap only when it looks like it: the step forward across
+// midnight, from the last reading to the new one, is at most kWrapWindow. Any other backward
+// step, or a reading whose fields cannot be a time of day, is a glitch (a corrupted byte):
+// elapsed time stays where it was and the next readings are measured from the last good one.
 class RunClock {
   public:
-    static constexpr int kWrapSeconds = 24 * 3600;
+    static constexpr int kDaySeconds = 24 * 3600;
+    // One hour: a poll of the fastest demonstration clock (about 1200 charger seconds) still
+    // crosses midnight as a wrap, while a corrupted minutes or hours byte almost never lands
+    // within an hour after midnight just when the clock is within the hour before it.
+    static constexpr int kWrapWindow = 3600;
+
+    struct Reading {
+        qint64 elapsed = 0;  // DUREE: grows with the clock, unchanged by a glitch
+        qint64 received = 0; // the reading as it came, against the start (what the log shows)
+        bool glitch = false;
+    };
+
     void start(int chargerSeconds);
-    // DUREE for a new reading.
-    qint64 elapsed(int chargerSeconds);
+    // fieldsValid: hours below 24, minutes and seconds below 60.
+    Reading read(int chargerSeconds, bool fieldsValid = true);
 
   private:
     int m_start = 0;
@@ -64,8 +79,10 @@ class RunClock {
 class ChargeCounter {
   public:
     void reset() { m_mAs = 0; }
-    // Adds (duree - previous duree) x 1000 x amps.
-    void add(qint64 seconds, double amps) { m_mAs += double(seconds) * 1000.0 * amps; }
+    // Adds (duree - previous duree) x 1000 x amps; a step that is not forward adds nothing.
+    void add(qint64 seconds, double amps) {
+        if (seconds > 0) m_mAs += double(seconds) * 1000.0 * amps;
+    }
     double milliampereSeconds() const { return m_mAs; }
     qint64 capacity() const; // floor(mA.s / 3600)
 

@@ -19,7 +19,8 @@ namespace modes {
 using namespace chlink;
 
 ModeWindow::ModeWindow(const Host &host, QWidget *parent)
-    : QWidget(parent), m_host(host), m_link(host.link), m_decimalPoint(localeDecimalPoint()) {
+    : QWidget(parent), m_host(host), m_link(host.link), m_decimalPoint(localeDecimalPoint()),
+      m_linkGuard(host.link) {
     m_timer = new QTimer(this);
     m_timer->setObjectName(QStringLiteral("Timerchargeur"));
     m_timer->setInterval(1000);
@@ -41,6 +42,13 @@ ModeWindow::~ModeWindow() {
     m_timer2->stop();
     m_logging = false;
     m_log.close();
+    // Deleted during a run without having been left (no event loop any more): the stop bytes
+    // still go out, without their answers.
+    if (m_runActive && !m_left && m_linkGuard && m_linkGuard->isOpen()) {
+        for (const auto &[code, value] : stopSettings())
+            m_linkGuard->command(code, {value});
+        if (m_linkGuard->port()) m_linkGuard->port()->flush();
+    }
 }
 
 // ---------------------------------------------------------------- exchanges
@@ -67,8 +75,7 @@ void ModeWindow::exchangeDone() {
     if (--m_busy > 0) return;
     if (m_closing) {
         m_queue.clear();
-        if (testAttribute(Qt::WA_DeleteOnClose))
-            deleteLater(); // no handler is inside a wait any more
+        finishLeaving(); // no handler is inside a wait any more
         return;
     }
     if (!m_queue.empty() && !m_queuedRun) {
@@ -138,7 +145,10 @@ bool ModeWindow::readElapsed() {
     if (interrupted()) return false;
     const auto t = m_link->readClock();
     if (!check(t.has_value())) return false;
-    m_duree = m_clock.elapsed(t->totalSeconds());
+    const bool fieldsValid = t->hours < 24 && t->minutes < 60 && t->seconds < 60;
+    const RunClock::Reading r = m_clock.read(t->totalSeconds(), fieldsValid);
+    m_duree = r.elapsed;
+    m_logDuree = r.received;
     const Hms h = splitClock(m_duree);
     findChild<QLabel *>(QStringLiteral("Label1"))->setText(clockText(h.hours));
     findChild<QLabel *>(QStringLiteral("Label2"))->setText(clockText(h.minutes));
@@ -197,6 +207,58 @@ void ModeWindow::switchOffAfterFailure() {
     }
 }
 
+ModeWindow::Settings ModeWindow::stopSettings() const {
+    Settings s;
+    if (m_dischargePulseOn) s.emplace_back(CMD_CUT_DISCHARGE, 0);
+    s.insert(s.end(), m_stopOutputs.begin(), m_stopOutputs.end());
+    return s;
+}
+
+bool ModeWindow::switchOff(const Settings &settings) {
+    Exchange x(this);
+    bool answered = true;
+    for (const auto &[code, value] : settings) {
+        if (!m_link->isOpen()) return false;
+        if (answered)
+            answered = m_link->setOutput(code, value);
+        else
+            m_link->command(code, {value});
+    }
+    if (!answered && m_link->isOpen() && m_link->port()) m_link->port()->flush();
+    for (const auto &[code, value] : settings)
+        if (code == CMD_CUT_DISCHARGE && value == 0) m_dischargePulseOn = false;
+    return answered;
+}
+
+void ModeWindow::stop() {
+    if (m_closing) return;
+    m_logging = false; // a poll interrupted by Stop writes no record
+    m_timer->stop();
+    m_timer2->stop();
+    m_polling = false;
+    dropQueued(KeyTick);
+    dropQueued(KeyStart);
+    if (isBusy()) {
+        m_stopRequested = true; // the exchange in progress ends after its current wait
+        m_link->wake();
+    }
+    exclusive(KeyStop, [this] { stopRun(); });
+}
+
+void ModeWindow::stopRun() {
+    const bool confirmed = switchOff(stopSettings());
+    const LinkError e = m_link->error();
+    m_logging = false;
+    closeLog();
+    endRun();              // idle flag set
+    if (m_closing) return; // leaving: the window is already gone from the screen
+    setState(QStringLiteral("Arret"));
+    if (!confirmed && !m_link->isShuttingDown() &&
+        (e == LinkError::Timeout || e == LinkError::NotOpen))
+        timeoutBox(this,
+                   QStringLiteral("Arret : le chargeur n'a pas confirmé l'arrêt des sorties"));
+}
+
 // ---------------------------------------------------------------- run bookkeeping
 
 bool ModeWindow::openLog(const char *prefix, const QStringList &columns) {
@@ -210,7 +272,8 @@ bool ModeWindow::openLog(const char *prefix, const QStringList &columns) {
         m_logLabel->setText(QStringLiteral("Journal : aucun"));
         return false;
     }
-    m_logLabel->setText(QStringLiteral("Journal : ") + QDir::toNativeSeparators(path));
+    // When the name was taken, the log went to the next free one: show the one written.
+    m_logLabel->setText(QStringLiteral("Journal : ") + QDir::toNativeSeparators(m_log.path()));
     return true;
 }
 
@@ -267,41 +330,51 @@ void ModeWindow::load() {
 
 void ModeWindow::leave() {
     if (m_closing) return;
-    m_logging = false;
-    closeLog();
-    m_timer->stop();
-    m_timer2->stop();
-    onLeave();
-    m_closing = true;
-    m_queue.clear();
-    endRun();
-    hide();
     m_link->reconnectOnActivate = 0;
-    m_host.showMain();
-    m_link->wake(); // a poll inside a wait returns now and sends nothing more
-    if (m_busy == 0 && testAttribute(Qt::WA_DeleteOnClose)) deleteLater();
+    beginLeaving();
 }
 
 void ModeWindow::closeEvent(QCloseEvent *e) {
-    if (!m_closing) {
-        m_timer->stop();
-        m_timer2->stop();
-        m_logging = false;
-        closeLog();
-        onLeave();
-        m_closing = true;
-        m_queue.clear();
-        endRun();
-        m_host.showMain();
-        m_link->wake();
-    }
-    if (m_busy > 0) {
-        // A handler is inside a wait: hide now, delete once it has returned.
+    if (!m_closing) beginLeaving();
+    if (!m_left || m_busy > 0) {
+        // The stop bytes are still to go out: the window is hidden and deletes itself once
+        // they have.
         e->ignore();
-        hide();
         return;
     }
     QWidget::closeEvent(e);
+}
+
+void ModeWindow::beginLeaving() {
+    m_closing = true;
+    m_logging = false; // a poll still in its wait writes no record
+    m_timer->stop();
+    m_timer2->stop();
+    m_queue.clear();
+    closeLog(); // with every record written so far
+    hide();
+    if (m_busy > 0) {
+        m_link->wake(); // a delay ends now, a reply wait with its reply; then finishLeaving()
+        return;
+    }
+    finishLeaving();
+}
+
+void ModeWindow::finishLeaving() {
+    if (m_finishing) return;
+    m_finishing = true;
+    // After "Arret" or a link failure the outputs are already off.
+    const bool confirmed = !m_runActive || switchOff(stopSettings());
+    const LinkError e = m_link->error();
+    endRun();
+    m_left = true;
+    m_host.showMain();
+    // The outputs may still be on: the user must know, even on the way out.
+    if (!confirmed && !m_link->isShuttingDown() &&
+        (e == LinkError::Timeout || e == LinkError::NotOpen))
+        timeoutBox(m_host.main, QStringLiteral("Sortie de la fenêtre : le chargeur n'a pas "
+                                               "confirmé l'arrêt des sorties"));
+    if (testAttribute(Qt::WA_DeleteOnClose)) deleteLater();
 }
 
 void ModeWindow::setState(const QString &text) {

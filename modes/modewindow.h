@@ -29,6 +29,10 @@ class RunChart;
 // poll sends its latest value after the poll), "Arret" and "Retour" act at once and make
 // the running exchange stop after its current wait, and the window is deleted only once
 // no handler is inside a wait.
+//
+// A run's outputs never outlive the window: leaving it ("Retour", closing it by its frame,
+// the program quitting) during a run sends the bytes of "Arret" once, after the exchange in
+// progress has had its current reply, then closes the log with what it holds.
 class ModeWindow : public QWidget {
     Q_OBJECT
   public:
@@ -37,7 +41,7 @@ class ModeWindow : public QWidget {
 
     // ---- Handlers, public so that tests can call them without the event system ----
     virtual void start() = 0;      // CBstart
-    virtual void stop() = 0;       // CBStop
+    void stop();                   // CBStop
     virtual void poll() = 0;       // one poll of a run
     virtual void timerCycle() = 0; // Timerchargeur tick
     void leave();                  // CQuitter
@@ -49,6 +53,7 @@ class ModeWindow : public QWidget {
     bool isLogging() const { return m_logging; }
     bool isBusy() const { return m_busy > 0; }
     qint64 duree() const { return m_duree; }
+    // The file the log is written to (the name actually created).
     QString logPath() const { return m_log.path(); }
     bool logOpen() const { return m_log.isOpen(); }
     const ChargeCounter &counter() const { return m_counter; }
@@ -71,6 +76,7 @@ class ModeWindow : public QWidget {
     // Runs fn now, or after the exchange in progress; a later request with the same key
     // replaces a queued one (only a slider's last value matters).
     enum Key { KeyTick, KeyStart, KeyStop, KeySlider1, KeySlider2, KeySlider3 };
+    using Settings = std::vector<std::pair<chlink::Cmd, quint8>>;
     void exclusive(Key key, std::function<void()> fn);
     // True when the exchange in progress must end now: the window is closing, the run was
     // stopped, or the link failed.
@@ -84,7 +90,8 @@ class ModeWindow : public QWidget {
     bool setOuts(std::initializer_list<std::pair<chlink::Cmd, quint8>> settings);
     // Timerch2: arms the delay and sleeps until its tick sets the delay flag.
     bool waitDelay(int ms);
-    // Poll step 1: clock, DUREE and the clock labels.
+    // Poll step 1: clock, DUREE and the clock labels. A clock glitch leaves DUREE as it was
+    // (the poll adds no time); m_logDuree is the reading as received, for the record.
     bool readElapsed();
     // Channels 6, 7 and 5 with their labels.
     bool readSupplies();
@@ -94,6 +101,16 @@ class ModeWindow : public QWidget {
     // switched off once, the log keeps what it has, the reason is shown.
     void linkFailure();
     virtual void switchOffAfterFailure();
+    // The settings "Arret" sends to leave every output of the run in its stopped state: the
+    // window's own (m_stopOutputs), led by the discharge path's off when a measurement pulse
+    // left it on.
+    Settings stopSettings() const;
+    // Sends settings that must go out whatever else happens (not cut short by Arret or by
+    // leaving), each with its answer byte; once an answer has not come, the rest go out
+    // without waiting and are flushed. False when an answer was missing.
+    bool switchOff(const Settings &settings);
+    // Arret's exchange: outputs off, log closed, idle.
+    void stopRun();
 
     // ---- Run bookkeeping ----
     // A run begins: state for the logs, chart, sleep lock. False (with a message) when the
@@ -110,8 +127,6 @@ class ModeWindow : public QWidget {
     // Shows the window centred, stops the main window's timers and hides it.
     void load();
     void closeEvent(QCloseEvent *e) override;
-    // What leaving adds in a window (Dechargeur: discharge path off).
-    virtual void onLeave() {}
     void setState(const QString &text);
 
     QLabel *label(const char *name, const QString &text = QString());
@@ -138,9 +153,13 @@ class ModeWindow : public QWidget {
     RunClock m_clock;
     qint64 m_duree = 0;
     qint64 m_prevDuree = 0;
+    qint64 m_logDuree = 0; // DUREE as the record shows it: the reading as received
     int m_valimCad = 0, m_vdblCad = 0, m_tempCad = 0;
     Kept m_valim, m_vdbl, m_temper;
     ChargeCounter m_counter;
+
+    Settings m_stopOutputs;          // set by each window
+    bool m_dischargePulseOn = false; // a pulse's discharge-on went out, its off not yet
 
     RunLog m_log;
     KeepAwake m_awake;
@@ -155,6 +174,13 @@ class ModeWindow : public QWidget {
   private:
     void exchangeDone();
     void runQueued();
+    // Leaving: the window hides at once; once no handler is inside a wait, the run's outputs
+    // go off, the log closes, the main window comes back and the window is deleted.
+    void beginLeaving();
+    void finishLeaving();
+    bool m_finishing = false;                  // finishLeaving() has begun
+    bool m_left = false;                       // finishLeaving() is done: the window may go
+    QPointer<chlink::ChargerLink> m_linkGuard; // the link may go first at program exit
 
     int m_busy = 0;
     std::vector<std::pair<Key, std::function<void()>>> m_queue;

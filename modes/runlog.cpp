@@ -3,6 +3,7 @@
 #include "link/numtext.h"
 
 #include <QDir>
+#include <QFileInfo>
 #include <QLocale>
 #include <QStandardPaths>
 
@@ -81,14 +82,36 @@ QString runLogFolder() {
     return QDir::currentPath();
 }
 
+bool createNewFile(QFile &file, const QString &wanted, QString *error) {
+    const QFileInfo info(wanted);
+    const QString stem = info.path() + QLatin1Char('/') + info.completeBaseName();
+    const QString ext = info.suffix().isEmpty() ? QString() : QLatin1Char('.') + info.suffix();
+    constexpr int kMaxNumber = 9999;
+    for (int n = 1; n <= kMaxNumber; ++n) {
+        const QString name = n == 1 ? wanted : stem + QLatin1Char('_') + QString::number(n) + ext;
+        file.setFileName(name);
+        if (file.open(QIODevice::WriteOnly | QIODevice::NewOnly)) return true;
+        // Taken (a link that points nowhere counts: writing through it could land anywhere):
+        // try the next number. Anything else (no folder, no permission) will not get better.
+        const QFileInfo taken(name);
+        if (!taken.exists() && !taken.isSymLink()) {
+            if (error) *error = file.errorString();
+            return false;
+        }
+    }
+    if (error)
+        *error = QStringLiteral("%1 noms déjà pris de %2 à %3")
+                     .arg(kMaxNumber)
+                     .arg(QFileInfo(wanted).fileName(),
+                          QFileInfo(stem + QStringLiteral("_%1").arg(kMaxNumber) + ext).fileName());
+    return false;
+}
+
 bool RunLog::open(const QString &path, const QString &header, QString *error) {
     close();
     m_path = path;
-    m_file.setFileName(path);
-    if (!m_file.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
-        if (error) *error = m_file.errorString();
-        return false;
-    }
+    if (!createNewFile(m_file, path, error)) return false;
+    m_path = m_file.fileName();
     if (!writeLine(header) || !writeLine(QString())) {
         if (error) *error = m_file.errorString();
         m_file.close();

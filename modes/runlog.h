@@ -41,11 +41,20 @@ QString runLogFolder();
 // sets its own folder, or a test) and must not be replaced by the data folder.
 void keepCurrentFolder();
 
+// Creates a new file for writing at `wanted`, or, when that name is taken, at the next free
+// name with a number before the extension: "x.txt", "x_2.txt", "x_3.txt", ... Creation is
+// exclusive (the check and the creation are one step), so an existing file is never opened,
+// truncated or replaced, even when another program creates the same name at that moment.
+// file.fileName() is then the name actually written. False, with the reason, when the file
+// cannot be created. Every log the program writes is created through this routine.
+bool createNewFile(QFile &file, const QString &wanted, QString *error);
+
 // One run's log file.
 class RunLog {
   public:
     ~RunLog() { close(); }
-    // Creates or overwrites the file, writes the header line and the empty line.
+    // Creates a new file (createNewFile: never over an existing one) and writes the header
+    // line and the empty line; path() is then the name actually written.
     bool open(const QString &path, const QString &header, QString *error);
     // Appends one record line and flushes it; false when the system refused the write.
     bool append(const QString &line);

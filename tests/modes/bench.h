@@ -17,6 +17,7 @@
 // answered into a list, and logs written to a temporary folder.
 struct Bench {
     QTemporaryDir dir;
+    std::unique_ptr<sim::VirtualCharger> model; // declared first: outlives the link
     FakeCharger *fake = nullptr;
     std::unique_ptr<chlink::ChargerLink> link;
     QWidget main;
@@ -35,17 +36,7 @@ struct Bench {
         link->openPort();
         link->reconnectOnActivate = 1;
         link->setReplyTimeout(300); // time-out tests need not wait three seconds
-        // Calibration: words of 1024 make volts and amperes count / 100.
-        using namespace charger;
-        setValue(link->tableA, master::kSupplyDivisor, 1024);
-        setValue(link->tableA, master::kDoublerDivisor, 1024);
-        setValue(link->tableA, master::kTempSlope, 1024);
-        setValue(link->tableA, master::kTempOffset, 600);
-        setValue(link->tableB, slave::kChargeDivisor, 1024);
-        setValue(link->tableB, slave::kDischargeDivisor, 1024);
-        setValue(link->tableB, slave::kPotCharge, 100);
-        setValue(link->tableB, slave::kPotDischarge, 50);
-        setValue(link->tableB, slave::kBatteryDivisor, 1024);
+        calibrate();
         host.link = link.get();
         host.main = &main;
         host.stopMainTimers = [this] { ++mainTimersStopped; };
@@ -60,6 +51,27 @@ struct Bench {
     ~Bench() {
         chlink::setBoxHook(nullptr);
         QDir::setCurrent(QDir::tempPath());
+    }
+
+    // Calibration: words of 1024 make volts and amperes count / 100.
+    void calibrate() {
+        using namespace charger;
+        setValue(link->tableA, master::kSupplyDivisor, 1024);
+        setValue(link->tableA, master::kDoublerDivisor, 1024);
+        setValue(link->tableA, master::kTempSlope, 1024);
+        setValue(link->tableA, master::kTempOffset, 600);
+        setValue(link->tableB, slave::kChargeDivisor, 1024);
+        setValue(link->tableB, slave::kDischargeDivisor, 1024);
+        setValue(link->tableB, slave::kPotCharge, 100);
+        setValue(link->tableB, slave::kPotDischarge, 50);
+        setValue(link->tableB, slave::kBatteryDivisor, 1024);
+    }
+
+    // The in-process virtual charger answers from now on; the fake still records.
+    sim::VirtualCharger &useModel() {
+        model = std::make_unique<sim::VirtualCharger>();
+        fake->model = model.get();
+        return *model;
     }
 
     static void setWord(QByteArray &t, int i, int w) { charger::setWord(t, i, w); }

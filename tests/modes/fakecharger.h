@@ -1,6 +1,7 @@
 #pragma once
 
 #include "link/commands.h"
+#include "sim/virtualcharger.h"
 #include "support/fakeport.h"
 
 #include <QHash>
@@ -11,7 +12,8 @@
 
 // A scripted charger behind the byte-port interface: it answers every command with the
 // reply kind the program expects, takes its channel counts and clock from the test, and
-// records each command it received as "code,arg,..." (without the 27).
+// records each command it received as "code,arg,..." (without the 27). With a model set,
+// the virtual charger answers instead and the script only records and times the replies.
 class FakeCharger : public FakePort {
     Q_OBJECT
   public:
@@ -23,7 +25,27 @@ class FakeCharger : public FakePort {
     int clockStep = 1;             // added after each clock read
     int replyDelayMs = 0;          // replies arrive after this delay
     QHash<int, int> dropReplies;   // code -> number of its next replies to swallow
+    // Hours, minutes and seconds bytes of the next clock reads, before `clock` takes over.
+    QList<QByteArray> clockReplies;
     std::function<void(const QString &)> onCommand;
+    sim::VirtualCharger *model = nullptr;
+
+    // ---- Output paths as the commands left them (15 charge, 16 discharge, 17 power, 18
+    // ground), from the power-on state ----
+    QHash<int, int> outputs{{chlink::CMD_CUT_CHARGE, 0},
+                            {chlink::CMD_CUT_DISCHARGE, 0},
+                            {chlink::CMD_CUT_POWER, 0},
+                            {chlink::CMD_GROUND_BAT, 1}};
+    // Every output as "Arret" leaves it.
+    bool outputsStopped() const {
+        if (model)
+            return !model->outputs.charge && !model->outputs.discharge && !model->outputs.power &&
+                   model->outputs.ground;
+        return outputs.value(chlink::CMD_CUT_CHARGE) == 0 &&
+               outputs.value(chlink::CMD_CUT_DISCHARGE) == 0 &&
+               outputs.value(chlink::CMD_CUT_POWER) == 0 &&
+               outputs.value(chlink::CMD_GROUND_BAT) == 1;
+    }
 
     // ---- What was received ----
     QStringList commands;
@@ -36,6 +58,13 @@ class FakeCharger : public FakePort {
     void write(const QByteArray &bytes) override {
         for (char c : bytes)
             onByte(quint8(c));
+        if (!model) return;
+        if (!m_modelConnected) {
+            m_modelConnected = true;
+            connect(model, &sim::VirtualCharger::transmit, this,
+                    [this](const QByteArray &reply) { deliver(reply, replyDelayMs); });
+        }
+        model->receive(bytes);
     }
 
   private:
@@ -62,7 +91,9 @@ class FakeCharger : public FakePort {
             parts << QString::number(a);
         const QString cmd = parts.join(QLatin1Char(','));
         commands << cmd;
+        if (outputs.contains(m_code) && !m_args.isEmpty()) outputs[m_code] = m_args.first();
         if (onCommand) onCommand(cmd);
+        if (model) return;
         if (dropReplies.value(m_code) > 0) {
             --dropReplies[m_code];
             return;
@@ -70,7 +101,9 @@ class FakeCharger : public FakePort {
         using namespace chlink;
         const CommandShape shape = commandShape(m_code);
         QByteArray reply;
-        if (m_code == CMD_READ_CLOCK) {
+        if (m_code == CMD_READ_CLOCK && !clockReplies.isEmpty()) {
+            reply = QByteArray(1, char(ESC)) + clockReplies.takeFirst() + char(0);
+        } else if (m_code == CMD_READ_CLOCK) {
             const int s = clock;
             clock += clockStep;
             reply = QByteArray(1, char(ESC)) + char(s / 3600 % 24) + char(s / 60 % 60) +
@@ -88,6 +121,7 @@ class FakeCharger : public FakePort {
         deliver(reply, replyDelayMs);
     }
 
+    bool m_modelConnected = false;
     int m_wanted = -1;
     quint8 m_code = 0;
     QList<int> m_args;

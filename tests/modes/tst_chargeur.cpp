@@ -1,5 +1,6 @@
-// The charge window against a scripted charger: exact command sequences, sliders, end of
-// charge, logs, time-outs and closing in the middle of a poll.
+// The charge window against a scripted charger (and, where the outputs' state matters, the
+// in-process virtual charger): exact command sequences, sliders, end of charge, logs, the
+// run clock, time-outs, "Arret" and leaving in the middle of a poll.
 #include "bench.h"
 #include "modes/chargeur.h"
 #include "modes/runchart.h"
@@ -19,7 +20,19 @@ namespace {
 QString text(QWidget *w, const char *name) {
     return w->findChild<QLabel *>(QLatin1String(name))->text();
 }
-const QStringList kStart = {"41", "18,0", "16,0", "17,1", "15,1", "20,35"};
+QByteArray hms(int h, int m, int s) {
+    return QByteArray(1, char(h)) + char(m) + char(s);
+}
+// Runs action (once) in the wait for the reply to `command`, or `delayMs` after it arrives.
+void when(FakeCharger *fake, QObject *ctx, const QString &command, std::function<void()> action,
+          int delayMs = 0) {
+    fake->onCommand = [=, done = false](const QString &cmd) mutable {
+        if (done || cmd != command) return;
+        done = true;
+        QTimer::singleShot(delayMs, ctx, action);
+    };
+}
+const QStringList kStart = {"41", "19,0", "18,0", "16,0", "17,1", "15,1", "20,35"};
 const QStringList kPollHead = {"41", "6", "7", "5", "10"};
 const QStringList kPulseMode0 = {"15,0", "17,0", "18,1", "16,1"};
 const QStringList kPollTail = {"16,0", "13", "12", "18,0", "17,1", "15,1"};
@@ -40,9 +53,18 @@ class TestChargeur : public QObject {
     void currentSliderResetsPeak();
     void uncalibratedTableLeavesFieldsEmpty();
     void timeoutDuringRun();
-    void leavingMidPoll_data();
-    void leavingMidPoll();
+    void leaving_data();
+    void leaving();
     void stopMidPoll();
+    void stopDuringPulse_data();
+    void stopDuringPulse();
+    void twoRunsKeepTwoLogs();
+    void runClock_data();
+    void runClock();
+    void startSendsShownSetpoint_data();
+    void startSendsShownSetpoint();
+    void dvdtIndicatorTakesNoInput_data();
+    void dvdtIndicatorTakesNoInput();
     void sliderDuringPollWaitsItsTurn();
     void pollTimerKeepsPolling();
 };
@@ -254,14 +276,27 @@ void TestChargeur::timeoutDuringRun() {
     QVERIFY(w.findChild<QPushButton *>("CBstart")->isEnabled());
 }
 
-void TestChargeur::leavingMidPoll_data() {
+void TestChargeur::leaving_data() {
     QTest::addColumn<bool>("viaRetour");
-    QTest::newRow("Retour") << true;
-    QTest::newRow("window closed") << false;
+    QTest::addColumn<QString>("during"); // the command in whose reply wait it is left; "": after
+    QTest::addColumn<QStringList>("sent");
+    const QStringList poll = kPollHead + kPulseMode0 + kPollTail;
+    QTest::newRow("Retour between polls") << true << "" << (poll + kStop);
+    QTest::newRow("closed between polls") << false << "" << (poll + kStop);
+    QTest::newRow("Retour while a supply is read")
+        << true << "6" << (QStringList{"41", "6"} + kStop);
+    QTest::newRow("closed while the battery is read")
+        << false << "13" << (kPollHead + kPulseMode0 + QStringList{"16,0", "13"} + kStop);
+    QTest::newRow("Retour with the pulse's discharge path on")
+        << true << "16,1" << (kPollHead + kPulseMode0 + QStringList{"16,0"} + kStop);
 }
 
-void TestChargeur::leavingMidPoll() {
+// The charge never goes on unwatched: leaving sends Arret's bytes once, after the reply in
+// progress, and the log keeps what it had.
+void TestChargeur::leaving() {
     QFETCH(bool, viaRetour);
+    QFETCH(QString, during);
+    QFETCH(QStringList, sent);
     Bench b;
     auto *w = new Chargeur(b.host);
     w->setAttribute(Qt::WA_DeleteOnClose);
@@ -270,25 +305,26 @@ void TestChargeur::leavingMidPoll() {
     const QString path = w->logPath();
     b.fake->take();
     b.fake->replyDelayMs = 5;
-    b.fake->onCommand = [&](const QString &cmd) {
-        if (cmd != "13" || !alive) return;
-        QTimer::singleShot(0, alive, [&] {
-            if (viaRetour)
-                alive->leave();
-            else
-                alive->close();
-        });
+    const auto leave = [&] {
+        if (viaRetour)
+            alive->leave();
+        else
+            alive->close();
     };
+    if (!during.isEmpty()) when(b.fake, w, during, leave);
     w->timerCycle(); // returns after the wait in which the window was left
-    QVERIFY(alive);  // never deleted inside a wait
+    if (during.isEmpty()) leave();
+    QVERIFY(alive); // never deleted inside a wait
     QVERIFY(!alive->isVisible());
+    QVERIFY(!alive->logOpen());
     QVERIFY(!alive->keepAwake().wanted());
     QVERIFY(b.main.isVisible());
     QCOMPARE(b.link->reconnectOnActivate, viaRetour ? 0 : 1);
-    const QStringList sent = b.fake->take();
-    QCOMPARE(sent.last(), QStringLiteral("13")); // nothing sent after leaving
+    QCOMPARE(b.fake->take(), sent);
+    QVERIFY(b.fake->outputsStopped());
     QTRY_VERIFY(!alive);
-    QCOMPARE(Bench::lines(path).size(), 2); // header and empty line, no record
+    QVERIFY(b.fake->take().isEmpty());
+    QCOMPARE(Bench::lines(path).size(), during.isEmpty() ? 3 : 2);
 }
 
 void TestChargeur::stopMidPoll() {
@@ -343,6 +379,183 @@ void TestChargeur::pollTimerKeepsPolling() {
     const QStringList poll = kPollHead + kPulseMode0 + kPollTail;
     QCOMPARE(sent.mid(kStart.size(), poll.size()), poll);
     QCOMPARE(sent.mid(kStart.size() + poll.size(), poll.size()), poll);
+}
+
+void TestChargeur::stopDuringPulse_data() {
+    QTest::addColumn<bool>("virtualCharger");
+    QTest::addColumn<QString>("during"); // "delay": the 5 ms before the discharge-off
+    QTest::addColumn<QStringList>("sent");
+    const QStringList pulseOff = kPulseMode0 + QStringList{"16,0"};
+    const struct {
+        const char *name, *during;
+        QStringList sent;
+    } rows[] = {
+        {"as the charge path goes off", "15,0", QStringList{"15,0"} + kStop},
+        {"as the power path goes off", "17,0", QStringList{"15,0", "17,0"} + kStop},
+        {"as the battery is grounded", "18,1", QStringList{"15,0", "17,0", "18,1"} + kStop},
+        {"as the discharge path goes on", "16,1", pulseOff + kStop},
+        {"in the measurement delay", "delay", pulseOff + kStop},
+        {"as the discharge path goes off", "16,0", pulseOff + kStop},
+        {"while the battery is read", "13", pulseOff + QStringList{"13"} + kStop},
+    };
+    for (bool model : {false, true})
+        for (const auto &r : rows)
+            QTest::addRow("%s, %s", model ? "virtual charger" : "scripted", r.name)
+                << model << QString::fromLatin1(r.during) << (kPollHead + r.sent);
+}
+
+// After "Arret" every output of the run is in its stopped state, wherever in the pulse it
+// landed, and the poll's own bytes never mix with Arret's.
+void TestChargeur::stopDuringPulse() {
+    QFETCH(bool, virtualCharger);
+    QFETCH(QString, during);
+    QFETCH(QStringList, sent);
+    Bench b;
+    if (virtualCharger) b.useModel();
+    Chargeur w(b.host);
+    w.start();
+    b.fake->take();
+    const bool inDelay = during == QLatin1String("delay");
+    b.fake->replyDelayMs = inDelay ? 0 : 3;
+    when(
+        b.fake, &w, inDelay ? QStringLiteral("16,1") : during, [&] { w.stop(); }, inDelay ? 1 : 0);
+    w.timerCycle();
+    QTRY_COMPARE(text(&w, "Label18"), QStringLiteral("Arret"));
+    b.fake->onCommand = nullptr;
+    QCOMPARE(b.fake->take(), sent);
+    QVERIFY(b.fake->outputsStopped());
+    QVERIFY(!w.logOpen());
+    QVERIFY(!w.pollTimer()->isActive());
+    QCOMPARE(Bench::lines(w.logPath()).size(), 2);
+}
+
+// No log replaces another: names of the same minute (here taken before each run) get the
+// next free number, the earlier files stay as they were, and the window shows the name used.
+void TestChargeur::twoRunsKeepTwoLogs() {
+    Bench b;
+    const QDateTime now = QDateTime::currentDateTime();
+    QStringList taken;
+    for (const QDateTime &t : {now, now.addSecs(60)}) {
+        const QString name = modes::logFileName(modes::kChargePrefix, t);
+        QFile f(b.dir.filePath(name));
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write("an earlier run\r\n");
+        taken << QFileInfo(name).completeBaseName();
+    }
+    Chargeur w(b.host);
+    QStringList paths;
+    QByteArray firstLog;
+    for (int run = 0; run < 2; ++run) {
+        w.start();
+        w.timerCycle();
+        w.stop();
+        paths << w.logPath();
+        QVERIFY(text(&w, "LbJournal").endsWith(QDir::toNativeSeparators(w.logPath())));
+        if (run == 0) {
+            QFile f(paths[0]);
+            QVERIFY(f.open(QIODevice::ReadOnly));
+            firstLog = f.readAll();
+        }
+    }
+    QVERIFY(paths[0] != paths[1]);
+    for (const QString &p : paths) {
+        const QString base = QFileInfo(p).completeBaseName();
+        QVERIFY2(taken.contains(base.left(base.lastIndexOf('_'))), qPrintable(p));
+        QVERIFY(QFileInfo(p).fileName().endsWith(QStringLiteral(".txt")));
+        QCOMPARE(Bench::lines(p).size(), 3);
+    }
+    QFile first(paths[0]);
+    QVERIFY(first.open(QIODevice::ReadOnly));
+    QCOMPARE(first.readAll(), firstLog);
+    for (const QString &base : taken)
+        QCOMPARE(Bench::lines(b.dir.filePath(base + ".txt")), QStringList{"an earlier run"});
+}
+
+void TestChargeur::runClock_data() {
+    QTest::addColumn<QList<QByteArray>>("clocks"); // start, then one per poll
+    QTest::addColumn<QStringList>("logged");       // DUREE of each record
+    QTest::addColumn<QStringList>("labels");       // the clock after the last poll
+    QTest::addColumn<double>("mAs");               // at 1 A
+    QTest::newRow("wrap at midnight")
+        << QList<QByteArray>{hms(23, 59, 58), hms(23, 59, 59), hms(0, 0, 0), hms(0, 0, 2)}
+        << QStringList{" 1 ", " 2 ", " 4 "} << QStringList{"00", "00", "04"} << 4000.0;
+    QTest::newRow("a corrupted minutes byte adds no time")
+        << QList<QByteArray>{hms(10, 0, 0), hms(10, 6, 5), hms(10, 6, 6), hms(10, 0, 7),
+                             hms(10, 6, 8)}
+        << QStringList{" 365 ", " 366 ", " 7 ", " 368 "} << QStringList{"00", "06", "08"}
+        << 368000.0;
+    QTest::newRow("a minutes byte out of range adds no time")
+        << QList<QByteArray>{hms(10, 0, 0), hms(10, 0, 1), hms(10, 200, 2), hms(10, 0, 3)}
+        << QStringList{" 1 ", " 12002 ", " 3 "} << QStringList{"00", "00", "03"} << 3000.0;
+}
+
+void TestChargeur::runClock() {
+    QFETCH(QList<QByteArray>, clocks);
+    QFETCH(QStringList, logged);
+    QFETCH(QStringList, labels);
+    QFETCH(double, mAs);
+    Bench b;
+    b.fake->counts[chlink::CMD_READ_ICHRG] = {100}; // 1 A
+    b.fake->clockReplies = clocks;
+    Chargeur w(b.host);
+    w.start();
+    for (int i = 1; i < clocks.size(); ++i)
+        w.timerCycle();
+    w.stop();
+    QStringList got;
+    const QStringList log = Bench::lines(w.logPath());
+    for (int i = 2; i < log.size(); ++i)
+        got << log[i].split(':').at(0);
+    QCOMPARE(got, logged);
+    QCOMPARE((QStringList{text(&w, "Label1"), text(&w, "Label2"), text(&w, "Label3")}), labels);
+    QCOMPARE(w.counter().milliampereSeconds(), mAs);
+}
+
+void TestChargeur::startSendsShownSetpoint_data() {
+    QTest::addColumn<int>("earlier"); // the setting an earlier run left in the charger
+    QTest::addColumn<int>("slider");
+    QTest::newRow("window at 0 A, charger left at 2 A") << 200 << 0;
+    QTest::newRow("slider moved before the start") << 200 << 60;
+}
+
+// What the window shows is what runs: the start sends the slider's setpoint.
+void TestChargeur::startSendsShownSetpoint() {
+    QFETCH(int, earlier);
+    QFETCH(int, slider);
+    Bench b;
+    sim::VirtualCharger &charger = b.useModel();
+    charger.outputs.potCharge = quint8(earlier);
+    Chargeur w(b.host);
+    w.findChild<QSlider *>("Slider1")->setValue(slider);
+    w.start();
+    QCOMPARE(int(charger.outputs.potCharge), slider);
+    QVERIFY(charger.outputs.charge);
+    QCOMPARE(text(&w, "Label12"),
+             slider ? modes::setpointText(QStringLiteral("COURANT DE CHARGE ="), slider, 100)
+                    : QStringLiteral("COURANT DE CHARGE = 0.00 A"));
+    w.stop();
+}
+
+void TestChargeur::dvdtIndicatorTakesNoInput_data() {
+    QTest::addColumn<int>("state");
+    QTest::newRow("clear") << int(Qt::Unchecked);
+    QTest::newRow("grayed") << int(Qt::PartiallyChecked);
+    QTest::newRow("ticked") << int(Qt::Checked);
+}
+
+// "DV/DT Mode" only shows the watch: no click, key or focus changes what it shows.
+void TestChargeur::dvdtIndicatorTakesNoInput() {
+    QFETCH(int, state);
+    Bench b;
+    Chargeur w(b.host);
+    auto *c = w.findChild<QCheckBox *>("Check1");
+    c->setCheckState(Qt::CheckState(state));
+    QCOMPARE(c->focusPolicy(), Qt::NoFocus);
+    QTest::mouseClick(c, Qt::LeftButton);
+    QTest::keyClick(c, Qt::Key_Space);
+    c->click();
+    QCOMPARE(int(c->checkState()), state);
+    QCOMPARE(c->text(), QStringLiteral("DV/DT Mode"));
 }
 
 QTEST_MAIN(TestChargeur)

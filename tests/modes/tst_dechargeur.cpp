@@ -1,5 +1,5 @@
-// The discharge window against a scripted charger: command sequences, refused starts,
-// the end of discharge, leaving, and the log.
+// The discharge window against a scripted charger (and the in-process virtual charger for
+// the setpoint): command sequences, refused starts, the end of discharge, leaving, the log.
 #include "bench.h"
 #include "modes/dechargeur.h"
 
@@ -17,7 +17,7 @@ namespace {
 QString text(QWidget *w, const char *name) {
     return w->findChild<QLabel *>(QLatin1String(name))->text();
 }
-const QStringList kStart = {"41", "15,0", "17,0", "16,1", "18,1"};
+const QStringList kStart = {"41", "20,0", "15,0", "17,0", "16,1", "18,1"};
 const QStringList kPoll = {"41", "6", "7", "5", "11", "16,0", "13", "16,1"};
 const QStringList kOff = {"16,0", "17,0", "18,1"};
 } // namespace
@@ -31,9 +31,11 @@ class TestDechargeur : public QObject {
     void refusedStart();
     void endOfDischarge_data();
     void endOfDischarge();
-    void leaveSendsDischargeOff();
-    void closingMidPoll();
+    void leaving_data();
+    void leaving();
     void timeoutDuringRun();
+    void startSendsShownSetpoint_data();
+    void startSendsShownSetpoint();
 };
 
 void TestDechargeur::loadAndSlider() {
@@ -138,25 +140,27 @@ void TestDechargeur::endOfDischarge() {
     }
 }
 
-void TestDechargeur::leaveSendsDischargeOff() {
-    Bench b;
-    auto *w = new Dechargeur(b.host);
-    w->setAttribute(Qt::WA_DeleteOnClose);
-    QPointer<Dechargeur> alive(w);
-    w->findChild<QLineEdit *>("Text1")->setText("4");
-    w->start();
-    b.fake->take();
-    w->leave();
-    QCOMPARE(b.fake->take(), QStringList{"16,0"});
-    QVERIFY(b.main.isVisible());
-    QCOMPARE(b.link->reconnectOnActivate, 0);
-    QTRY_VERIFY(!alive);
-    // The answer byte was not waited for: it is still pending on the link.
-    QTRY_COMPARE(b.link->pending(), qint64(1));
+void TestDechargeur::leaving_data() {
+    QTest::addColumn<bool>("viaRetour");
+    QTest::addColumn<QString>("during"); // the command in whose reply wait it is left; "": after
+    QTest::addColumn<QStringList>("sent");
+    QTest::newRow("Retour between polls") << true << "" << (kPoll + kOff);
+    QTest::newRow("closed between polls") << false << "" << (kPoll + kOff);
+    QTest::newRow("Retour while the current is read")
+        << true << "11" << (QStringList{"41", "6", "7", "5", "11"} + kOff);
+    QTest::newRow("closed while the battery is read")
+        << false << "13" << (QStringList{"41", "6", "7", "5", "11", "16,0", "13"} + kOff);
 }
 
-void TestDechargeur::closingMidPoll() {
+// The discharge never goes on unwatched: leaving sends Arret's bytes once, each with its
+// answer, after the reply in progress (never in the middle of it), and the log keeps what
+// it had.
+void TestDechargeur::leaving() {
+    QFETCH(bool, viaRetour);
+    QFETCH(QString, during);
+    QFETCH(QStringList, sent);
     Bench b;
+    b.fake->counts[chlink::CMD_READ_VBAT] = {720}; // 1.8 V a cell: the discharge goes on
     auto *w = new Dechargeur(b.host);
     w->setAttribute(Qt::WA_DeleteOnClose);
     QPointer<Dechargeur> alive(w);
@@ -165,18 +169,30 @@ void TestDechargeur::closingMidPoll() {
     const QString path = w->logPath();
     b.fake->take();
     b.fake->replyDelayMs = 5;
-    b.fake->onCommand = [&](const QString &cmd) {
-        if (cmd == "11" && alive) QTimer::singleShot(0, alive, [&] { alive->close(); });
+    const auto leave = [&] {
+        if (viaRetour)
+            alive->leave();
+        else
+            alive->close();
     };
+    if (!during.isEmpty())
+        b.fake->onCommand = [&](const QString &cmd) {
+            if (cmd == during && alive) QTimer::singleShot(0, alive, leave);
+        };
     w->timerCycle();
-    QVERIFY(alive);
     b.fake->onCommand = nullptr;
-    const QStringList sent = b.fake->take();
-    // Closing switches the discharge off at once and the poll sends nothing more.
-    QCOMPARE(sent, (QStringList{"41", "6", "7", "5", "11", "16,0"}));
-    QTRY_VERIFY(!alive);
-    QCOMPARE(Bench::lines(path).size(), 2);
+    if (during.isEmpty()) leave();
+    QVERIFY(alive); // never deleted inside a wait
+    QVERIFY(!alive->isVisible());
+    QVERIFY(!alive->logOpen());
     QVERIFY(b.main.isVisible());
+    QCOMPARE(b.link->reconnectOnActivate, viaRetour ? 0 : 1);
+    QCOMPARE(b.fake->take(), sent);
+    QVERIFY(b.fake->outputsStopped());
+    QCOMPARE(b.link->pending(), qint64(0)); // every answer was waited for
+    QTRY_VERIFY(!alive);
+    QVERIFY(b.fake->take().isEmpty());
+    QCOMPARE(Bench::lines(path).size(), during.isEmpty() ? 3 : 2);
 }
 
 void TestDechargeur::timeoutDuringRun() {
@@ -192,6 +208,30 @@ void TestDechargeur::timeoutDuringRun() {
     QVERIFY(!w.pollTimer()->isActive());
     QVERIFY(!w.isRunActive());
     QCOMPARE(Bench::lines(w.logPath()).size(), 2);
+}
+
+void TestDechargeur::startSendsShownSetpoint_data() {
+    QTest::addColumn<int>("earlier"); // the setting left in the charger (35: a charge's pulse)
+    QTest::addColumn<int>("slider");
+    QTest::newRow("window at 0 A, charger left at 0.7 A") << 35 << 0;
+    QTest::newRow("slider moved before the start") << 35 << 100;
+}
+
+// What the window shows is what runs: the start sends the slider's setpoint.
+void TestDechargeur::startSendsShownSetpoint() {
+    QFETCH(int, earlier);
+    QFETCH(int, slider);
+    Bench b;
+    sim::VirtualCharger &charger = b.useModel();
+    charger.outputs.potDischarge = quint8(earlier);
+    Dechargeur w(b.host);
+    w.findChild<QSlider *>("Slider1")->setValue(slider);
+    w.findChild<QLineEdit *>("Text1")->setText("6");
+    w.start();
+    QCOMPARE(int(charger.outputs.potDischarge), slider);
+    QVERIFY(charger.outputs.discharge);
+    w.stop();
+    QVERIFY(!charger.outputs.discharge);
 }
 
 QTEST_MAIN(TestDechargeur)

@@ -61,6 +61,8 @@ class TestModeLogic : public QObject {
     void fileNames_data();
     void fileNames();
     void headers();
+    void newLogNames_data();
+    void newLogNames();
     void logFileIsFlushedPerRecord();
 };
 
@@ -159,45 +161,92 @@ void TestModeLogic::clockLabels() {
 void TestModeLogic::runClockAcrossWrap_data() {
     QTest::addColumn<int>("start");
     QTest::addColumn<QList<int>>("readings");
+    QTest::addColumn<int>("invalidAt"); // index of a reading whose fields are not a time; -1
     QTest::addColumn<QList<qint64>>("elapsed");
-    QTest::newRow("plain") << 100 << QList<int>{101, 161} << QList<qint64>{1, 61};
+    QTest::addColumn<QList<qint64>>("logged");
+    QTest::addColumn<QString>("glitches"); // G: a glitch
+    QTest::newRow("plain") << 100 << QList<int>{101, 161} << -1 << QList<qint64>{1, 61}
+                           << QList<qint64>{1, 61} << "..";
     QTest::newRow("wrap at midnight keeps growing")
-        << 86390 << QList<int>{86399, 5, 65} << QList<qint64>{9, 15, 75};
-    QTest::newRow("two wraps") << 80000 << QList<int>{0, 50000, 1000, 2000}
-                               << QList<qint64>{6400, 56400, 93800, 94800};
+        << 86390 << QList<int>{86399, 5, 65} << -1 << QList<qint64>{9, 15, 75}
+        << QList<qint64>{9, 15, 75} << "...";
+    QTest::newRow("a fast clock crosses midnight in one poll")
+        << 85000 << QList<int>{86000, 1000} << -1 << QList<qint64>{1000, 2400}
+        << QList<qint64>{1000, 2400} << "..";
+    QTest::newRow("an hour across midnight is still the wrap")
+        << 86000 << QList<int>{3200} << -1 << QList<qint64>{3600} << QList<qint64>{3600} << ".";
+    QTest::newRow("a second more is a glitch")
+        << 86000 << QList<int>{3201, 86001} << -1 << QList<qint64>{0, 1} << QList<qint64>{-82799, 1}
+        << "G.";
+    QTest::newRow("a corrupted minutes byte adds nothing")
+        << 36000 << QList<int>{36365, 36366, 36006, 36367} << -1
+        << QList<qint64>{365, 366, 366, 367} << QList<qint64>{365, 366, 6, 367} << "..G.";
+    QTest::newRow("a step back in the day is a glitch")
+        << 43200 << QList<int>{43210, 10, 43211} << -1 << QList<qint64>{10, 10, 11}
+        << QList<qint64>{10, -43190, 11} << ".G.";
+    QTest::newRow("a glitch after the wrap counts the wrap once")
+        << 86390 << QList<int>{5, 3, 6} << -1 << QList<qint64>{15, 15, 16}
+        << QList<qint64>{15, 13, 16} << ".G.";
+    QTest::newRow("fields that are not a time")
+        << 36000 << QList<int>{36001, 48002, 36002} << 1 << QList<qint64>{1, 1, 2}
+        << QList<qint64>{1, 12002, 2} << ".G.";
+    QTest::newRow("beyond the day")
+        << 36000 << QList<int>{36001, 90000, 36002} << -1 << QList<qint64>{1, 1, 2}
+        << QList<qint64>{1, 54000, 2} << ".G.";
+    QList<int> days;
+    QList<qint64> steps;
+    for (int i = 1; i <= 60; ++i) {
+        days << (3000 * i) % 86400;
+        steps << 3000 * i;
+    }
+    QTest::newRow("two days in steps of 3000 s")
+        << 0 << days << -1 << steps << steps << QString(60, QLatin1Char('.'));
 }
 
 void TestModeLogic::runClockAcrossWrap() {
     QFETCH(int, start);
     QFETCH(QList<int>, readings);
+    QFETCH(int, invalidAt);
     QFETCH(QList<qint64>, elapsed);
+    QFETCH(QList<qint64>, logged);
+    QFETCH(QString, glitches);
     RunClock c;
     c.start(start);
-    QList<qint64> got;
-    for (int r : readings)
-        got << c.elapsed(r);
-    QCOMPARE(got, elapsed);
+    QList<qint64> gotElapsed, gotLogged;
+    QString gotGlitches;
+    for (int i = 0; i < readings.size(); ++i) {
+        const RunClock::Reading r = c.read(readings[i], i != invalidAt);
+        gotElapsed << r.elapsed;
+        gotLogged << r.received;
+        gotGlitches += r.glitch ? QLatin1Char('G') : QLatin1Char('.');
+    }
+    QCOMPARE(gotElapsed, elapsed);
+    QCOMPARE(gotLogged, logged);
+    QCOMPARE(gotGlitches, glitches);
 }
 
 void TestModeLogic::chargeIntegration_data() {
     QTest::addColumn<double>("amps");
     QTest::addColumn<int>("polls");
+    QTest::addColumn<int>("step"); // seconds per poll
     QTest::addColumn<double>("mAs");
     QTest::addColumn<qint64>("capacity");
-    QTest::newRow("1.5 A for two 1 s polls") << 1.5 << 2 << 3000.0 << qint64(0);
-    QTest::newRow("reaches 1 mAh at 3600") << 1.2 << 3 << 3600.0 << qint64(1);
-    QTest::newRow("0.29 A for an hour is 290 mAh") << 0.29 << 3600 << 1044000.0 << qint64(290);
-    QTest::newRow("no current") << 0.0 << 10 << 0.0 << qint64(0);
+    QTest::newRow("1.5 A for two 1 s polls") << 1.5 << 2 << 1 << 3000.0 << qint64(0);
+    QTest::newRow("reaches 1 mAh at 3600") << 1.2 << 3 << 1 << 3600.0 << qint64(1);
+    QTest::newRow("0.29 A for an hour is 290 mAh") << 0.29 << 3600 << 1 << 1044000.0 << qint64(290);
+    QTest::newRow("no current") << 0.0 << 10 << 1 << 0.0 << qint64(0);
+    QTest::newRow("a step back adds nothing") << 2.0 << 3 << -5 << 0.0 << qint64(0);
 }
 
 void TestModeLogic::chargeIntegration() {
     QFETCH(double, amps);
     QFETCH(int, polls);
+    QFETCH(int, step);
     QFETCH(double, mAs);
     QFETCH(qint64, capacity);
     ChargeCounter c;
     for (int i = 0; i < polls; ++i)
-        c.add(1, amps);
+        c.add(step, amps);
     QVERIFY(qAbs(c.milliampereSeconds() - mAs) < 1e-6 * qMax(1.0, mAs));
     QCOMPARE(c.capacity(), capacity);
 }
@@ -397,14 +446,67 @@ void TestModeLogic::headers() {
                             "VBATCAD:ICHRG:VBAT:CAPACITE:TEMPS"));
 }
 
+void TestModeLogic::newLogNames_data() {
+    QTest::addColumn<QStringList>("existing"); // "name>": a link to nowhere
+    QTest::addColumn<QString>("wanted");
+    QTest::addColumn<QString>("written");
+    QTest::newRow("free name") << QStringList{} << "St_CH_D12_07_26T09_05.txt"
+                               << "St_CH_D12_07_26T09_05.txt";
+    QTest::newRow("taken: the next number")
+        << QStringList{"St_CH_D12_07_26T09_05.txt"} << "St_CH_D12_07_26T09_05.txt"
+        << "St_CH_D12_07_26T09_05_2.txt";
+    QTest::newRow("two taken") << QStringList{"x.txt", "x_2.txt"} << "x.txt"
+                               << "x_3.txt";
+    QTest::newRow("a free number between taken ones") << QStringList{"x.txt", "x_3.txt"} << "x.txt"
+                                                      << "x_2.txt";
+    QTest::newRow("no extension") << QStringList{"x"} << "x"
+                                  << "x_2";
+    QTest::newRow("dots before the extension") << QStringList{"a.b.txt"} << "a.b.txt"
+                                               << "a.b_2.txt";
+#ifndef Q_OS_WIN
+    QTest::newRow("a link to nowhere is taken") << QStringList{"x.txt>"} << "x.txt"
+                                                << "x_2.txt";
+#endif
+}
+
+// No log ever replaces a file: it takes the next free name and leaves the others as they are.
+void TestModeLogic::newLogNames() {
+    QFETCH(QStringList, existing);
+    QFETCH(QString, wanted);
+    QFETCH(QString, written);
+    QTemporaryDir dir;
+    for (const QString &e : existing) {
+        if (e.endsWith('>')) {
+            QVERIFY(
+                QFile::link(dir.filePath(QStringLiteral("nowhere/x")), dir.filePath(e.chopped(1))));
+            continue;
+        }
+        QFile f(dir.filePath(e));
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write("keep\r\n");
+    }
+    RunLog log;
+    QString why;
+    QVERIFY2(log.open(dir.filePath(wanted), QStringLiteral("A:B"), &why), qPrintable(why));
+    QCOMPARE(log.path(), dir.filePath(written));
+    log.close();
+    QFile w(dir.filePath(written));
+    QVERIFY(w.open(QIODevice::ReadOnly));
+    QCOMPARE(w.readAll(), QByteArray("A:B\r\n\r\n"));
+    for (const QString &e : existing) {
+        if (e.endsWith('>')) {
+            QVERIFY(!QFileInfo::exists(dir.filePath(QStringLiteral("nowhere/x"))));
+            continue;
+        }
+        QFile f(dir.filePath(e));
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        QCOMPARE(f.readAll(), QByteArray("keep\r\n"));
+    }
+}
+
 void TestModeLogic::logFileIsFlushedPerRecord() {
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("log.txt"));
-    {
-        QFile old(path);
-        QVERIFY(old.open(QIODevice::WriteOnly));
-        old.write("an older run that must be overwritten\r\n");
-    }
     RunLog log;
     QString why;
     QVERIFY(log.open(path, QStringLiteral("A:B"), &why));

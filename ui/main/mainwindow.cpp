@@ -20,6 +20,7 @@
 #include <QStyledItemDelegate>
 #include <QTimer>
 #include <QVBoxLayout>
+#include <memory>
 
 using chlink::ChargerLink;
 
@@ -361,16 +362,39 @@ void Main::quit() {
     if (m_quitting) return;
     m_quitting = true;
     m_handshake->cancel();
-    m_link.shutdown();
     m_timer1->stop();
     m_timer2->stop();
-    // Every other window closes its files as it closes.
-    const auto windows = QApplication::topLevelWidgets();
-    for (QWidget *w : windows)
-        if (w != this && w->isVisible()) w->close();
-    m_link.closePort();
-    QTimer::singleShot(0, qApp, &QCoreApplication::quit);
     hide();
+    // Every other window closes first, while the port is still open: a mode window in a run
+    // switches the charger's outputs off and closes its log. One whose exchange is inside a
+    // wait refuses for now and goes once its reply and its stop bytes are through (a window
+    // already left is hidden until then); the port closes, flushing what was sent, when the
+    // last of them has gone, or after a bound.
+    QList<QPointer<QWidget>> windows;
+    for (QWidget *w : QApplication::topLevelWidgets())
+        if (w != this && (w->isVisible() || w->testAttribute(Qt::WA_DeleteOnClose))) windows << w;
+    auto waiting = std::make_shared<int>(0);
+    auto finished = std::make_shared<bool>(false);
+    const auto finish = [this, finished] {
+        if (*finished) return;
+        *finished = true;
+        hide(); // a window that has gone showed it again
+        m_link.shutdown();
+        m_link.closePort();
+        QTimer::singleShot(0, qApp, &QCoreApplication::quit);
+    };
+    for (const QPointer<QWidget> &w : windows) {
+        if (!w || w->close()) continue;
+        ++*waiting;
+        connect(w, &QObject::destroyed, this, [waiting, finish] {
+            if (--*waiting == 0) finish();
+        });
+    }
+    if (*waiting == 0) {
+        finish();
+        return;
+    }
+    QTimer::singleShot(2 * m_link.replyTimeout() + 1000, this, finish);
 }
 
 void Main::closeEvent(QCloseEvent *e) {
