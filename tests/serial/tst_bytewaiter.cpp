@@ -97,24 +97,6 @@ class TstByteWaiter : public QObject {
         QCOMPARE(clock.elapsed() >= 190, full);
         QCOMPARE(int(port.bytesAvailable()), event == "byte" ? 1 : 0);
     }
-
-    // A wait started inside another one's handler returns first; the outer one still sees
-    // its own byte.
-    void nestedWaits() {
-        ScriptedPort port;
-        port.open(nullptr);
-        ByteWaiter waiter;
-        waiter.setPort(&port);
-        WaitResult inner = WaitResult::Timeout;
-        QTimer::singleShot(10, this, [&] {
-            inner = waiter.waitUntil([] { return false; }, 40);
-            port.deliver("x");
-        });
-        quint8 got = 0;
-        QCOMPARE(waiter.waitByte(1000, &got), WaitResult::Byte);
-        QCOMPARE(inner, WaitResult::Timeout);
-        QCOMPARE(char(got), 'x');
-    }
 };
 
 QTEST_GUILESS_MAIN(TstByteWaiter)

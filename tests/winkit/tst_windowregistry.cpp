@@ -111,6 +111,7 @@ class TstWindowRegistry : public QObject {
         QCOMPARE(rig.registry.openWindows().size(), opened ? 1 : 0);
         QCOMPARE(rig.main.isVisible(), !opened);
         if (w) QVERIFY(w->isVisible());
+        delete w;
     }
 
     // Load hides the opener and stops the main window's timers as registered; "Retour"
