@@ -1,22 +1,23 @@
 #include "chargerlink.h"
 
+#include "exchanges.h"
+#include "session.h"
+
 #include <QDeadlineTimer>
-#include <QElapsedTimer>
-#include <QEventLoop>
-#include <QTimer>
 
 namespace chlink {
 
 ChargerLink::ChargerLink(PortFactory factory, PortResolver resolver, QObject *parent)
-    : QObject(parent), m_maker(std::move(factory), std::move(resolver)) {}
+    : QObject(parent), m_maker(std::move(factory), std::move(resolver)) {
+    connect(&m_waiter, &serialio::ByteWaiter::portLost, this, &ChargerLink::onPortFailed);
+}
 
 ChargerLink::~ChargerLink() {
     serialio::PortMaker::dispose(m_port);
 }
 
 void ChargerLink::renewPort() {
-    if (m_maker.renew(m_port, portNumber, this) && m_port)
-        connect(m_port, &BytePort::failed, this, &ChargerLink::onPortFailed);
+    if (m_maker.renew(m_port, portNumber, this)) m_waiter.setPort(m_port);
 }
 
 void ChargerLink::portSetup() {
@@ -41,7 +42,7 @@ bool ChargerLink::openPort(QString *reason) {
         if (reason) *reason = why;
         return false;
     }
-    m_failed = false;
+    m_waiter.clearFailure();
     return true;
 }
 
@@ -75,12 +76,11 @@ void ChargerLink::setProbeTimeoutFlag(quint8 v) {
 }
 
 void ChargerLink::wake() {
-    emit wakeRequested();
+    m_waiter.wake();
 }
 
 void ChargerLink::shutdown() {
-    m_shutdown = true;
-    wake();
+    m_waiter.stop();
 }
 
 void ChargerLink::sendByte(quint8 b) {
@@ -119,33 +119,8 @@ void ChargerLink::drain() {
 }
 
 bool ChargerLink::waitUntil(const std::function<bool()> &cond, int timeoutMs) {
-    if (cond()) return true;
-    QElapsedTimer clock;
-    clock.start();
-    QEventLoop loop;
-    QTimer timer;
-    timer.setSingleShot(true);
-    connect(&timer, &QTimer::timeout, &loop, &QEventLoop::quit);
-    connect(this, &ChargerLink::wakeRequested, &loop, &QEventLoop::quit);
-    QPointer<BytePort> port = m_port;
-    if (port) connect(port, &BytePort::readyRead, &loop, &QEventLoop::quit);
-    while (!cond()) {
-        if (m_failed || m_shutdown || !port || !port->isOpen()) return cond();
-        if (timeoutMs >= 0) {
-            const qint64 left = timeoutMs - clock.elapsed();
-            if (left <= 0) return cond();
-            timer.start(int(left));
-        }
-        if (loop.exec() == -1) { // the application is quitting: no event loop runs any more
-            m_shutdown = true;
-            return cond();
-        }
-        if (port != m_port) { // the port was replaced while we slept
-            port = m_port;
-            if (port) connect(port, &BytePort::readyRead, &loop, &QEventLoop::quit);
-        }
-    }
-    return true;
+    m_waiter.waitUntil(cond, timeoutMs);
+    return cond();
 }
 
 bool ChargerLink::waitByte(int timeoutMs) {
@@ -153,25 +128,26 @@ bool ChargerLink::waitByte(int timeoutMs) {
     lastByte = 0;
     m_error = LinkError::None;
     if (!isOpen()) {
-        m_error = m_failed ? LinkError::PortFailed : LinkError::NotOpen;
+        m_error = m_waiter.portFailed() ? LinkError::PortFailed : LinkError::NotOpen;
         return false;
     }
-    const bool got =
-        waitUntil([this] { return m_abort || m_failed || m_shutdown || pending() > 0; }, timeoutMs);
-    if (m_failed) {
+    quint8 byte = 0;
+    const serialio::WaitResult r =
+        m_waiter.waitByte(timeoutMs, &byte, [this] { return m_abort != 0; });
+    if (m_waiter.portFailed()) {
         m_error = LinkError::PortFailed;
         return false;
     }
-    if (m_abort || m_shutdown) {
+    if (m_abort || m_waiter.stopped()) {
         m_error = LinkError::Aborted;
         return false;
     }
-    if (!got) {
+    if (r != serialio::WaitResult::Byte) {
         m_error = isOpen() ? LinkError::Timeout : LinkError::NotOpen;
         if (m_error == LinkError::Timeout) ++m_timeouts;
         return false;
     }
-    lastByte = quint8(readPending());
+    lastByte = byte;
     return true;
 }
 
@@ -220,51 +196,44 @@ bool ChargerLink::waitAck() {
 }
 
 std::optional<int> ChargerLink::readChannel(Cmd code) {
-    command(code);
-    const auto f = readFrame(2);
-    if (!f) return std::nullopt;
-    return 256 * quint8(f->at(0)) + quint8(f->at(1));
+    Session s(*this);
+    return chlink::readChannel(s, code);
 }
 
 bool ChargerLink::setOutput(Cmd code, quint8 value) {
-    command(code, {value});
-    return answerByte().has_value();
+    Session s(*this);
+    return chlink::setOutput(s, code, value);
 }
 
 std::optional<ClockTime> ChargerLink::readClock() {
-    command(CMD_READ_CLOCK);
-    const auto f = readFrame(3);
-    if (!f) return std::nullopt;
-    return ClockTime{quint8(f->at(0)), quint8(f->at(1)), quint8(f->at(2))};
+    Session s(*this);
+    return chlink::readClock(s);
 }
 
 std::optional<quint8> ChargerLink::eeRead(int target, quint8 address) {
-    command(target == 2 ? CMD_EE_READ_SLAVE : CMD_EE_READ_MASTER, {address});
-    const auto f = readFrame(1);
-    if (!f) return std::nullopt;
-    return quint8(f->at(0));
+    Session s(*this);
+    return chlink::eeRead(s, target, address);
 }
 
 bool ChargerLink::eeWrite(int target, quint8 address, quint8 value) {
-    command(target == 2 ? CMD_EE_WRITE_SLAVE : CMD_EE_WRITE_MASTER, {address, value});
-    return waitAck();
+    Session s(*this);
+    return chlink::eeWrite(s, target, address, value);
 }
 
 bool ChargerLink::eeWriteAnswerByte(int target, quint8 address, quint8 value) {
-    command(target == 2 ? CMD_EE_WRITE_SLAVE : CMD_EE_WRITE_MASTER, {address, value});
-    return answerByte().has_value();
+    Session s(*this);
+    return chlink::eeWriteAnswerByte(s, target, address, value);
 }
 
 std::optional<QByteArray> ChargerLink::linkStatus() {
-    command(CMD_LINK_STATUS);
-    return readFrame(3);
+    Session s(*this);
+    return chlink::linkStatus(s);
 }
 
 void ChargerLink::onPortFailed(const QString &reason) {
-    m_failed = true;
+    // The waiter has marked the port failed and woken every wait.
     connectionFlag = 0;
     m_error = LinkError::PortFailed;
-    wake();
     emit portLost(reason);
 }
 

@@ -2,6 +2,7 @@
 
 #include "byteport.h"
 #include "commands.h"
+#include "serial/bytewaiter.h"
 #include "serial/portmaker.h"
 
 #include <QByteArray>
@@ -101,14 +102,15 @@ class ChargerLink : public QObject {
     void wake();
     // The program is ending: every wait in progress and to come returns at once.
     void shutdown();
-    bool isShuttingDown() const { return m_shutdown; }
+    bool isShuttingDown() const { return m_waiter.stopped(); }
 
     // ---- Reply kinds ----
     std::optional<QByteArray> readFrame(int n);
     std::optional<quint8> answerByte();
     bool waitAck();
 
-    // ---- Typed exchanges ----
+    // ---- Typed exchanges (kept here while windows still call them on the link; the
+    // exchanges themselves live in exchanges.h) ----
     std::optional<int> readChannel(Cmd code);                         // frame 2: 256 * high + low
     bool setOutput(Cmd code, quint8 value);                           // answer byte
     std::optional<ClockTime> readClock();                             // frame 3
@@ -124,7 +126,6 @@ class ChargerLink : public QObject {
   signals:
     // The port broke while open; it is closed and the connection flag is 0.
     void portLost(const QString &reason);
-    void wakeRequested();
 
   private:
     void onPortFailed(const QString &reason);
@@ -132,13 +133,12 @@ class ChargerLink : public QObject {
 
     serialio::PortMaker m_maker;
     QPointer<BytePort> m_port;
+    serialio::ByteWaiter m_waiter;
     quint8 m_abort = 0;
     quint8 m_probeTimeout = 0;
     bool waitByteBefore(const QDeadlineTimer &deadline);
 
     LinkError m_error = LinkError::None;
-    bool m_failed = false;
-    bool m_shutdown = false;
     int m_timeouts = 0;
     int m_replyTimeoutMs = kReplyTimeoutMs;
 };

@@ -1,21 +1,20 @@
 #include "bootlink.h"
 
 #include <QCoreApplication>
-#include <QEventLoop>
-#include <QTimer>
 
 namespace loader {
 
 BootLink::BootLink(PortFactory factory, PortResolver resolver, QObject *parent)
-    : QObject(parent), m_maker(std::move(factory), std::move(resolver)) {}
+    : QObject(parent), m_maker(std::move(factory), std::move(resolver)) {
+    connect(&m_waiter, &serialio::ByteWaiter::portLost, this, &BootLink::onPortFailed);
+}
 
 BootLink::~BootLink() {
     serialio::PortMaker::dispose(m_port);
 }
 
 void BootLink::portSetup() {
-    if (m_maker.renew(m_port, portNumber, this) && m_port)
-        connect(m_port, &BootPort::failed, this, &BootLink::onPortFailed);
+    if (m_maker.renew(m_port, portNumber, this)) m_waiter.setPort(m_port);
     connectionState = 1;
     portFault = false;
 }
@@ -27,7 +26,7 @@ bool BootLink::openPort(QString *reason) {
         return false;
     }
     if (m_port->isOpen()) return true;
-    m_failed = false;
+    m_waiter.clearFailure();
     m_failReason.clear();
     return m_port->open(reason);
 }
@@ -63,49 +62,16 @@ int BootLink::drain() {
 
 WaitResult BootLink::waitByte(int timeoutMs) {
     lastByte = 0;
-    if (!isOpen()) return m_failed ? WaitResult::PortFailed : WaitResult::NotOpen;
-    QPointer<BootPort> port = m_port;
-    QEventLoop loop;
-    QTimer timer;
-    timer.setSingleShot(true);
-    connect(&timer, &QTimer::timeout, &loop, &QEventLoop::quit);
-    connect(this, &BootLink::wake, &loop, &QEventLoop::quit);
-    connect(port, &BootPort::readyRead, &loop, &QEventLoop::quit);
-    connect(port, &BootPort::failed, &loop, &QEventLoop::quit);
-    timer.start(timeoutMs);
-    for (;;) {
-        if (m_stopped) return WaitResult::Stopped;
-        if (m_failed || !port) return WaitResult::PortFailed;
-        if (!port->isOpen()) return WaitResult::NotOpen;
-        if (port->bytesAvailable() > 0) {
-            const int b = port->readByte();
-            if (b >= 0) {
-                lastByte = quint8(b);
-                return WaitResult::Byte;
-            }
-        }
-        if (!timer.isActive()) return WaitResult::Timeout;
-        if (loop.exec() == -1) { // the application is quitting: no event loop runs any more
-            m_stopped = true;
-            return WaitResult::Stopped;
-        }
-    }
+    if (!isOpen()) return m_waiter.portFailed() ? WaitResult::PortFailed : WaitResult::NotOpen;
+    return m_waiter.waitByte(timeoutMs, &lastByte);
 }
 
 void BootLink::sleep(int ms) {
-    if (m_stopped || ms <= 0) return;
-    QEventLoop loop;
-    QTimer timer;
-    timer.setSingleShot(true);
-    timer.setTimerType(Qt::PreciseTimer);
-    connect(&timer, &QTimer::timeout, &loop, &QEventLoop::quit);
-    connect(this, &BootLink::wake, &loop, &QEventLoop::quit);
-    timer.start(ms);
-    if (loop.exec() == -1) m_stopped = true; // the application is quitting
+    m_waiter.sleep(ms);
 }
 
 HandshakeResult BootLink::handshake(const std::function<void(int)> &onProbe, int maxProbes) {
-    if (m_stopped) return HandshakeResult::Stopped;
+    if (stopped()) return HandshakeResult::Stopped;
     m_inHandshake = true;
     m_closeAfterProbe = false;
     struct Leave {
@@ -125,16 +91,16 @@ HandshakeResult BootLink::handshake(const std::function<void(int)> &onProbe, int
         if (onProbe) onProbe(n);
         connectionState = 2;
         QCoreApplication::processEvents();
-        if (m_stopped) return HandshakeResult::Stopped;
+        if (stopped()) return HandshakeResult::Stopped;
         if (!userDisconnected) {
             sendByte(kProbe1);
             sendByte(kProbe2);
         }
         connectionState = 0;
         if (!userDisconnected) sleep(kProbeMs);
-        if (m_stopped) return HandshakeResult::Stopped;
-        if (m_failed || !isOpen()) {
-            if (userDisconnected && !m_failed) return HandshakeResult::Disconnected;
+        if (stopped()) return HandshakeResult::Stopped;
+        if (m_waiter.portFailed() || !isOpen()) {
+            if (userDisconnected && !m_waiter.portFailed()) return HandshakeResult::Disconnected;
             return HandshakeResult::PortError;
         }
         if (drain() == kAnswer && !userDisconnected) {
@@ -158,24 +124,22 @@ void BootLink::disconnectPort() {
         // The handshake is waiting below us: let its probe finish, it closes the port.
         m_closeAfterProbe = true;
         userDisconnected = true;
-        emit wake();
+        m_waiter.wake();
         return;
     }
     if (isOpen()) {
         m_port->flush();
         closePort();
     }
-    emit wake(); // an upload waiting for an answer stops at once
+    m_waiter.wake(); // an upload waiting for an answer stops at once
 }
 
 void BootLink::stop() {
-    m_stopped = true;
-    emit wake();
+    m_waiter.stop();
 }
 
 void BootLink::onPortFailed(const QString &reason) {
-    if (m_failed) return;
-    m_failed = true;
+    // The waiter has marked the port failed (once per failure) and woken every wait.
     m_failReason = reason;
     connectionState = 0;
     emit portLost(reason);

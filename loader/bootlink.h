@@ -1,6 +1,7 @@
 #pragma once
 
 #include "bootport.h"
+#include "serial/bytewaiter.h"
 #include "serial/portmaker.h"
 
 #include <QPointer>
@@ -9,14 +10,9 @@
 
 namespace loader {
 
-// How a wait ended.
-enum class WaitResult {
-    Byte,       // a byte arrived (in lastByte)
-    Timeout,    // nothing within the time limit
-    PortFailed, // the port broke (reported once through portLost)
-    NotOpen,    // no open port
-    Stopped,    // the program is ending, or the user disconnected during a probe wait
-};
+// How a wait ended: Byte (in lastByte), Timeout, PortFailed (reported once through
+// portLost), NotOpen, Stopped (the program is ending).
+using WaitResult = serialio::WaitResult;
 
 enum class HandshakeResult {
     Connected,    // the boot loader answered "c"
@@ -84,21 +80,19 @@ class BootLink : public QObject {
 
     // The program ends: every wait returns at once and nothing waits again.
     void stop();
-    bool stopped() const { return m_stopped; }
+    bool stopped() const { return m_waiter.stopped(); }
 
   signals:
     // The open port broke; emitted once per failure.
     void portLost(const QString &reason);
-    void wake(); // internal: ends the current wait early
 
   private:
     void onPortFailed(const QString &reason);
 
     serialio::PortMaker m_maker;
     QPointer<BootPort> m_port;
+    serialio::ByteWaiter m_waiter;
     QString m_failReason;
-    bool m_failed = false;
-    bool m_stopped = false;
     bool m_inHandshake = false;
     bool m_closeAfterProbe = false;
 };

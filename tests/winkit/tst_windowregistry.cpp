@@ -1,0 +1,207 @@
+// Windows open by id through the registry, hide and show their opener, close through one
+// path and are tracked while open.
+#include "link/chargerlink.h"
+#include "link/messages.h"
+#include "link/session.h"
+#include "support/scriptedport.h"
+#include "winkit/windowregistry.h"
+
+#include <QPushButton>
+#include <QTest>
+
+using namespace winkit;
+
+namespace {
+
+// A window as a subsystem would write one: built in its constructor, "Retour" wired.
+class TestWindow : public ChargerWindow {
+  public:
+    TestWindow(const Host &host, bool openerBackWhenIdle, int *leaves)
+        : ChargerWindow(host), m_leaves(leaves) {
+        setOpenerBackWhenIdle(openerBackWhenIdle);
+        auto *quit = make<QPushButton>("CQuitter", QStringLiteral("Retour"));
+        connect(quit, &QPushButton::clicked, this, &ChargerWindow::leave);
+    }
+
+  protected:
+    void aboutToLeave() override { ++*m_leaves; }
+
+  private:
+    int *m_leaves;
+};
+
+struct Rig {
+    chlink::ChargerLink link{[](const QString &) { return new ScriptedPort; },
+                             [](int) { return QStringLiteral("scripted"); }};
+    chlink::Session session{link};
+    WindowRegistry registry{&session};
+    QWidget main;
+    int timersStopped = 0;
+    int leaves = 0;
+    QStringList boxes;
+
+    Rig() {
+        registry.setMainTimersStopper([this] { ++timersStopped; });
+        chlink::setBoxHook([this](const chlink::BoxRequest &r) {
+            boxes << r.text;
+            return true;
+        });
+        main.show();
+    }
+    ~Rig() { chlink::setBoxHook({}); }
+
+    void add(const QString &id, bool hidesOpener = true, bool stopsTimers = false,
+             bool needsConnection = false, const QString &group = QString(),
+             bool openerBackWhenIdle = false) {
+        WindowEntry e;
+        e.id = id;
+        e.make = [this, openerBackWhenIdle](const Host &h) {
+            return new TestWindow(h, openerBackWhenIdle, &leaves);
+        };
+        e.hidesOpener = hidesOpener;
+        e.stopsMainTimers = stopsTimers;
+        e.needsConnection = needsConnection;
+        e.group = group;
+        registry.add(e);
+    }
+};
+
+} // namespace
+
+class TstWindowRegistry : public QObject {
+    Q_OBJECT
+  private slots:
+    void open_data() {
+        QTest::addColumn<QString>("entry"); // "" not registered, "placeholder", "window"
+        QTest::addColumn<bool>("needsConnection");
+        QTest::addColumn<bool>("connected");
+        QTest::addColumn<bool>("menu"); // opened from a menu entry: no connection check
+        QTest::addColumn<bool>("opened");
+        QTest::addColumn<QString>("box");
+        const QString none = QStringLiteral("Pas de connection avec chargeur");
+        const QString notYet = QString::fromUtf8(WindowRegistry::kNotAvailable);
+        QTest::newRow("plain window") << "window" << false << false << false << true << "";
+        QTest::newRow("connected") << "window" << true << true << false << true << "";
+        QTest::newRow("no connection") << "window" << true << false << false << false << none;
+        QTest::newRow("no connection, menu entry")
+            << "window" << true << false << true << true << "";
+        QTest::newRow("no connection comes before not available")
+            << "placeholder" << true << false << false << false << none;
+        QTest::newRow("not available yet")
+            << "placeholder" << false << false << false << false << notYet;
+        QTest::newRow("not registered: nothing") << "" << false << false << false << false << "";
+    }
+    void open() {
+        QFETCH(QString, entry);
+        QFETCH(bool, needsConnection);
+        QFETCH(bool, connected);
+        QFETCH(bool, menu);
+        QFETCH(bool, opened);
+        QFETCH(QString, box);
+        Rig rig;
+        rig.link.connectionFlag = connected ? 1 : 0;
+        if (entry == "window") rig.add(QStringLiteral("W"), true, false, needsConnection);
+        if (entry == "placeholder")
+            rig.registry.add({QStringLiteral("W"), {}, needsConnection, true, false, {}});
+        QPointer<ChargerWindow> w = rig.registry.open(
+            QStringLiteral("W"), &rig.main,
+            menu ? WindowRegistry::Check::NoConnectionCheck : WindowRegistry::Check::AsRegistered);
+        QCOMPARE(!w.isNull(), opened);
+        QCOMPARE(rig.boxes, box.isEmpty() ? QStringList() : QStringList{box});
+        QCOMPARE(rig.registry.openWindows().size(), opened ? 1 : 0);
+        QCOMPARE(rig.main.isVisible(), !opened);
+        if (w) QVERIFY(w->isVisible());
+        delete w;
+    }
+
+    // Load hides the opener and stops the main window's timers as registered; "Retour"
+    // and the frame share one closing path and differ only in the reconnect flag.
+    void openerRule_data() {
+        QTest::addColumn<bool>("hidesOpener");
+        QTest::addColumn<bool>("stopsTimers");
+        QTest::addColumn<bool>("retour");
+        QTest::addColumn<int>("reconnectAfter");
+        QTest::newRow("mode window, Retour") << true << true << true << 0;
+        QTest::newRow("mode window, frame") << true << true << false << 1;
+        QTest::newRow("side window, Retour") << false << false << true << 0;
+    }
+    void openerRule() {
+        QFETCH(bool, hidesOpener);
+        QFETCH(bool, stopsTimers);
+        QFETCH(bool, retour);
+        QFETCH(int, reconnectAfter);
+        Rig rig;
+        rig.link.reconnectOnActivate = 1;
+        rig.add(QStringLiteral("W"), hidesOpener, stopsTimers);
+        QPointer<ChargerWindow> w = rig.registry.open(QStringLiteral("W"), &rig.main);
+        QVERIFY(w);
+        QCOMPARE(rig.main.isVisible(), !hidesOpener);
+        QCOMPARE(rig.timersStopped, stopsTimers ? 1 : 0);
+        if (retour)
+            w->findChild<QPushButton *>(QStringLiteral("CQuitter"))->click();
+        else
+            w->close();
+        QVERIFY(rig.main.isVisible());
+        QCOMPARE(rig.leaves, 1);
+        QCOMPARE(rig.link.reconnectOnActivate, reconnectAfter);
+        QVERIFY(rig.registry.openWindows().isEmpty());
+        QTRY_VERIFY(w.isNull());
+    }
+
+    // Closed while one of its handlers is inside a wait: the window hides at once and is
+    // deleted when the handler has returned; the opener comes back at once or then.
+    void closedWhileBusy_data() {
+        QTest::addColumn<bool>("openerBackWhenIdle");
+        QTest::newRow("opener back at once") << false;
+        QTest::newRow("opener back when idle") << true;
+    }
+    void closedWhileBusy() {
+        QFETCH(bool, openerBackWhenIdle);
+        Rig rig;
+        rig.add(QStringLiteral("W"), true, false, false, QString(), openerBackWhenIdle);
+        QPointer<ChargerWindow> w = rig.registry.open(QStringLiteral("W"), &rig.main);
+        bool interrupted = false, aliveInWait = false, openerInWait = false;
+        w->gate().request(1, [&] {
+            w->leave();
+            QTest::qWait(30); // the wait's event loop: deferred deletions run here
+            interrupted = w && w->gate().interrupted();
+            aliveInWait = !w.isNull() && w->isHidden();
+            openerInWait = rig.main.isVisible();
+        });
+        QVERIFY(interrupted);
+        QVERIFY(aliveInWait);
+        QCOMPARE(openerInWait, !openerBackWhenIdle);
+        QVERIFY(rig.main.isVisible());
+        QCOMPARE(rig.leaves, 1);
+        QTRY_VERIFY(w.isNull());
+    }
+
+    // "Quitter" closes every open window, even a hidden opener; a window closes the others
+    // of its group and only those.
+    void tracking() {
+        Rig rig;
+        const QString calib = QStringLiteral("calibration");
+        rig.add(QStringLiteral("A"), false, false, false, calib);
+        rig.add(QStringLiteral("B"), true, false, false, calib);
+        rig.add(QStringLiteral("C"));
+        QPointer<ChargerWindow> c = rig.registry.open(QStringLiteral("C"), &rig.main);
+        QPointer<ChargerWindow> a = rig.registry.open(QStringLiteral("A"), c);
+        QPointer<ChargerWindow> b = a->openWindow(QStringLiteral("B"));
+        QVERIFY(a && b && c);
+        QVERIFY(a->isHidden()); // B hides its opener
+        QCOMPARE(rig.registry.openWindow(QStringLiteral("B")), b.data());
+
+        rig.registry.closeGroup(calib, b);
+        QCOMPARE(rig.registry.openWindows(), (QList<ChargerWindow *>{c, b}));
+        QTRY_VERIFY(a.isNull());
+
+        rig.registry.closeAll();
+        QVERIFY(rig.registry.openWindows().isEmpty());
+        QTRY_VERIFY(b.isNull() && c.isNull());
+        QCOMPARE(rig.leaves, 3);
+        QVERIFY(rig.main.isVisible());
+    }
+};
+
+QTEST_MAIN(TstWindowRegistry)
+#include "tst_windowregistry.moc"

@@ -1,0 +1,68 @@
+#include "chargerwindow.h"
+
+#include "link/session.h"
+#include "windowregistry.h"
+
+#include <QCloseEvent>
+#include <QScreen>
+
+namespace winkit {
+
+ChargerWindow::ChargerWindow(const Host &host, QWidget *parent)
+    : QWidget(parent), m_host(host), m_gate(new serialio::ExchangeGate(this)) {
+    // A stop or a close wakes the wait in progress, which then sees interrupted().
+    connect(m_gate, &serialio::ExchangeGate::wakeRequested, this, [this] {
+        if (m_host.session) m_host.session->wake();
+    });
+}
+
+ChargerWindow::~ChargerWindow() = default;
+
+void ChargerWindow::load() {
+    if (QScreen *s = screen()) {
+        const QRect r = s->availableGeometry();
+        const QSize sz = size().expandedTo(sizeHint()).boundedTo(r.size());
+        resize(sz);
+        move(r.left() + (r.width() - sz.width()) / 2, r.top() + (r.height() - sz.height()) / 2);
+    }
+    show();
+    if (m_host.stopMainTimers) m_host.stopMainTimers();
+    if (m_host.hidesOpener && m_host.opener) m_host.opener->hide();
+}
+
+void ChargerWindow::leave() {
+    if (isClosing()) return;
+    if (m_host.session) m_host.session->setReconnectOnActivate(0);
+    close();
+}
+
+ChargerWindow *ChargerWindow::openWindow(const QString &id) {
+    return m_host.registry ? m_host.registry->open(id, this) : nullptr;
+}
+
+void ChargerWindow::showOpener() {
+    if (m_host.hidesOpener && m_host.opener) m_host.opener->show();
+}
+
+void ChargerWindow::closeEvent(QCloseEvent *e) {
+    if (!isClosing()) {
+        aboutToLeave();
+        const bool busy = m_gate->busy();
+        const bool openerAtOnce = !(busy && m_openerBackWhenIdle);
+        m_gate->close([this, busy, openerAtOnce] {
+            if (!busy) return; // closed while idle: the accepted close event does the rest
+            if (!openerAtOnce) showOpener();
+            if (testAttribute(Qt::WA_DeleteOnClose)) deleteLater();
+        });
+        if (openerAtOnce) showOpener();
+    }
+    if (m_gate->busy()) {
+        // A handler is inside a wait: hide now, delete once it has returned.
+        e->ignore();
+        hide();
+        return;
+    }
+    QWidget::closeEvent(e);
+}
+
+} // namespace winkit
