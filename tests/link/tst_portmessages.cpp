@@ -2,7 +2,6 @@
 // whatever the system's own wording.
 #include "serial/openfailure.h"
 
-#include <QTemporaryDir>
 #include <QTest>
 
 using serialio::DeviceFacts;
@@ -34,8 +33,6 @@ class TstPortMessages : public QObject {
                            "puis fermer la session et se reconnecter.");
         row("not allowed, dialout", true, true, false, "dialout", QSerialPort::PermissionError,
             notInGroup.arg(QStringLiteral("dialout")));
-        row("not allowed, uucp", true, true, false, "uucp", QSerialPort::PermissionError,
-            notInGroup.arg(QStringLiteral("uucp")));
         row("not allowed, root's group", true, true, false, "root", QSerialPort::PermissionError,
             QStringLiteral("accès refusé à cet utilisateur"));
         row("busy", true, true, true, "dialout", QSerialPort::PermissionError,
@@ -61,26 +58,6 @@ class TstPortMessages : public QObject {
                                            QSerialPort::SerialPortError(error),
                                            QStringLiteral("Input/output error")),
                  text);
-    }
-
-    // The facts come from the system.
-    void deviceFacts_data() {
-        QTest::addColumn<QString>("path");
-        QTest::addColumn<bool>("exists");
-        QTest::addColumn<bool>("charDevice");
-        QTest::newRow("missing") << "/nonexistent/ttyUSB7" << false << false;
-        QTest::newRow("empty name") << "" << false << false;
-        QTest::newRow("directory") << "/tmp" << true << false;
-        QTest::newRow("character device") << "/dev/null" << true << true;
-    }
-    void deviceFacts() {
-        QFETCH(QString, path);
-        QFETCH(bool, exists);
-        QFETCH(bool, charDevice);
-        const DeviceFacts f = serialio::deviceFacts(path);
-        QCOMPARE(f.exists, exists);
-        QCOMPARE(f.charDevice, charDevice);
-        if (exists) QVERIFY(!f.group.isEmpty());
     }
 };
 
