@@ -31,7 +31,9 @@ struct FlashRig {
     chlink::ChargerLink link{[this](const QString &) { return port = new RecordingPort(&charger); },
                              [](int) { return QStringLiteral("virtuel"); }};
 
-    explicit FlashRig(int replyTimeoutMs = 300) {
+    // The link's own reply time-out unless a test wants a time-out to happen quickly: a
+    // loaded machine (sanitizers, parallel builds) must not time out an answered exchange.
+    explicit FlashRig(int replyTimeoutMs = chlink::ChargerLink::kReplyTimeoutMs) {
         link.portSetup();
         link.openPort();
         link.connectionFlag = 1;

@@ -511,7 +511,7 @@ class TstMicro : public QObject {
         QFETCH(QString, report);
         Visit v;
         // A refusal must not wait for the reply time-out: give it a long one.
-        v.rig.link.setReplyTimeout(fault == 1 ? 20000 : 150);
+        v.rig.link.setReplyTimeout(fault == 1 ? 20000 : 400);
         if (fault == 0) v.rig.charger.faults.silenceAfterBytes = at;
         if (fault == 1) v.rig.charger.failFlashWrites(1, at);
         if (fault == 2) v.rig.charger.faults.vanishAfterBytes = at;
