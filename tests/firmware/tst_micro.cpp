@@ -229,7 +229,7 @@ class TstMicro : public QObject {
         QTest::newRow("slave bad digit")
             << true << bad << "Mauvais nom de fichier\nligne 2 : caractère non hexadécimal";
         QTest::newRow("master missing file")
-            << false << QByteArray("missing") << "Mauvais nom de fichier\nimpossible d'ouvrir";
+            << false << QByteArray("missing") << "Mauvais nom de fichier\nfichier introuvable";
         QTest::newRow("slave no data") << true << QByteArray(":00000001FF\n")
                                        << "Mauvais nom de fichier\naucune donnée dans le fichier";
     }
