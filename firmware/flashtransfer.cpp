@@ -285,16 +285,14 @@ QString stopReport(const FlashResult &r) {
 
 DataExtent masterDataExtent(const QByteArray &text, int from, int to) {
     DataExtent e;
-    const ByteImageLoad erased = loadMasterImage(text, QByteArray(kMasterImageSize, char(0xFF)));
-    const ByteImageLoad zeroed = loadMasterImage(text, QByteArray(kMasterImageSize, char(0x00)));
-    if (!erased.ok || !zeroed.ok) return e;
-    from = qMax(from, 0);
-    to = int(qMin<qsizetype>(to, qMin(erased.image.size(), zeroed.image.size())));
-    for (int a = from; a < to; ++a) {
-        if (erased.image[a] != zeroed.image[a]) continue;
-        if (e.first < 0) e.first = a;
-        e.last = a;
-        ++e.count;
+    const ByteImageLoad load = loadMasterImage(text, QByteArray(kMasterImageSize, char(0xFF)));
+    if (!load.ok) return e;
+    for (const AddressSpan &span : load.spans) {
+        const int lo = qMax(span.from, from), hi = qMin(span.to, to);
+        if (lo >= hi) continue;
+        if (e.first < 0) e.first = lo;
+        e.last = hi - 1;
+        e.count += hi - lo;
     }
     return e;
 }

@@ -87,9 +87,9 @@ struct SlaveDiff {
 SlaveDiff compareSlave(const QVector<quint16> &image, const QVector<quint16> &readBack,
                        int lastWord);
 
-// Where the data of a master HEX text lie: a byte the file defines reads the same whether
-// the image it is loaded over was erased to 0xFF or to 0x00. first and last are -1 and
-// count 0 when no byte of [from, to) is defined, or when the text does not load.
+// Where the data of a master HEX text lie within [from, to), from the spans its records
+// wrote. first and last are -1 and count 0 when no byte of [from, to) is defined, or when
+// the text does not load.
 struct DataExtent {
     int first = -1;
     int last = -1;
