@@ -5,6 +5,7 @@
 #include "link/chargerlink.h"
 #include "link/messages.h"
 #include "link/numtext.h"
+#include "winkit/windowregistry.h"
 
 #include <QCloseEvent>
 #include <QDir>
@@ -321,40 +322,34 @@ void Micro::pgmSlave() {
     finishClosing();
 }
 
-void Micro::openFrom(const std::function<QWidget *(const chlink::Host &)> &opener) {
-    if (!opener) {
+void Micro::openWindow(const char *id) {
+    if (!m_registry || !m_registry->has(QLatin1String(id))) {
         chlink::unavailableBox(this);
         return;
     }
-    chlink::Host host = m_host;
-    host.main = this;
-    opener(host);
+    m_registry->openWidget(QLatin1String(id), this);
 }
 
 void Micro::eepromMaster() {
     if (m_busy) return;
     m_host.link->targetSelector = 1;
-    openFrom(m_openers.eepromEditor);
+    openWindow("EEprom");
 }
 
 void Micro::eepromSlave() {
     if (m_busy) return;
     m_host.link->targetSelector = 2;
-    openFrom(m_openers.eepromEditor);
+    openWindow("EEprom");
 }
 
 void Micro::externalEeprom() {
     if (m_busy) return;
-    openFrom(m_openers.externalEeprom);
+    openWindow("Exteepr");
 }
 
 void Micro::statePanel() {
     if (m_busy) return;
-    if (m_host.link->connectionFlag != 1) {
-        chlink::noConnectionBox(this);
-        return;
-    }
-    openFrom(m_openers.statePanel);
+    openWindow("FEtat"); // registered as needing a connection
 }
 
 void Micro::quitter() {

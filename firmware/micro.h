@@ -11,6 +11,10 @@ class QLabel;
 class QProgressBar;
 class QPushButton;
 
+namespace winkit {
+class WindowRegistry;
+}
+
 namespace firmware {
 struct FlashProgress;
 struct FlashResult;
@@ -23,20 +27,15 @@ struct FlashResult;
 class Micro : public QWidget {
     Q_OBJECT
   public:
-    // Windows opened from this one. The host they receive has this window as `main` (it
-    // is hidden while they are open). The EEPROM editor finds the controller to edit in
-    // the link's target selector. A missing opener makes its button say that the window
-    // is not available yet.
-    struct Openers {
-        std::function<QWidget *(const chlink::Host &)> statePanel;     // FEtat
-        std::function<QWidget *(const chlink::Host &)> eepromEditor;   // EEprom
-        std::function<QWidget *(const chlink::Host &)> externalEeprom; // Exteepr
-    };
-
     explicit Micro(const chlink::Host &host, QWidget *parent = nullptr);
     ~Micro() override;
 
-    void setOpeners(Openers openers) { m_openers = std::move(openers); }
+    // The windows this one opens ("FEtat", "EEprom", "Exteepr") come from the registry,
+    // with this window as their opener (hidden while they are open). The EEPROM editor
+    // finds the controller to edit in the target selector. Without a registry, or with a
+    // window registered but not written yet, the button says that the window is not
+    // available yet.
+    void setRegistry(winkit::WindowRegistry *registry) { m_registry = registry; }
 
     // Button handlers, public so that tests drive them directly.
     void pgmMaster();      // CBMIC1
@@ -71,10 +70,10 @@ class Micro : public QWidget {
     // what that leaves in the memory (none while the program is ending).
     void reportStop(const firmware::FlashResult &r);
     void finishClosing();
-    void openFrom(const std::function<QWidget *(const chlink::Host &)> &opener);
+    void openWindow(const char *id);
 
     chlink::Host m_host;
-    Openers m_openers;
+    winkit::WindowRegistry *m_registry = nullptr;
     bool m_busy = false;
     bool m_closing = false;
     bool m_writing = false; // a write is under way: stopping leaves the memory partly written

@@ -6,9 +6,7 @@
 #include "serial/portmaker.h"
 
 #include <QByteArray>
-#include <QColor>
 #include <QDeadlineTimer>
-#include <QPoint>
 #include <QPointer>
 #include <QString>
 #include <functional>
@@ -58,9 +56,6 @@ class ChargerLink : public QObject {
     QByteArray tableA = QByteArray(257, 0); // master internal EEPROM image
     QByteArray tableB = QByteArray(257, 0); // slave internal EEPROM image
     int targetSelector = 1;                 // 1 master, 2 slave
-    QPoint mainWindowPos;
-    // Indicator backgrounds, set at each activation of the main window.
-    QColor colourGreen, colourRed, colourGrey;
 
     // ---- Port ----
     // Applies the port settings (9600 8N1, the port number's device) to the closed port;

@@ -100,22 +100,23 @@ Chargeur::Chargeur(const Host &host, QWidget *parent) : ModeWindow(host, parent)
     auto *cg = new QGridLayout(charge);
     const struct {
         const char *caption, *text, *a, *b, *aText;
+        QLabel **aOut, **bOut;
     } rows[] = {
-        {"Label19", "I Charge", "Label10", "Label11", "0"},
-        {"Label20", "V Batterie", "Label16", "Label17", "0"},
-        {"Label23", "V Delta", "Label21", "Label22", "0"},
-        {"Label30", "Chrg Totale", "Label29", nullptr, "0mAh"},
-        {"Label32", "DV/DT", "Label33", "Label34", ""},
+        {"Label19", "I Charge", "Label10", "Label11", "0", &m_ichrgCount, &m_ichrgValue},
+        {"Label20", "V Batterie", "Label16", "Label17", "0", &m_vbatCount, &m_vbatValue},
+        {"Label23", "V Delta", "Label21", "Label22", "0", &m_vdeltaCount, &m_peakValue},
+        {"Label30", "Chrg Totale", "Label29", nullptr, "0mAh", &m_total, nullptr},
+        {"Label32", "DV/DT", "Label33", "Label34", "", &m_rise, &m_average},
     };
     int r = 0;
     for (const auto &row : rows) {
         cg->addWidget(label(row.caption, QString::fromUtf8(row.text)), r, 0);
-        QLabel *a = label(row.a, QString::fromUtf8(row.aText));
+        QLabel *a = *row.aOut = label(row.a, QString::fromUtf8(row.aText));
         a->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
         a->setMinimumWidth(48);
         cg->addWidget(a, r, 1);
         if (row.b) {
-            QLabel *b = label(row.b);
+            QLabel *b = *row.bOut = label(row.b);
             b->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
             b->setMinimumWidth(64);
             cg->addWidget(b, r, 2);
@@ -127,7 +128,8 @@ Chargeur::Chargeur(const Host &host, QWidget *parent) : ModeWindow(host, parent)
     auto *pots = new QGroupBox(this);
     auto *pg = new QGridLayout(pots);
     pg->addWidget(label("Label28", QStringLiteral("Poten.")), 0, 0, 1, 3);
-    pg->addWidget(label("Label12", QStringLiteral("COURANT DE CHARGE = 0.00 A")), 1, 0, 1, 3);
+    m_setpoint = label("Label12", QStringLiteral("COURANT DE CHARGE = 0.00 A"));
+    pg->addWidget(m_setpoint, 1, 0, 1, 3);
     const auto slider = [this](const char *name) {
         auto *s = new QSlider(Qt::Horizontal, this);
         s->setObjectName(QLatin1String(name));
@@ -140,10 +142,12 @@ Chargeur::Chargeur(const Host &host, QWidget *parent) : ModeWindow(host, parent)
     pg->addWidget(m_slider1, 2, 0, 1, 3);
     pg->addWidget(label("Label24", QStringLiteral("GAIN DELTA")), 3, 0);
     pg->addWidget(m_slider2, 3, 1);
-    pg->addWidget(label("Label26", QStringLiteral("0")), 3, 2);
+    m_gain = label("Label26", QStringLiteral("0"));
+    pg->addWidget(m_gain, 3, 2);
     pg->addWidget(label("Label25", QStringLiteral("DECALAGE DELTA")), 4, 0);
     pg->addWidget(m_slider3, 4, 1);
-    pg->addWidget(label("Label27", QStringLiteral("0")), 4, 2);
+    m_offset = label("Label27", QStringLiteral("0"));
+    pg->addWidget(m_offset, 4, 2);
     pg->setColumnMinimumWidth(2, 32);
     connect(m_slider1, &QSlider::valueChanged, this, &Chargeur::onSlider1);
     connect(m_slider2, &QSlider::valueChanged, this, &Chargeur::onSlider2);
@@ -203,9 +207,8 @@ void Chargeur::setCheck(DvdtBox b) {
 // ---------------------------------------------------------------- sliders
 
 void Chargeur::onSlider1(int v) {
-    findChild<QLabel *>(QStringLiteral("Label12"))
-        ->setText(setpointText(kSetpointPrefix, v,
-                               charger::value(m_link->tableB, charger::slave::kPotCharge)));
+    m_setpoint->setText(setpointText(kSetpointPrefix, v,
+                                     charger::value(m_link->tableB, charger::slave::kPotCharge)));
     m_peak.reset(); // a new current moves the delta voltage: its peak starts again
     exclusive(KeySlider1, [this, v] { setOut(CMD_POT_ICHRG, quint8(v)); });
 }
@@ -214,7 +217,7 @@ void Chargeur::onSlider2(int v) {
     if (!isIdle()) return;
     exclusive(KeySlider2, [this, v] {
         if (!isIdle() || !setOut(CMD_POT_VDELTA, quint8(v))) return;
-        findChild<QLabel *>(QStringLiteral("Label26"))->setText(numText(v));
+        m_gain->setText(numText(v));
         idlePoll();
     });
 }
@@ -223,7 +226,7 @@ void Chargeur::onSlider3(int v) {
     if (!isIdle()) return;
     exclusive(KeySlider3, [this, v] {
         if (!isIdle() || !setOut(CMD_POT_OFFSET, quint8(v))) return;
-        findChild<QLabel *>(QStringLiteral("Label27"))->setText(numText(v));
+        m_offset->setText(numText(v));
         idlePoll();
     });
 }
@@ -296,7 +299,7 @@ void Chargeur::idlePoll() {
     Exchange x(this);
     if (!setOut(CMD_GROUND_BAT, 1)) return;
     if (!readCount(CMD_READ_VDELTA, m_vdeltaCad)) return;
-    findChild<QLabel *>(QStringLiteral("Label21"))->setText(numText(m_vdeltaCad));
+    m_vdeltaCount->setText(numText(m_vdeltaCad));
     setOut(CMD_GROUND_BAT, 0);
 }
 
@@ -304,18 +307,17 @@ void Chargeur::poll() {
     Exchange x(this);
     const QByteArray &a = m_link->tableA;
     const QByteArray &b = m_link->tableB;
-    const auto lbl = [this](const char *name) { return findChild<QLabel *>(QLatin1String(name)); };
 
     if (!readElapsed() || !readSupplies()) return;
 
     if (!readCount(CMD_READ_ICHRG, m_ichrgCad)) return;
-    lbl("Label10")->setText(numText(m_ichrgCad));
+    m_ichrgCount->setText(numText(m_ichrgCad));
     const auto ichrg = convert(Quantity::Ichrg, m_ichrgCad, a, b);
     m_ichrg.update(ichrg);
-    setValueLabel(lbl("Label11"), ichrg, QStringLiteral("A"));
+    setValueLabel(m_ichrgValue, ichrg, QStringLiteral("A"));
 
     m_counter.add(m_duree - m_prevDuree, m_ichrg.orZero());
-    lbl("Label29")->setText(numText(double(m_counter.capacity())) + QStringLiteral(" mAh"));
+    m_total->setText(numText(double(m_counter.capacity())) + QStringLiteral(" mAh"));
 
     // Measurement pulse: the battery voltage is read without the charge current.
     if (m_mode == 0) {
@@ -331,14 +333,14 @@ void Chargeur::poll() {
     if (!check(dischargeOff)) return;
 
     if (!readCount(CMD_READ_VBAT, m_vbatCad)) return;
-    lbl("Label16")->setText(numText(m_vbatCad));
+    m_vbatCount->setText(numText(m_vbatCad));
     m_vbat.update(convert(Quantity::Vbat, m_vbatCad, a, b));
     if (m_detector.addSample(m_vbatCad, m_duree)) showBlock();
 
     if (!readCount(CMD_READ_VDELTA, m_vdeltaCad)) return;
-    lbl("Label21")->setText(numText(m_vdeltaCad));
+    m_vdeltaCount->setText(numText(m_vdeltaCad));
     const bool ended = m_peak.update(m_vdeltaCad);
-    lbl("Label22")->setText(numText(m_peak.peak()));
+    m_peakValue->setText(numText(m_peak.peak()));
     if (ended) {
         m_endFlag = true;
         setState(QStringLiteral("Charge Terminée"));
@@ -359,10 +361,9 @@ void Chargeur::poll() {
 }
 
 void Chargeur::showBlock() {
-    const auto lbl = [this](const char *name) { return findChild<QLabel *>(QLatin1String(name)); };
-    setValueLabel(lbl("Label17"), m_vbat.value, QStringLiteral("V"));
-    lbl("Label33")->setText(numText(m_detector.rise()));
-    lbl("Label34")->setText(QStringLiteral("Avrg") + numText(m_detector.average().value_or(0)));
+    setValueLabel(m_vbatValue, m_vbat.value, QStringLiteral("V"));
+    m_rise->setText(numText(m_detector.rise()));
+    m_average->setText(QStringLiteral("Avrg") + numText(m_detector.average().value_or(0)));
     setCheck(m_detector.box());
 }
 

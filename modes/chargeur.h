@@ -41,6 +41,18 @@ class Chargeur : public ModeWindow {
     QSlider *m_slider1, *m_slider2, *m_slider3;
     QCheckBox *m_check;
     RunChart *m_chart;
+    QLabel *m_setpoint = nullptr;    // Label12: the charge current set
+    QLabel *m_gain = nullptr;        // Label26
+    QLabel *m_offset = nullptr;      // Label27
+    QLabel *m_ichrgCount = nullptr;  // Label10
+    QLabel *m_ichrgValue = nullptr;  // Label11
+    QLabel *m_vbatCount = nullptr;   // Label16
+    QLabel *m_vbatValue = nullptr;   // Label17
+    QLabel *m_vdeltaCount = nullptr; // Label21
+    QLabel *m_peakValue = nullptr;   // Label22
+    QLabel *m_total = nullptr;       // Label29
+    QLabel *m_rise = nullptr;        // Label33
+    QLabel *m_average = nullptr;     // Label34
     RunChart *m_deltaChart;
     int m_curveVbat = 0, m_curveI = 0, m_curveDelta = 0, m_curvePeak = 0, m_curveTemp = 0;
 

@@ -37,7 +37,8 @@ Dechargeur::Dechargeur(const Host &host, QWidget *parent) : ModeWindow(host, par
     m_cellsText->setObjectName(QStringLiteral("Text1"));
     m_cellsText->setMaximumWidth(60);
     sg->addWidget(m_cellsText, 0, 1);
-    sg->addWidget(label("Label12", QStringLiteral("COURANT DE DECHARGE = 0.00 A")), 1, 0, 1, 2);
+    m_setpoint = label("Label12", QStringLiteral("COURANT DE DECHARGE = 0.00 A"));
+    sg->addWidget(m_setpoint, 1, 0, 1, 2);
     m_slider1 = new QSlider(Qt::Horizontal, this);
     m_slider1->setObjectName(QStringLiteral("Slider1"));
     m_slider1->setRange(0, 255);
@@ -50,21 +51,22 @@ Dechargeur::Dechargeur(const Host &host, QWidget *parent) : ModeWindow(host, par
     auto *dg = new QGridLayout(dech);
     const struct {
         const char *caption, *text, *a, *b, *aText;
+        QLabel **aOut, **bOut;
     } rows[] = {
-        {"Label19", "I DeCharge", "Label10", "Label11", "0"},
-        {"Label20", "V Batterie", "Label16", "Label17", "0"},
-        {"Label28", "V unitaire", "Label26", nullptr, ""},
-        {"Label30", "DeChrg Totale", "Label29", nullptr, "0mAh"},
+        {"Label19", "I DeCharge", "Label10", "Label11", "0", &m_idechCount, &m_idechValue},
+        {"Label20", "V Batterie", "Label16", "Label17", "0", &m_vbatCount, &m_vbatValue},
+        {"Label28", "V unitaire", "Label26", nullptr, "", &m_perCell, nullptr},
+        {"Label30", "DeChrg Totale", "Label29", nullptr, "0mAh", &m_total, nullptr},
     };
     int r = 0;
     for (const auto &row : rows) {
         dg->addWidget(label(row.caption, QString::fromUtf8(row.text)), r, 0);
-        QLabel *a = label(row.a, QString::fromUtf8(row.aText));
+        QLabel *a = *row.aOut = label(row.a, QString::fromUtf8(row.aText));
         a->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
         a->setMinimumWidth(48);
         dg->addWidget(a, r, 1);
         if (row.b) {
-            QLabel *b = label(row.b);
+            QLabel *b = *row.bOut = label(row.b);
             b->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
             b->setMinimumWidth(64);
             dg->addWidget(b, r, 2);
@@ -111,9 +113,8 @@ Dechargeur::Dechargeur(const Host &host, QWidget *parent) : ModeWindow(host, par
 }
 
 void Dechargeur::onSlider1(int v) {
-    findChild<QLabel *>(QStringLiteral("Label12"))
-        ->setText(setpointText(kSetpointPrefix, v,
-                               charger::value(m_link->tableB, charger::slave::kPotDischarge)));
+    m_setpoint->setText(setpointText(
+        kSetpointPrefix, v, charger::value(m_link->tableB, charger::slave::kPotDischarge)));
     exclusive(KeySlider1, [this, v] { setOut(CMD_POT_IDECH, quint8(v)); });
 }
 
@@ -182,18 +183,17 @@ void Dechargeur::poll() {
     Exchange x(this);
     const QByteArray &a = m_link->tableA;
     const QByteArray &b = m_link->tableB;
-    const auto lbl = [this](const char *name) { return findChild<QLabel *>(QLatin1String(name)); };
 
     if (!readElapsed() || !readSupplies()) return;
 
     if (!readCount(CMD_READ_IDECH, m_idechCad)) return;
-    lbl("Label10")->setText(numText(m_idechCad));
+    m_idechCount->setText(numText(m_idechCad));
     const auto idech = convert(Quantity::Idech, m_idechCad, a, b);
     m_idech.update(idech);
-    setValueLabel(lbl("Label11"), idech, QStringLiteral("A"));
+    setValueLabel(m_idechValue, idech, QStringLiteral("A"));
 
     m_counter.add(m_duree - m_prevDuree, m_idech.orZero());
-    lbl("Label29")->setText(numText(double(m_counter.capacity())) + QStringLiteral(" mAh"));
+    m_total->setText(numText(double(m_counter.capacity())) + QStringLiteral(" mAh"));
 
     // The battery is read with the discharge path off.
     if (!setOut(CMD_CUT_DISCHARGE, 0)) return;
@@ -201,13 +201,13 @@ void Dechargeur::poll() {
     if (!waitDelay(10)) return;
 
     if (!readCount(CMD_READ_VBAT, m_vbatCad)) return;
-    lbl("Label16")->setText(numText(m_vbatCad));
+    m_vbatCount->setText(numText(m_vbatCad));
     m_vbat.update(convert(Quantity::Vbat, m_vbatCad, a, b));
-    setValueLabel(lbl("Label17"), m_vbat.value, QStringLiteral("V"));
+    setValueLabel(m_vbatValue, m_vbat.value, QStringLiteral("V"));
 
     if (m_vbat.value && m_cells > 0) {
         m_vpc = modes::voltsPerCell(*m_vbat.value, m_cells);
-        lbl("Label26")->setText(numText(*m_vpc) + QStringLiteral("V"));
+        m_perCell->setText(numText(*m_vpc) + QStringLiteral("V"));
     }
 
     if (!setOut(CMD_CUT_DISCHARGE, 1)) return;

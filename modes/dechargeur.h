@@ -30,6 +30,13 @@ class Dechargeur : public ModeWindow {
     QLineEdit *m_cellsText;
     QSlider *m_slider1;
     RunChart *m_chart;
+    QLabel *m_setpoint = nullptr;   // Label12: the discharge current set
+    QLabel *m_idechCount = nullptr; // Label10
+    QLabel *m_idechValue = nullptr; // Label11
+    QLabel *m_vbatCount = nullptr;  // Label16
+    QLabel *m_vbatValue = nullptr;  // Label17
+    QLabel *m_perCell = nullptr;    // Label26: volts a cell
+    QLabel *m_total = nullptr;      // Label29
     RunChart *m_cellChart;
     int m_curveVbat = 0, m_curveI = 0, m_curveVpc = 0, m_curveTemp = 0;
 

@@ -150,9 +150,9 @@ bool ModeWindow::readElapsed() {
     m_duree = r.elapsed;
     m_logDuree = r.received;
     const Hms h = splitClock(m_duree);
-    findChild<QLabel *>(QStringLiteral("Label1"))->setText(clockText(h.hours));
-    findChild<QLabel *>(QStringLiteral("Label2"))->setText(clockText(h.minutes));
-    findChild<QLabel *>(QStringLiteral("Label3"))->setText(clockText(h.seconds));
+    m_clockLabels[0]->setText(clockText(h.hours));
+    m_clockLabels[1]->setText(clockText(h.minutes));
+    m_clockLabels[2]->setText(clockText(h.seconds));
     return true;
 }
 
@@ -160,24 +160,22 @@ bool ModeWindow::readSupplies() {
     const QByteArray &a = m_link->tableA;
     const QByteArray &b = m_link->tableB;
     if (!readCount(CMD_READ_VALIM, m_valimCad)) return false;
-    findChild<QLabel *>(QStringLiteral("Label4"))->setText(numText(m_valimCad));
+    m_supplyCounts[0]->setText(numText(m_valimCad));
     const auto valim = convert(Quantity::Valim, m_valimCad, a, b);
     m_valim.update(valim);
-    if (valim)
-        setValueLabel(findChild<QLabel *>(QStringLiteral("Label6")), valim, QStringLiteral("V"));
+    if (valim) setValueLabel(m_supplyValues[0], valim, QStringLiteral("V"));
 
     if (!readCount(CMD_READ_VDBL, m_vdblCad)) return false;
-    findChild<QLabel *>(QStringLiteral("Label5"))->setText(numText(m_vdblCad));
+    m_supplyCounts[1]->setText(numText(m_vdblCad));
     const auto vdbl = convert(Quantity::Vdbl, m_vdblCad, a, b);
     m_vdbl.update(vdbl);
-    if (vdbl)
-        setValueLabel(findChild<QLabel *>(QStringLiteral("Label7")), vdbl, QStringLiteral("V"));
+    if (vdbl) setValueLabel(m_supplyValues[1], vdbl, QStringLiteral("V"));
 
     if (!readCount(CMD_READ_TEMP, m_tempCad)) return false;
-    findChild<QLabel *>(QStringLiteral("Label8"))->setText(numText(m_tempCad));
+    m_supplyCounts[2]->setText(numText(m_tempCad));
     const auto temper = convert(Quantity::Temper, m_tempCad, a, b);
     m_temper.update(temper);
-    if (temper) setValueLabel(findChild<QLabel *>(QStringLiteral("Label9")), temper, QString());
+    if (temper) setValueLabel(m_supplyValues[2], temper, QString());
     return true;
 }
 
@@ -409,7 +407,7 @@ QWidget *ModeWindow::buildCommon() {
     big.setBold(true);
     const char *names[3] = {"Label1", "Label2", "Label3"};
     for (int i = 0; i < 3; ++i) {
-        QLabel *l = label(names[i], QStringLiteral("00"));
+        QLabel *l = m_clockLabels[i] = label(names[i], QStringLiteral("00"));
         l->setFont(big);
         l->setAlignment(Qt::AlignCenter);
         l->setMinimumWidth(QFontMetrics(big).horizontalAdvance(QStringLiteral("00")) + 4);
@@ -474,8 +472,8 @@ void ModeWindow::buildSupplies(QGroupBox *box) {
     int r = 0;
     for (const auto &row : rows) {
         g->addWidget(label(row.caption, QString::fromUtf8(row.name)), r, 0);
-        QLabel *count = label(row.count, QStringLiteral("0"));
-        QLabel *value = label(row.value);
+        QLabel *count = m_supplyCounts[r] = label(row.count, QStringLiteral("0"));
+        QLabel *value = m_supplyValues[r] = label(row.value);
         count->setMinimumWidth(48);
         value->setMinimumWidth(56);
         count->setAlignment(Qt::AlignRight | Qt::AlignVCenter);

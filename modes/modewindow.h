@@ -170,6 +170,9 @@ class ModeWindow : public QWidget {
     QPushButton *m_quit = nullptr;
     QLabel *m_state = nullptr;
     QLabel *m_logLabel = nullptr;
+    QLabel *m_clockLabels[3] = {};  // Label1..3: hours, minutes, seconds
+    QLabel *m_supplyCounts[3] = {}; // Label4, 5, 8: supply, doubler, temperature counts
+    QLabel *m_supplyValues[3] = {}; // Label6, 7, 9: their values
 
   private:
     void exchangeDone();

@@ -28,10 +28,19 @@ const WindowEntry *WindowRegistry::find(const QString &id) const {
 
 bool WindowRegistry::available(const QString &id) const {
     const WindowEntry *e = find(id);
-    return e && e->make;
+    return e && (e->make || e->makeWidget);
+}
+
+bool WindowRegistry::closing(const QWidget *w) {
+    const auto *cw = qobject_cast<const ChargerWindow *>(w);
+    return cw && cw->isClosing();
 }
 
 ChargerWindow *WindowRegistry::open(const QString &id, QWidget *from, Check check) {
+    return qobject_cast<ChargerWindow *>(openWidget(id, from, check));
+}
+
+QWidget *WindowRegistry::openWidget(const QString &id, QWidget *from, Check check) {
     const WindowEntry *e = find(id);
     if (!e) return nullptr;
     if (check == Check::AsRegistered && e->needsConnection &&
@@ -39,7 +48,7 @@ ChargerWindow *WindowRegistry::open(const QString &id, QWidget *from, Check chec
         chlink::noConnectionBox(from);
         return nullptr;
     }
-    if (!e->make) {
+    if (!e->make && !e->makeWidget) {
         chlink::infoBox(from, QString::fromUtf8(kNotAvailable));
         return nullptr;
     }
@@ -50,6 +59,13 @@ ChargerWindow *WindowRegistry::open(const QString &id, QWidget *from, Check chec
     host.hidesOpener = e->hidesOpener;
     if (e->stopsMainTimers) host.stopMainTimers = m_stopMainTimers;
     const QString group = e->group; // the factory may register more windows
+    if (!e->make) {
+        QWidget *w = e->makeWidget(host);
+        if (!w) return nullptr;
+        w->setAttribute(Qt::WA_DeleteOnClose);
+        m_open.push_back({id, group, w});
+        return w;
+    }
     ChargerWindow *w = e->make(host);
     if (!w) return nullptr;
     w->setAttribute(Qt::WA_DeleteOnClose);
@@ -63,30 +79,40 @@ std::vector<WindowRegistry::Open> WindowRegistry::live() const {
     std::erase_if(m_open, [](const Open &o) { return o.window.isNull(); });
     std::vector<Open> result;
     for (const Open &o : m_open)
-        if (!o.window->isClosing()) result.push_back(o);
+        if (!closing(o.window)) result.push_back(o);
     return result;
 }
 
 QList<ChargerWindow *> WindowRegistry::openWindows() const {
     QList<ChargerWindow *> result;
     for (const Open &o : live())
-        result.append(o.window);
+        if (auto *w = qobject_cast<ChargerWindow *>(o.window)) result.append(w);
     return result;
 }
 
 ChargerWindow *WindowRegistry::openWindow(const QString &id) const {
     for (const Open &o : live())
-        if (o.id == id) return o.window;
+        if (o.id == id) return qobject_cast<ChargerWindow *>(o.window);
     return nullptr;
 }
 
-void WindowRegistry::closeAll() {
-    auto windows = live();
+QList<QPointer<QWidget>> WindowRegistry::closeAll() {
+    std::erase_if(m_open, [](const Open &o) { return o.window.isNull(); });
+    auto windows = m_open;
     // Windows opened from others close first, so each shows its opener before that one
     // closes in turn.
     std::reverse(windows.begin(), windows.end());
-    for (const Open &o : windows)
-        if (o.window) o.window->close();
+    QList<QPointer<QWidget>> staying;
+    for (const Open &o : windows) {
+        if (!o.window) continue;
+        if (closing(o.window)) {
+            // Closed earlier and still inside a wait: it goes when the wait ends.
+            if (static_cast<ChargerWindow *>(o.window.data())->gate().busy()) staying << o.window;
+            continue;
+        }
+        if (!o.window->close() && o.window) staying << o.window;
+    }
+    return staying;
 }
 
 void WindowRegistry::closeGroup(const QString &group, const QWidget *keep) {

@@ -13,10 +13,10 @@ namespace winkit {
 // One registered window.
 struct WindowEntry {
     // The window's name in the system: "Chargeur", "Micro", "FEtat", ...
-    QString id;
+    QString id{};
     // Builds the window (not shown). Empty: the window is not available yet, and opening
     // it says so.
-    std::function<ChargerWindow *(const Host &)> make;
+    std::function<ChargerWindow *(const Host &)> make{};
     // Opening it without a connection to the charger shows "Pas de connection avec
     // chargeur" instead.
     bool needsConnection = false;
@@ -25,7 +25,10 @@ struct WindowEntry {
     // It stops the main window's handshake timers as it loads.
     bool stopsMainTimers = false;
     // Windows that close one another ("calibration"); empty for none.
-    QString group;
+    QString group{};
+    // For a window not built on ChargerWindow: builds it and shows it; the window hides and
+    // shows its opener and stops the main window's timers itself. Used when `make` is empty.
+    std::function<QWidget *(const Host &)> makeWidget{};
 };
 
 // Every window of pelmora, registered by its subsystem, opened by id from any window, and
@@ -55,13 +58,17 @@ class WindowRegistry : public QObject {
     // box for a placeholder; otherwise the window is built, tracked (deleted when closed)
     // and loaded. Returns it, or nullptr.
     ChargerWindow *open(const QString &id, QWidget *from, Check check = Check::AsRegistered);
+    // The same for any registered window, whatever its base.
+    QWidget *openWidget(const QString &id, QWidget *from, Check check = Check::AsRegistered);
 
     // The windows open now (not closing), oldest first.
     QList<ChargerWindow *> openWindows() const;
     // The open window of `id`, if any.
     ChargerWindow *openWindow(const QString &id) const;
-    // "Quitter": closes every open window, the last opened first.
-    void closeAll();
+    // "Quitter": closes every open window, the last opened first. Returns the windows that
+    // are still there because an exchange of theirs is inside a wait: they go once it has
+    // ended (watch their destroyed()).
+    QList<QPointer<QWidget>> closeAll();
     // Closes the open windows of `group` but `keep`.
     void closeGroup(const QString &group, const QWidget *keep = nullptr);
 
@@ -72,8 +79,10 @@ class WindowRegistry : public QObject {
     struct Open {
         QString id;
         QString group;
-        QPointer<ChargerWindow> window;
+        QPointer<QWidget> window;
     };
+    // A ChargerWindow that is closing is no longer open; other windows count until deleted.
+    static bool closing(const QWidget *w);
     const WindowEntry *find(const QString &id) const;
     std::vector<Open> live() const;
 

@@ -5,6 +5,8 @@
 #include "firmware/micro.h"
 #include "flashrig.h"
 #include "link/messages.h"
+#include "link/session.h"
+#include "winkit/windowregistry.h"
 
 #include <QElapsedTimer>
 #include <QGroupBox>
@@ -37,6 +39,9 @@ class TstMicro : public QObject {
     struct Visit {
         FlashRig rig;
         QWidget main;
+        // Nothing registered until a test registers the windows Micro opens.
+        chlink::Session session{rig.link};
+        winkit::WindowRegistry registry{&session};
         QPointer<Micro> micro;
         Visit() {
             main.show();
@@ -44,6 +49,7 @@ class TstMicro : public QObject {
             host.link = &rig.link;
             host.main = &main;
             micro = new Micro(host);
+            micro->setRegistry(&registry);
             micro->show();
         }
         ~Visit() { delete micro.data(); }
@@ -266,12 +272,12 @@ class TstMicro : public QObject {
         QFETCH(QString, button);
         Visit v;
         bool opened = false;
-        v.micro->setOpeners({[&](const chlink::Host &) {
-                                 opened = true;
-                                 return nullptr;
-                             },
-                             {},
-                             {}});
+        v.registry.add({.id = QStringLiteral("FEtat"),
+                        .needsConnection = true,
+                        .makeWidget = [&](const winkit::Host &) -> QWidget * {
+                            opened = true;
+                            return nullptr;
+                        }});
         v.rig.link.connectionFlag = 0;
         v.micro->findChild<QPushButton *>(button)->click();
         QCOMPARE(texts(), QStringList{"Pas de connection avec chargeur"});
@@ -620,9 +626,9 @@ class TstMicro : public QObject {
         v.rig.link.targetSelector = 7;
         QStringList calls;
         const auto opener = [&](const QString &name) {
-            return [&calls, name, &v](const chlink::Host &h) -> QWidget * {
+            return [&calls, name, &v](const winkit::Host &h) -> QWidget * {
                 calls.append(name);
-                if (h.main != v.micro || h.link != &v.rig.link) calls.append("wrong host");
+                if (h.opener != v.micro || h.session != &v.session) calls.append("wrong host");
                 return nullptr;
             };
         };
@@ -630,7 +636,11 @@ class TstMicro : public QObject {
         v.micro->findChild<QPushButton *>(button)->click();
         QCOMPARE(texts(), QStringList{"Cette fenêtre n'est pas encore disponible."});
         QCOMPARE(v.rig.link.targetSelector, selector);
-        v.micro->setOpeners({opener("panel"), opener("eeprom"), opener("external")});
+        v.registry.add({.id = QStringLiteral("FEtat"),
+                        .needsConnection = true,
+                        .makeWidget = opener("panel")});
+        v.registry.add({.id = QStringLiteral("EEprom"), .makeWidget = opener("eeprom")});
+        v.registry.add({.id = QStringLiteral("Exteepr"), .makeWidget = opener("external")});
         v.micro->findChild<QPushButton *>(button)->click();
         QCOMPARE(calls, QStringList{opened});
         QCOMPARE(m_boxes.size(), 1);

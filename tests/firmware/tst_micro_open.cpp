@@ -6,8 +6,8 @@
 #include "serial/commap.h"
 #include "sim/simport.h"
 #include "sim/virtualcharger.h"
+#include "ui/main/app.h"
 #include "ui/main/mainwindow.h"
-#include "ui/main/windows.h"
 
 #include <QAction>
 #include <QApplication>
@@ -31,7 +31,7 @@ class TstMicroOpen : public QObject {
         chlink::ChargerLink link([&](const QString &) { return new sim::SimBytePort(&charger); },
                                  [](int) { return QStringLiteral("virtuel"); });
         Main main(link, ports);
-        main.setOpener(&openWindow);
+        registerWindows(main.registry(), link);
         main.show();
         if (menu)
             main.findChild<QAction *>(QStringLiteral("MnuMicro"))->trigger();

@@ -5,7 +5,10 @@
 #include "link/chargerlink.h"
 #include "link/host.h"
 #include "link/messages.h"
+#include "link/session.h"
+#include "modes/register.h"
 #include "modes/runlog.h"
+#include "winkit/windowregistry.h"
 
 #include <QDir>
 #include <QFile>
@@ -24,6 +27,9 @@ struct Bench {
     int mainTimersStopped = 0;
     chlink::Host host;
     QStringList boxes;
+    // The mode windows registered as the program registers them, opened from `main`.
+    std::unique_ptr<chlink::Session> session;
+    std::unique_ptr<winkit::WindowRegistry> registry;
 
     Bench() {
         link = std::make_unique<chlink::ChargerLink>(
@@ -40,6 +46,10 @@ struct Bench {
         host.link = link.get();
         host.main = &main;
         host.stopMainTimers = [this] { ++mainTimersStopped; };
+        session = std::make_unique<chlink::Session>(*link);
+        registry = std::make_unique<winkit::WindowRegistry>(session.get());
+        registry->setMainTimersStopper(host.stopMainTimers);
+        modes::registerWindows(*registry, *link);
         chlink::setBoxHook([this](const chlink::BoxRequest &r) {
             boxes << r.text;
             return true;

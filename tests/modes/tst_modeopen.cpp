@@ -4,8 +4,10 @@
 #include "modes/chargeur.h"
 #include "modes/dechargeur.h"
 #include "serial/commap.h"
-#include "ui/main/windows.h"
+#include "ui/main/app.h"
+#include "ui/main/mainwindow.h"
 
+#include <QApplication>
 #include <QLineEdit>
 #include <QPointer>
 #include <QPushButton>
@@ -23,16 +25,18 @@ class TestModeOpen : public QObject {
     Q_OBJECT
   private slots:
     void opens_data() {
-        QTest::addColumn<int>("which");
+        QTest::addColumn<QString>("which");
         QTest::addColumn<QString>("title");
-        QTest::newRow("Chargeur") << int(Main::Window::Chargeur) << "Mode chargeur rapide";
-        QTest::newRow("Dechargeur") << int(Main::Window::Dechargeur) << "DECHARGEUR";
+        QTest::newRow("Chargeur") << "Chargeur"
+                                  << "Mode chargeur rapide";
+        QTest::newRow("Dechargeur") << "Dechargeur"
+                                    << "DECHARGEUR";
     }
     void opens() {
-        QFETCH(int, which);
+        QFETCH(QString, which);
         QFETCH(QString, title);
         Bench b;
-        QPointer<QWidget> w = openWindow(Main::Window(which), b.host);
+        QPointer<QWidget> w = b.registry->openWidget(which, &b.main);
         QVERIFY(w);
         QCOMPARE(w->windowTitle(), title);
         QVERIFY(w->isVisible());
@@ -47,25 +51,27 @@ class TestModeOpen : public QObject {
     }
 
     void quitterStopsRuns_data() {
-        QTest::addColumn<int>("which");
+        QTest::addColumn<QString>("which");
         QTest::addColumn<QString>("during"); // the command in whose reply wait Quitter comes
         QTest::addColumn<QStringList>("sent");
-        QTest::newRow("charge, between polls")
-            << int(Main::Window::Chargeur) << "" << (kChargePoll + kChargeStop);
+        QTest::newRow("charge, between polls") << "Chargeur"
+                                               << "" << (kChargePoll + kChargeStop);
         QTest::newRow("charge, while the battery is read")
-            << int(Main::Window::Chargeur) << "13" << (kChargePoll.mid(0, 11) + kChargeStop);
+            << "Chargeur"
+            << "13" << (kChargePoll.mid(0, 11) + kChargeStop);
         QTest::newRow("charge, with the pulse's discharge path on")
-            << int(Main::Window::Chargeur) << "16,1"
-            << (kChargePoll.mid(0, 9) + QStringList{"16,0"} + kChargeStop);
-        QTest::newRow("discharge, between polls")
-            << int(Main::Window::Dechargeur) << "" << (kDischargePoll + kDischargeStop);
+            << "Chargeur"
+            << "16,1" << (kChargePoll.mid(0, 9) + QStringList{"16,0"} + kChargeStop);
+        QTest::newRow("discharge, between polls") << "Dechargeur"
+                                                  << "" << (kDischargePoll + kDischargeStop);
         QTest::newRow("discharge, while the current is read")
-            << int(Main::Window::Dechargeur) << "11" << (kDischargePoll.mid(0, 5) + kDischargeStop);
+            << "Dechargeur"
+            << "11" << (kDischargePoll.mid(0, 5) + kDischargeStop);
     }
     // "Quitter" with a run going: its outputs go off with Arret's bytes, once, after the reply
     // in progress and before the port closes; its log keeps every record.
     void quitterStopsRuns() {
-        QFETCH(int, which);
+        QFETCH(QString, which);
         QFETCH(QString, during);
         QFETCH(QStringList, sent);
         Bench b;
@@ -75,15 +81,12 @@ class TestModeOpen : public QObject {
         b.link->openPort();
         b.calibrate();
         QPointer<modes::ModeWindow> w;
-        main.setOpener([&](Main::Window k, const chlink::Host &h) {
-            QWidget *opened = openWindow(k, h);
-            w = qobject_cast<modes::ModeWindow *>(opened);
-            return opened;
-        });
-        main.open(Main::Window(which), true);
+        registerWindows(main.registry(), *b.link);
+        main.open(which, Main::Check::AsRegistered);
+        for (QWidget *top : QApplication::topLevelWidgets())
+            if (auto *m = qobject_cast<modes::ModeWindow *>(top)) w = m;
         QVERIFY(w);
-        if (auto *cells = w->findChild<QLineEdit *>("Text1");
-            which == int(Main::Window::Dechargeur))
+        if (auto *cells = w->findChild<QLineEdit *>("Text1"); which == "Dechargeur")
             cells->setText("4");
         w->start();
         QVERIFY(w->isRunActive());

@@ -8,8 +8,8 @@
 #include "sim/simport.h"
 #include "sim/virtualcharger.h"
 #include "support/scriptedport.h"
+#include "ui/main/app.h"
 #include "ui/main/mainwindow.h"
-#include "ui/main/windows.h"
 
 #include <QAction>
 #include <QApplication>
@@ -76,8 +76,8 @@ struct Rig {
                          return made.last().data();
                      },
                      [](int n) { return QStringLiteral("dev%1").arg(n); }};
-    QList<Main::Window> opened;
-    QWidget openedWindow; // what the opener hands back for an available window
+    QStringList opened;
+    QList<QPointer<QWidget>> openedWindows; // what the registry hands back for each opening
     QStringList boxes;
     int maxBoxesAtOnce = 0;
     std::unique_ptr<Main> main;
@@ -90,15 +90,28 @@ struct Rig {
         });
         link.setReplyTimeout(500);
         main = std::make_unique<Main>(link, ports);
-        main->setOpener([this](Main::Window w, const Host &) -> QWidget * {
-            opened << w;
-            return &openedWindow;
-        });
+        // Every window the main window opens, recorded; the connection check is the
+        // registration's.
+        for (const char *id :
+             {"Chargeur", "Dechargeur", "MesCapa", "SelMoni", "Micro", "Reglage"}) {
+            const QString name = QLatin1String(id);
+            const bool needsConnection =
+                name == "Chargeur" || name == "Dechargeur" || name == "MesCapa";
+            main->registry().add({.id = name,
+                                  .needsConnection = needsConnection,
+                                  .makeWidget = [this, name](const winkit::Host &) -> QWidget * {
+                                      opened << name;
+                                      openedWindows << new QWidget;
+                                      return openedWindows.last();
+                                  }});
+        }
     }
     ~Rig() {
         setBoxHook({});
         setShownBoxHook({});
         main->hide();
+        for (const QPointer<QWidget> &w : openedWindows)
+            delete w.data();
     }
     QString display() const {
         return main->findChild<QPlainTextEdit *>(QStringLiteral("TXT_Display"))->toPlainText();
@@ -230,27 +243,34 @@ class TstMainWindow : public QObject {
     // Mode buttons need a connection; menu entries and the other buttons do not.
     void navigation_data() {
         QTest::addColumn<QString>("control");
-        QTest::addColumn<int>("window");
+        QTest::addColumn<QString>("window");
         QTest::addColumn<bool>("needsConnection");
-        QTest::newRow("Chargeur button") << "cb_chargeur" << int(Main::Window::Chargeur) << true;
-        QTest::newRow("Dechargeur button")
-            << "CbDechargeur" << int(Main::Window::Dechargeur) << true;
-        QTest::newRow("Mesure Bat. button") << "CbCapa" << int(Main::Window::MesCapa) << true;
-        QTest::newRow("Monitor button") << "CbMoni" << int(Main::Window::SelMoni) << false;
-        QTest::newRow("Acces Micro button") << "Cb_Debug" << int(Main::Window::Micro) << false;
-        QTest::newRow("Réglage button") << "Cb_Reglage" << int(Main::Window::Reglage) << false;
-        QTest::newRow("Mode Chargeur entry")
-            << "MnuChargeur" << int(Main::Window::Chargeur) << false;
-        QTest::newRow("Mode Dechargeur entry")
-            << "MDdech" << int(Main::Window::Dechargeur) << false;
-        QTest::newRow("Mode Mesure Capacite entry")
-            << "MdCapa" << int(Main::Window::MesCapa) << false;
-        QTest::newRow("Debugging Micro entry") << "MnuMicro" << int(Main::Window::Micro) << false;
-        QTest::newRow("Mode Reglage entry") << "MnuReglage" << int(Main::Window::Reglage) << false;
+        QTest::newRow("Chargeur button") << "cb_chargeur"
+                                         << "Chargeur" << true;
+        QTest::newRow("Dechargeur button") << "CbDechargeur"
+                                           << "Dechargeur" << true;
+        QTest::newRow("Mesure Bat. button") << "CbCapa"
+                                            << "MesCapa" << true;
+        QTest::newRow("Monitor button") << "CbMoni"
+                                        << "SelMoni" << false;
+        QTest::newRow("Acces Micro button") << "Cb_Debug"
+                                            << "Micro" << false;
+        QTest::newRow("Réglage button") << "Cb_Reglage"
+                                        << "Reglage" << false;
+        QTest::newRow("Mode Chargeur entry") << "MnuChargeur"
+                                             << "Chargeur" << false;
+        QTest::newRow("Mode Dechargeur entry") << "MDdech"
+                                               << "Dechargeur" << false;
+        QTest::newRow("Mode Mesure Capacite entry") << "MdCapa"
+                                                    << "MesCapa" << false;
+        QTest::newRow("Debugging Micro entry") << "MnuMicro"
+                                               << "Micro" << false;
+        QTest::newRow("Mode Reglage entry") << "MnuReglage"
+                                            << "Reglage" << false;
     }
     void navigation() {
         QFETCH(QString, control);
-        QFETCH(int, window);
+        QFETCH(QString, window);
         QFETCH(bool, needsConnection);
         Rig rig;
         rig.link.connectionFlag = 0;
@@ -260,7 +280,7 @@ class TstMainWindow : public QObject {
             QVERIFY(rig.opened.isEmpty());
         } else {
             QVERIFY(rig.boxes.isEmpty());
-            QCOMPARE(rig.opened, QList<Main::Window>{Main::Window(window)});
+            QCOMPARE(rig.opened, QStringList{window});
         }
     }
 
@@ -277,7 +297,7 @@ class TstMainWindow : public QObject {
     void windowsNotThereYetSaySo() {
         QFETCH(QString, control);
         Rig rig;
-        rig.main->setOpener(&openWindow);
+        registerWindows(rig.main->registry(), rig.link); // the program's own windows
         const auto before = QApplication::topLevelWidgets().size();
         rig.click(qPrintable(control));
         const bool opened = QApplication::topLevelWidgets().size() > before;

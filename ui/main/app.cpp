@@ -1,12 +1,14 @@
 #include "app.h"
 
+#include "firmware/register.h"
 #include "link/chargerlink.h"
+#include "mainwindow.h"
+#include "modes/register.h"
 #include "serial/commap.h"
 #include "serial/serialport.h"
-#include "mainwindow.h"
 #include "sim/simport.h"
 #include "sim/virtualcharger.h"
-#include "windows.h"
+#include "winkit/windowregistry.h"
 
 #include <QCommandLineParser>
 #include <QStandardPaths>
@@ -26,10 +28,11 @@ bool PelmoraApp::setUp(const QStringList &arguments, QString *error) {
                            QStringLiteral("Map port N to a serial device, for example "
                                           "1=/dev/ttyUSB0 (remembered for the next runs)."),
                            QStringLiteral("N=DEVICE"));
-    QCommandLineOption speed(QStringLiteral("demo-speed"),
-                             QStringLiteral("Clock speed factor of the virtual charger (default 20: "
-                                            "a one-hour charge takes three minutes)."),
-                             QStringLiteral("factor"), QStringLiteral("20"));
+    QCommandLineOption speed(
+        QStringLiteral("demo-speed"),
+        QStringLiteral("Clock speed factor of the virtual charger (default 20: "
+                       "a one-hour charge takes three minutes)."),
+        QStringLiteral("factor"), QStringLiteral("20"));
     p.addOptions({demo, com, speed});
     p.process(arguments);
 
@@ -59,6 +62,15 @@ bool PelmoraApp::setUp(const QStringList &arguments, QString *error) {
         },
         [this](int n) { return ports->device(n); });
     main = std::make_unique<Main>(*link, *ports);
-    main->setOpener(&openWindow);
+    registerWindows(main->registry(), *link);
     return true;
+}
+
+void registerWindows(winkit::WindowRegistry &registry, chlink::ChargerLink &link) {
+    // Windows whose subsystem is not written yet say so when opened.
+    registry.add({.id = QStringLiteral("MesCapa"), .needsConnection = true});
+    registry.add({.id = QStringLiteral("SelMoni")});
+    registry.add({.id = QStringLiteral("Reglage")});
+    modes::registerWindows(registry, link);
+    firmware::registerWindows(registry, link);
 }

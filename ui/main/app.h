@@ -14,6 +14,9 @@ class ComMap;
 namespace sim {
 class VirtualCharger;
 }
+namespace winkit {
+class WindowRegistry;
+}
 
 // pelmora put together: the port map from the command line and settings, the link with
 // its port factory (real ports, or the in-process virtual charger for --demo), and the
@@ -28,6 +31,10 @@ struct PelmoraApp {
     bool setUp(const QStringList &arguments, QString *error);
     ~PelmoraApp();
 };
+
+// Every window of the program in the main window's registry, each subsystem registering
+// its own (a later registration of an id replaces an earlier one).
+void registerWindows(winkit::WindowRegistry &registry, chlink::ChargerLink &link);
 
 // The device name that stands for the in-process virtual charger.
 inline constexpr const char *kVirtualDevice = "virtual";

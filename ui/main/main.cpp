@@ -1,8 +1,8 @@
 #include "app.h"
 #include "link/chargerlink.h"
-#include "serial/commap.h"
 #include "mainwindow.h"
 #include "modes/runlog.h"
+#include "serial/commap.h"
 #include "sim/virtualcharger.h"
 
 #include <QApplication>

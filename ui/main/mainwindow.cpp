@@ -43,7 +43,7 @@ class PortItemDelegate : public QStyledItemDelegate {
 } // namespace
 
 Main::Main(ChargerLink &link, const serialio::ComMap &ports, QWidget *parent)
-    : QMainWindow(parent), m_link(link), m_ports(ports) {
+    : QMainWindow(parent), m_link(link), m_ports(ports), m_session(link), m_registry(&m_session) {
     setObjectName(QStringLiteral("Main"));
     setWindowTitle(QStringLiteral("Controleur de Chargeur Rapide "));
     m_timer1 = new QTimer(this);
@@ -72,13 +72,11 @@ Main::Main(ChargerLink &link, const serialio::ComMap &ports, QWidget *parent)
             [this](const QString &context) { chlink::timeoutBox(this, context); });
     connect(&m_link, &ChargerLink::portLost, this, &Main::onPortLost);
 
-    m_host.link = &m_link;
-    m_host.main = this;
-    m_host.stopMainTimers = [this] {
+    m_registry.setMainTimersStopper([this] {
         m_timer1->stop();
         m_timer2->stop();
         m_link.setAbortFlag(0);
-    };
+    });
 
     buildUi();
     load();
@@ -174,22 +172,32 @@ void Main::buildUi() {
     QAction *mnuQuitter = entry("Mnuquitter", QStringLiteral("Quitter"));
     menuReset->setToolTip(QStringLiteral("Sans effet"));
 
-    connect(chargeur, &QPushButton::clicked, this, [this] { open(Window::Chargeur, true); });
-    connect(dech, &QPushButton::clicked, this, [this] { open(Window::Dechargeur, true); });
-    connect(capa, &QPushButton::clicked, this, [this] { open(Window::MesCapa, true); });
+    connect(chargeur, &QPushButton::clicked, this,
+            [this] { open(QStringLiteral("Chargeur"), Check::AsRegistered); });
+    connect(dech, &QPushButton::clicked, this,
+            [this] { open(QStringLiteral("Dechargeur"), Check::AsRegistered); });
+    connect(capa, &QPushButton::clicked, this,
+            [this] { open(QStringLiteral("MesCapa"), Check::AsRegistered); });
     connect(moni, &QPushButton::clicked, this, [this] {
-        if (open(Window::SelMoni, false)) m_skipActivation = true;
+        if (open(QStringLiteral("SelMoni"), Check::AsRegistered)) m_skipActivation = true;
     });
-    connect(debug, &QPushButton::clicked, this, [this] { open(Window::Micro, false); });
-    connect(reglage, &QPushButton::clicked, this, [this] { open(Window::Reglage, false); });
+    connect(debug, &QPushButton::clicked, this,
+            [this] { open(QStringLiteral("Micro"), Check::AsRegistered); });
+    connect(reglage, &QPushButton::clicked, this,
+            [this] { open(QStringLiteral("Reglage"), Check::AsRegistered); });
     connect(reconnect, &QPushButton::clicked, this, &Main::reconnect);
     connect(deconnect, &QPushButton::clicked, this, &Main::disconnect_);
     connect(quitter, &QPushButton::clicked, this, &Main::quit);
-    connect(mnuChargeur, &QAction::triggered, this, [this] { open(Window::Chargeur, false); });
-    connect(mdDech, &QAction::triggered, this, [this] { open(Window::Dechargeur, false); });
-    connect(mdCapa, &QAction::triggered, this, [this] { open(Window::MesCapa, false); });
-    connect(mnuMicro, &QAction::triggered, this, [this] { open(Window::Micro, false); });
-    connect(mnuReglage, &QAction::triggered, this, [this] { open(Window::Reglage, false); });
+    connect(mnuChargeur, &QAction::triggered, this,
+            [this] { open(QStringLiteral("Chargeur"), Check::NoConnectionCheck); });
+    connect(mdDech, &QAction::triggered, this,
+            [this] { open(QStringLiteral("Dechargeur"), Check::NoConnectionCheck); });
+    connect(mdCapa, &QAction::triggered, this,
+            [this] { open(QStringLiteral("MesCapa"), Check::NoConnectionCheck); });
+    connect(mnuMicro, &QAction::triggered, this,
+            [this] { open(QStringLiteral("Micro"), Check::NoConnectionCheck); });
+    connect(mnuReglage, &QAction::triggered, this,
+            [this] { open(QStringLiteral("Reglage"), Check::NoConnectionCheck); });
     connect(mSelCom, &QAction::triggered, this, [this] {
         refreshPortList();
         m_list->show();
@@ -266,9 +274,9 @@ void Main::activate() {
     if (m_handshake->isRunning())
         return; // coming back to the window while it probes changes nothing
     if (!m_skipActivation) {
-        m_link.colourGreen = QColor(0x00, 0xFF, 0x00);
-        m_link.colourRed = QColor(0xFF, 0x00, 0x00);
-        m_link.colourGrey = QColor(0x80, 0x80, 0x80);
+        m_colourGreen = QColor(0x00, 0xFF, 0x00);
+        m_colourRed = QColor(0xFF, 0x00, 0x00);
+        m_colourGrey = QColor(0x80, 0x80, 0x80);
         if (!waitingForUser()) {
             m_link.closePort();
             auto result = chlink::Handshake::Result::Connected;
@@ -334,16 +342,10 @@ void Main::chooseComPort(int index) {
     m_link.connectionFlag = 0;
 }
 
-bool Main::open(Window w, bool needsConnection) {
-    if (needsConnection && m_link.connectionFlag != 1) {
-        chlink::noConnectionBox(this);
-        return false;
-    }
-    m_link.mainWindowPos = pos();
-    if (!m_opener || !m_opener(w, m_host)) {
-        chlink::unavailableBox(this);
-        return false;
-    }
+bool Main::open(const QString &id, Check check) {
+    const QPoint position = pos();
+    if (!m_registry.openWidget(id, this, check)) return false;
+    m_position = position;
     return true;
 }
 
@@ -370,9 +372,7 @@ void Main::quit() {
     // wait refuses for now and goes once its reply and its stop bytes are through (a window
     // already left is hidden until then); the port closes, flushing what was sent, when the
     // last of them has gone, or after a bound.
-    QList<QPointer<QWidget>> windows;
-    for (QWidget *w : QApplication::topLevelWidgets())
-        if (w != this && (w->isVisible() || w->testAttribute(Qt::WA_DeleteOnClose))) windows << w;
+    const QList<QPointer<QWidget>> staying = m_registry.closeAll();
     auto waiting = std::make_shared<int>(0);
     auto finished = std::make_shared<bool>(false);
     const auto finish = [this, finished] {
@@ -383,8 +383,8 @@ void Main::quit() {
         m_link.closePort();
         QTimer::singleShot(0, qApp, &QCoreApplication::quit);
     };
-    for (const QPointer<QWidget> &w : windows) {
-        if (!w || w->close()) continue;
+    for (const QPointer<QWidget> &w : staying) {
+        if (!w) continue;
         ++*waiting;
         connect(w, &QObject::destroyed, this, [waiting, finish] {
             if (--*waiting == 0) finish();

@@ -1,8 +1,11 @@
 #pragma once
 
-#include "link/host.h"
+#include "link/session.h"
+#include "winkit/windowregistry.h"
 
+#include <QColor>
 #include <QMainWindow>
+#include <QPoint>
 #include <QPointer>
 
 class QListWidget;
@@ -26,16 +29,12 @@ class Handshake;
 class Main : public QMainWindow {
     Q_OBJECT
   public:
-    enum class Window { Chargeur, Dechargeur, MesCapa, SelMoni, Micro, Reglage };
-    // Opens a window (non-modal); returns it, or nullptr when it is not available yet.
-    using Opener = std::function<QWidget *(Window, const chlink::Host &)>;
-
     Main(chlink::ChargerLink &link, const serialio::ComMap &ports, QWidget *parent = nullptr);
     ~Main() override;
 
-    void setOpener(Opener opener) { m_opener = std::move(opener); }
     chlink::Handshake &handshake() { return *m_handshake; }
-    const chlink::Host &host() const { return m_host; }
+    // The windows the buttons and menu entries open: each subsystem registers its own.
+    winkit::WindowRegistry &registry() { return m_registry; }
     bool skipActivation() const { return m_skipActivation; }
 
     // Handlers, public so that tests can drive them without the event system.
@@ -44,8 +43,11 @@ class Main : public QMainWindow {
     void reconnect();   // Cb_Reconnect
     void disconnect_(); // CD_DECONNECT
     void chooseComPort(int index); // ListComSel click
-    // False when the window was not opened (no connection, or not available yet).
-    bool open(Window w, bool needsConnection);
+    // Opens a registered window (id: "Chargeur", "Micro", ...); the buttons check the
+    // connection as the window is registered, the menu entries never do. False when the
+    // window was not opened (no connection, not available yet).
+    using Check = winkit::WindowRegistry::Check;
+    bool open(const QString &id, Check check);
     void quit(); // Mnuquitter
 
     // The link waits for the user: disconnected by the user, or the port failed. Activations
@@ -71,11 +73,15 @@ class Main : public QMainWindow {
     chlink::ChargerLink &m_link;
     const serialio::ComMap &m_ports;
     chlink::Handshake *m_handshake = nullptr;
-    chlink::Host m_host;
-    Opener m_opener;
+    chlink::Session m_session;
+    winkit::WindowRegistry m_registry;
     bool m_skipActivation = false;
     bool m_activationQueued = false;
     bool m_quitting = false;
+    // Indicator backgrounds, set at each activation.
+    QColor m_colourGreen, m_colourRed, m_colourGrey;
+    // Where the window stood when it last opened another window.
+    QPoint m_position;
 
     QListWidget *m_list = nullptr;
     QPlainTextEdit *m_display = nullptr;

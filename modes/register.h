@@ -1,0 +1,16 @@
+#pragma once
+
+namespace chlink {
+class ChargerLink;
+}
+namespace winkit {
+class WindowRegistry;
+}
+
+namespace modes {
+
+// The charge and discharge windows ("Chargeur", "Dechargeur"): they need a connection,
+// hide the main window and stop its handshake timers while open.
+void registerWindows(winkit::WindowRegistry &registry, chlink::ChargerLink &link);
+
+} // namespace modes
