@@ -99,12 +99,17 @@ FlashResult succeeded(FlashResult r) {
 
 // One write command's answer: the charger answers a flash write with a single byte, 6 when
 // the block or word is written. Bytes left over from before the command are not its answer.
-enum class Answer { Ack, Refused, Failed };
-Answer writeAnswer(ChargerLink &link, quint8 *refusal) {
+// Sends one write command after dropping what is left on the line from before it, and reads
+// its single answer byte: nullopt when the charger answers 6 (written), else the result that
+// ends the transfer at `where` (a refusal at once, or the link's failure).
+std::optional<FlashResult> writeOne(ChargerLink &link, chlink::Cmd code, const QByteArray &args,
+                                    const FlashResult &where) {
+    link.drain();
+    link.command(code, args);
     const auto a = link.answerByte();
-    if (!a) return Answer::Failed;
-    *refusal = *a;
-    return *a == chlink::ACK ? Answer::Ack : Answer::Refused;
+    if (!a) return failure(link, where);
+    if (*a != chlink::ACK) return refused(where, *a);
+    return std::nullopt;
 }
 
 // One program word read with command 45 or 46; nullopt with the link's error on failure.
@@ -170,18 +175,8 @@ FlashResult writeMasterFlash(ChargerLink &link, const QByteArray &image,
         args.append(char(high(a)));
         args.append(char(low(a)));
         args.append(image.mid(a, kMasterBlockBytes));
-        link.drain();
-        link.command(chlink::CMD_FLASH_WRITE_MASTER, args);
         ++exchanges;
-        quint8 answer = 0;
-        switch (writeAnswer(link, &answer)) {
-        case Answer::Ack:
-            break;
-        case Answer::Refused:
-            return refused(at(a), answer);
-        case Answer::Failed:
-            return failure(link, at(a));
-        }
+        if (auto end = writeOne(link, chlink::CMD_FLASH_WRITE_MASTER, args, at(a))) return *end;
     }
     bar(progress, kMasterImageSize);
     return succeeded(at(kMasterImageSize));
@@ -200,18 +195,10 @@ FlashResult writeSlaveFlash(ChargerLink &link, const QVector<quint16> &image,
         if (!changed[i]) continue;
         if (stopNow(progress)) return stopped(at(i));
         const int w = image[i];
-        link.drain();
-        link.command(chlink::CMD_FLASH_WRITE_SLAVE, {high(i), low(i), high(w), low(w)});
         ++exchanges;
-        quint8 answer = 0;
-        switch (writeAnswer(link, &answer)) {
-        case Answer::Ack:
-            break;
-        case Answer::Refused:
-            return refused(at(i), answer);
-        case Answer::Failed:
-            return failure(link, at(i));
-        }
+        const char args[] = {char(high(i)), char(low(i)), char(high(w)), char(low(w))};
+        if (auto end = writeOne(link, chlink::CMD_FLASH_WRITE_SLAVE, QByteArray(args, 4), at(i)))
+            return *end;
         --remaining;
         info(progress,
              QStringLiteral("Mots restants pour transfer = ") + chlink::numText(remaining));
