@@ -5,6 +5,7 @@
 #include "link/chargerlink.h"
 #include "link/messages.h"
 #include "link/numtext.h"
+#include "winkit/chargerwindow.h"
 #include "winkit/windowregistry.h"
 
 #include <QCloseEvent>
@@ -15,7 +16,6 @@
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
-#include <QScreen>
 #include <QSettings>
 #include <QVBoxLayout>
 
@@ -117,11 +117,7 @@ void Micro::buildUi() {
 }
 
 void Micro::load() {
-    resize(kWidth, kHeight);
-    if (const QScreen *screen = this->screen()) {
-        const QRect area = screen->availableGeometry();
-        move(area.center() - QPoint(kWidth / 2, kHeight / 2));
-    }
+    winkit::centreOnScreen(this, QSize(kWidth, kHeight));
     m_host.hideMain();
     m_bar->hide();
     m_slave = QVector<quint16>(kSlaveWords + 1, 0);

@@ -234,7 +234,7 @@ void Chargeur::onSlider3(int v) {
 // ---------------------------------------------------------------- start and stop
 
 void Chargeur::start() {
-    if (m_runActive || m_closing) return;
+    if (m_runActive || isClosing()) return;
     const auto mode = parseModeText(m_modeText->text());
     if (!mode) {
         errorBox(this, QStringLiteral("MODE doit être un nombre de 0 à 255"));

@@ -119,7 +119,7 @@ void Dechargeur::onSlider1(int v) {
 }
 
 void Dechargeur::start() {
-    if (m_runActive || m_closing) return;
+    if (m_runActive || isClosing()) return;
     // Without a cell count or a battery-voltage calibration the end-of-discharge test could
     // never fire and the battery would be discharged to nothing.
     const auto cells = parseCellCount(m_cellsText->text());

@@ -2,6 +2,7 @@
 
 #include "link/messages.h"
 #include "link/numtext.h"
+#include "winkit/chargerwindow.h"
 
 #include <QCloseEvent>
 #include <QDir>
@@ -10,7 +11,6 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QPushButton>
-#include <QScreen>
 #include <QTimer>
 #include <QVBoxLayout>
 
@@ -20,13 +20,17 @@ using namespace chlink;
 
 ModeWindow::ModeWindow(const Host &host, QWidget *parent)
     : QWidget(parent), m_host(host), m_link(host.link), m_decimalPoint(localeDecimalPoint()),
-      m_linkGuard(host.link) {
+      m_linkGuard(host.link), m_gate(new serialio::ExchangeGate(this)) {
+    // A stop or leaving wakes the wait in progress, which then sees interrupted().
+    connect(m_gate, &serialio::ExchangeGate::wakeRequested, this, [this] {
+        if (m_linkGuard) m_linkGuard->wake();
+    });
     m_timer = new QTimer(this);
     m_timer->setObjectName(QStringLiteral("Timerchargeur"));
     m_timer->setInterval(1000);
     m_timer->setSingleShot(true); // re-armed at the end of each poll
     connect(m_timer, &QTimer::timeout, this,
-            [this] { exclusive(KeyTick, [this] { timerCycle(); }); });
+            [this] { m_gate->request(KeyTick, [this] { timerCycle(); }); });
 
     m_timer2 = new QTimer(this);
     m_timer2->setObjectName(QStringLiteral("Timerch2"));
@@ -53,51 +57,8 @@ ModeWindow::~ModeWindow() {
 
 // ---------------------------------------------------------------- exchanges
 
-void ModeWindow::exclusive(Key key, std::function<void()> fn) {
-    if (m_closing) return;
-    if (m_busy == 0) {
-        Exchange x(this);
-        m_linkFailed = false; // a new handler: an earlier failure no longer stops it
-        m_stopRequested = false;
-        fn();
-        return;
-    }
-    for (auto &q : m_queue) {
-        if (q.first == key) {
-            q.second = std::move(fn);
-            return;
-        }
-    }
-    m_queue.emplace_back(key, std::move(fn));
-}
-
-void ModeWindow::exchangeDone() {
-    if (--m_busy > 0) return;
-    if (m_closing) {
-        m_queue.clear();
-        finishLeaving(); // no handler is inside a wait any more
-        return;
-    }
-    if (!m_queue.empty() && !m_queuedRun) {
-        m_queuedRun = true;
-        QTimer::singleShot(0, this, [this] { runQueued(); });
-    }
-}
-
-void ModeWindow::runQueued() {
-    m_queuedRun = false;
-    while (m_busy == 0 && !m_closing && !m_queue.empty()) {
-        auto fn = std::move(m_queue.front().second);
-        m_queue.erase(m_queue.begin());
-        Exchange x(this);
-        m_linkFailed = false;
-        m_stopRequested = false;
-        fn();
-    }
-}
-
 bool ModeWindow::check(bool ok) {
-    if (m_closing || m_stopRequested || m_linkFailed) return false;
+    if (interrupted()) return false;
     if (!ok) {
         linkFailure();
         return false;
@@ -180,8 +141,8 @@ bool ModeWindow::readSupplies() {
 }
 
 void ModeWindow::linkFailure() {
-    if (m_linkFailed || m_closing) return;
-    m_linkFailed = true;
+    if (m_gate->failed() || m_gate->closing()) return;
+    m_gate->markFailed();
     const LinkError e = m_link->error();
     const bool wasRunning = m_runActive;
     m_timer->stop();
@@ -201,7 +162,7 @@ void ModeWindow::switchOffAfterFailure() {
     for (Cmd c : {CMD_CUT_CHARGE, CMD_CUT_DISCHARGE}) {
         m_link->command(c, {0});
         if (!m_link->answerByte() && m_link->error() != LinkError::Timeout) return;
-        if (m_closing) return;
+        if (m_gate->closing()) return;
     }
 }
 
@@ -213,7 +174,7 @@ ModeWindow::Settings ModeWindow::stopSettings() const {
 }
 
 bool ModeWindow::switchOff(const Settings &settings) {
-    Exchange x(this);
+    serialio::ExchangeGate::Exchange x(*m_gate);
     bool answered = true;
     for (const auto &[code, value] : settings) {
         if (!m_link->isOpen()) return false;
@@ -229,18 +190,15 @@ bool ModeWindow::switchOff(const Settings &settings) {
 }
 
 void ModeWindow::stop() {
-    if (m_closing) return;
+    if (m_gate->closing()) return;
     m_logging = false; // a poll interrupted by Stop writes no record
     m_timer->stop();
     m_timer2->stop();
     m_polling = false;
-    dropQueued(KeyTick);
-    dropQueued(KeyStart);
-    if (isBusy()) {
-        m_stopRequested = true; // the exchange in progress ends after its current wait
-        m_link->wake();
-    }
-    exclusive(KeyStop, [this] { stopRun(); });
+    m_gate->drop(KeyTick);
+    m_gate->drop(KeyStart);
+    m_gate->requestStop(); // the exchange in progress ends after its current wait
+    m_gate->request(KeyStop, [this] { stopRun(); });
 }
 
 void ModeWindow::stopRun() {
@@ -248,8 +206,8 @@ void ModeWindow::stopRun() {
     const LinkError e = m_link->error();
     m_logging = false;
     closeLog();
-    endRun();              // idle flag set
-    if (m_closing) return; // leaving: the window is already gone from the screen
+    endRun();                      // idle flag set
+    if (m_gate->closing()) return; // leaving: the window is already gone from the screen
     setState(QStringLiteral("Arret"));
     if (!confirmed && !m_link->isShuttingDown() &&
         (e == LinkError::Timeout || e == LinkError::NotOpen))
@@ -304,10 +262,6 @@ void ModeWindow::endRun() {
     m_start->setEnabled(true);
 }
 
-void ModeWindow::dropQueued(Key key) {
-    std::erase_if(m_queue, [key](const auto &q) { return q.first == key; });
-}
-
 void ModeWindow::closeLog() {
     m_log.close();
 }
@@ -315,26 +269,21 @@ void ModeWindow::closeLog() {
 // ---------------------------------------------------------------- window
 
 void ModeWindow::load() {
-    if (QScreen *s = screen()) {
-        const QRect r = s->availableGeometry();
-        const QSize sz = size().expandedTo(sizeHint()).boundedTo(r.size());
-        resize(sz);
-        move(r.left() + (r.width() - sz.width()) / 2, r.top() + (r.height() - sz.height()) / 2);
-    }
+    winkit::centreOnScreen(this, size().expandedTo(sizeHint()));
     show();
     if (m_host.stopMainTimers) m_host.stopMainTimers();
     m_host.hideMain();
 }
 
 void ModeWindow::leave() {
-    if (m_closing) return;
+    if (m_gate->closing()) return;
     m_link->reconnectOnActivate = 0;
     beginLeaving();
 }
 
 void ModeWindow::closeEvent(QCloseEvent *e) {
-    if (!m_closing) beginLeaving();
-    if (!m_left || m_busy > 0) {
+    if (!m_gate->closing()) beginLeaving();
+    if (!m_left || m_gate->busy()) {
         // The stop bytes are still to go out: the window is hidden and deletes itself once
         // they have.
         e->ignore();
@@ -344,18 +293,14 @@ void ModeWindow::closeEvent(QCloseEvent *e) {
 }
 
 void ModeWindow::beginLeaving() {
-    m_closing = true;
     m_logging = false; // a poll still in its wait writes no record
     m_timer->stop();
     m_timer2->stop();
-    m_queue.clear();
     closeLog(); // with every record written so far
     hide();
-    if (m_busy > 0) {
-        m_link->wake(); // a delay ends now, a reply wait with its reply; then finishLeaving()
-        return;
-    }
-    finishLeaving();
+    // Nothing queued runs any more; a delay ends now, a reply wait with its reply; then, once
+    // no handler is inside a wait, the outputs go off and the window goes.
+    m_gate->close([this] { finishLeaving(); });
 }
 
 void ModeWindow::finishLeaving() {

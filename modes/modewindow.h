@@ -5,6 +5,7 @@
 #include "link/host.h"
 #include "measure.h"
 #include "runlog.h"
+#include "serial/exchangegate.h"
 
 #include <QWidget>
 #include <functional>
@@ -51,7 +52,7 @@ class ModeWindow : public QWidget {
     // From "Demarrage" until "Arret" (or a link failure).
     bool isRunActive() const { return m_runActive; }
     bool isLogging() const { return m_logging; }
-    bool isBusy() const { return m_busy > 0; }
+    bool isBusy() const { return m_gate->busy(); }
     qint64 duree() const { return m_duree; }
     // The file the log is written to (the name actually created).
     QString logPath() const { return m_log.path(); }
@@ -63,24 +64,20 @@ class ModeWindow : public QWidget {
   protected:
     // ---- Exchanges ----
     // Marks a handler that talks to the charger (nesting allowed).
-    class Exchange {
+    class Exchange : public serialio::ExchangeGate::Exchange {
       public:
-        explicit Exchange(ModeWindow *w) : m_w(w) { ++m_w->m_busy; }
-        ~Exchange() { m_w->exchangeDone(); }
-        Exchange(const Exchange &) = delete;
-        Exchange &operator=(const Exchange &) = delete;
-
-      private:
-        ModeWindow *m_w;
+        explicit Exchange(ModeWindow *w) : serialio::ExchangeGate::Exchange(*w->m_gate) {}
     };
-    // Runs fn now, or after the exchange in progress; a later request with the same key
-    // replaces a queued one (only a slider's last value matters).
+    // The keys of the requests a window queues on its gate: a later request with the same
+    // key replaces a queued one (only a slider's last value matters).
     enum Key { KeyTick, KeyStart, KeyStop, KeySlider1, KeySlider2, KeySlider3 };
     using Settings = std::vector<std::pair<chlink::Cmd, quint8>>;
-    void exclusive(Key key, std::function<void()> fn);
+    // Runs fn now, or after the exchange in progress.
+    void exclusive(Key key, std::function<void()> fn) { m_gate->request(key, std::move(fn)); }
     // True when the exchange in progress must end now: the window is closing, the run was
     // stopped, or the link failed.
-    bool interrupted() const { return m_closing || m_stopRequested || m_linkFailed; }
+    bool interrupted() const { return m_gate->interrupted(); }
+    bool isClosing() const { return m_gate->closing(); }
     // After every wait: false (and the link failure handled) when the handler must return.
     bool check(bool ok);
     // 27, code, value and its answer byte.
@@ -120,7 +117,6 @@ class ModeWindow : public QWidget {
     void beginRun();   // a run starts: start button off, sleep lock on
     void endPolling(); // polling has ended (end of run): the sleep lock goes
     void endRun();     // the run is over (stop, failure): the start button comes back
-    void dropQueued(Key key);
     void closeLog();
 
     // ---- Window ----
@@ -145,9 +141,6 @@ class ModeWindow : public QWidget {
     bool m_runActive = false;
     bool m_polling = false;
     bool m_logging = false;
-    bool m_stopRequested = false;
-    bool m_linkFailed = false;
-    bool m_closing = false;
 
     // Clock and supplies.
     RunClock m_clock;
@@ -175,8 +168,6 @@ class ModeWindow : public QWidget {
     QLabel *m_supplyValues[3] = {}; // Label6, 7, 9: their values
 
   private:
-    void exchangeDone();
-    void runQueued();
     // Leaving: the window hides at once; once no handler is inside a wait, the run's outputs
     // go off, the log closes, the main window comes back and the window is deleted.
     void beginLeaving();
@@ -184,10 +175,7 @@ class ModeWindow : public QWidget {
     bool m_finishing = false;                  // finishLeaving() has begun
     bool m_left = false;                       // finishLeaving() is done: the window may go
     QPointer<chlink::ChargerLink> m_linkGuard; // the link may go first at program exit
-
-    int m_busy = 0;
-    std::vector<std::pair<Key, std::function<void()>>> m_queue;
-    bool m_queuedRun = false;
+    serialio::ExchangeGate *m_gate;            // one exchange at a time; the window goes when idle
 };
 
 } // namespace modes

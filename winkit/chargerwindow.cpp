@@ -18,13 +18,20 @@ ChargerWindow::ChargerWindow(const Host &host, QWidget *parent)
 
 ChargerWindow::~ChargerWindow() = default;
 
-void ChargerWindow::load() {
-    if (QScreen *s = screen()) {
-        const QRect r = s->availableGeometry();
-        const QSize sz = size().expandedTo(sizeHint()).boundedTo(r.size());
-        resize(sz);
-        move(r.left() + (r.width() - sz.width()) / 2, r.top() + (r.height() - sz.height()) / 2);
+void centreOnScreen(QWidget *w, QSize size) {
+    const QScreen *s = w->screen();
+    if (!s) {
+        w->resize(size);
+        return;
     }
+    const QRect r = s->availableGeometry();
+    size = size.boundedTo(r.size());
+    w->resize(size);
+    w->move(r.left() + (r.width() - size.width()) / 2, r.top() + (r.height() - size.height()) / 2);
+}
+
+void ChargerWindow::load() {
+    centreOnScreen(this, size().expandedTo(sizeHint()));
     show();
     if (m_host.stopMainTimers) m_host.stopMainTimers();
     if (m_host.hidesOpener && m_host.opener) m_host.opener->hide();

@@ -24,6 +24,9 @@ W *makeNamed(QWidget *parent, const char *objectName, Args &&...args) {
     return w;
 }
 
+// Resizes w to `size`, no larger than the free area of its screen, and centres it there.
+void centreOnScreen(QWidget *w, QSize size);
+
 // The base of pelmora's windows that talk to the charger.
 //
 // A constructor builds the window and nothing more; the registry calls load() to show it.

@@ -4,6 +4,7 @@
 #include "link/handshake.h"
 #include "link/messages.h"
 #include "serial/commap.h"
+#include "winkit/chargerwindow.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -16,7 +17,6 @@
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
-#include <QScreen>
 #include <QStyledItemDelegate>
 #include <QTimer>
 #include <QVBoxLayout>
@@ -226,12 +226,7 @@ void Main::setDisplay(const QString &text) {
 void Main::load() {
     m_link.portFault = false;
     m_link.closePort();
-    if (QScreen *s = screen()) {
-        const QRect r = s->availableGeometry();
-        const QSize sz = sizeHint().expandedTo(QSize(600, 380));
-        resize(sz);
-        move(r.left() + (r.width() - sz.width()) / 2, r.top() + (r.height() - sz.height()) / 2);
-    }
+    winkit::centreOnScreen(this, sizeHint().expandedTo(QSize(600, 380)));
     m_link.tableA.fill(0, 257);
     m_link.tableB.fill(0, 257);
     m_link.portNumber = 1;
