@@ -243,56 +243,36 @@ void Chargeur::start() {
     exclusive(KeyStart, [this, m = *mode] {
         if (m_runActive) return;
         m_peak.reset();
-        m_counter.reset();
-        m_duree = 0; // the first poll integrates from the start, not from the last run
-        m_prevDuree = 0;
-        m_endFlag = false;
         m_detector.reset();
         m_dischargePulseOn = false;
-        m_logging = true;
-        beginRun();
         m_mode = m;
         m_chart->clear();
         m_deltaChart->clear();
-        m_timer->start(1000);
-        setState(QStringLiteral("CHARGE"));
-        if (!readStartClock()) return;
-        if (!openLog(kChargePrefix, chargeColumns())) {
-            m_timer->stop();
-            m_logging = false;
-            endRun();
-            setState(QStringLiteral("Arret"));
-            return;
-        }
         // The current the slider shows is the one that flows, whatever was set before.
-        setOuts({{CMD_POT_ICHRG, quint8(m_slider1->value())},
-                 {CMD_GROUND_BAT, 0},
-                 {CMD_CUT_DISCHARGE, 0},
-                 {CMD_CUT_POWER, 1},
-                 {CMD_CUT_CHARGE, 1},
-                 {CMD_POT_IDECH, 35}});
+        startRun(QStringLiteral("CHARGE"), kChargePrefix, chargeColumns(),
+                 {{CMD_POT_ICHRG, quint8(m_slider1->value())},
+                  {CMD_GROUND_BAT, 0},
+                  {CMD_CUT_DISCHARGE, 0},
+                  {CMD_CUT_POWER, 1},
+                  {CMD_CUT_CHARGE, 1},
+                  {CMD_POT_IDECH, 35}});
     });
 }
 
 // ---------------------------------------------------------------- polls
 
-void Chargeur::timerCycle() {
-    Exchange x(this);
-    m_timer->stop();
+bool Chargeur::pollStep() {
     if (isIdle())
         idlePoll();
     else if (m_polling)
         poll();
     else
-        return;
-    if (interrupted()) return;
-    if (m_endFlag) {
-        m_endFlag = false;
-        endPolling(); // the log stays open until Arret or Retour
-        setOuts({{CMD_CUT_POWER, 0}, {CMD_CUT_CHARGE, 0}});
-        return;
-    }
-    if (m_polling) m_timer->start(1000);
+        return false;
+    return true;
+}
+
+ModeWindow::Settings Chargeur::endOfRunOutputs() const {
+    return {{CMD_CUT_POWER, 0}, {CMD_CUT_CHARGE, 0}};
 }
 
 void Chargeur::idlePoll() {

@@ -18,7 +18,6 @@ class Chargeur : public ModeWindow {
 
     void start() override;
     void poll() override;
-    void timerCycle() override;
     void idlePoll();
 
     // The idle flag: no run since load or the last Arret.
@@ -30,6 +29,8 @@ class Chargeur : public ModeWindow {
     RunChart *chart() const { return m_chart; }
 
   private:
+    bool pollStep() override;
+    Settings endOfRunOutputs() const override;
     void onSlider1(int v);
     void onSlider2(int v);
     void onSlider3(int v);
@@ -56,7 +57,6 @@ class Chargeur : public ModeWindow {
     RunChart *m_deltaChart;
     int m_curveVbat = 0, m_curveI = 0, m_curveDelta = 0, m_curvePeak = 0, m_curveTemp = 0;
 
-    bool m_endFlag = false;
     int m_mode = 0;
     int m_ichrgCad = 0, m_vbatCad = 0, m_vdeltaCad = 0;
     Kept m_ichrg, m_vbat;

@@ -136,47 +136,27 @@ void Dechargeur::start() {
     }
     exclusive(KeyStart, [this, c = *cells] {
         if (m_runActive) return;
-        m_counter.reset();
-        m_endFlag = false;
-        m_logging = true;
-        m_duree = 0; // the first poll integrates from the start, not from the last run
-        m_prevDuree = 0;
         m_cells = c;
-        beginRun();
         m_chart->clear();
         m_cellChart->clear();
-        m_timer->start(1000);
-        setState(QStringLiteral("DECHARGE"));
-        if (!readStartClock()) return;
-        if (!openLog(kDischargePrefix, dischargeColumns())) {
-            m_timer->stop();
-            m_logging = false;
-            endRun();
-            setState(QStringLiteral("Arret"));
-            return;
-        }
         // The current the slider shows is the one that flows, whatever was set before.
-        setOuts({{CMD_POT_IDECH, quint8(m_slider1->value())},
-                 {CMD_CUT_CHARGE, 0},
-                 {CMD_CUT_POWER, 0},
-                 {CMD_CUT_DISCHARGE, 1},
-                 {CMD_GROUND_BAT, 1}});
+        startRun(QStringLiteral("DECHARGE"), kDischargePrefix, dischargeColumns(),
+                 {{CMD_POT_IDECH, quint8(m_slider1->value())},
+                  {CMD_CUT_CHARGE, 0},
+                  {CMD_CUT_POWER, 0},
+                  {CMD_CUT_DISCHARGE, 1},
+                  {CMD_GROUND_BAT, 1}});
     });
 }
 
-void Dechargeur::timerCycle() {
-    Exchange x(this);
-    m_timer->stop();
-    if (!m_polling) return;
+bool Dechargeur::pollStep() {
+    if (!m_polling) return false;
     poll();
-    if (interrupted()) return;
-    if (m_endFlag) {
-        m_endFlag = false;
-        endPolling(); // the log stays open until Arret or Retour
-        setOuts({{CMD_CUT_DISCHARGE, 0}, {CMD_CUT_POWER, 0}, {CMD_GROUND_BAT, 1}});
-        return;
-    }
-    if (m_polling) m_timer->start(1000);
+    return true;
+}
+
+ModeWindow::Settings Dechargeur::endOfRunOutputs() const {
+    return {{CMD_CUT_DISCHARGE, 0}, {CMD_CUT_POWER, 0}, {CMD_GROUND_BAT, 1}};
 }
 
 void Dechargeur::poll() {

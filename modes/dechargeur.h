@@ -16,7 +16,6 @@ class Dechargeur : public ModeWindow {
 
     void start() override;
     void poll() override;
-    void timerCycle() override;
 
     bool endOfDischarge() const { return m_endFlag; }
     double cells() const { return m_cells; }
@@ -24,6 +23,8 @@ class Dechargeur : public ModeWindow {
     RunChart *chart() const { return m_chart; }
 
   private:
+    bool pollStep() override;
+    Settings endOfRunOutputs() const override;
     void onSlider1(int v);
     void plot();
 
@@ -40,7 +41,6 @@ class Dechargeur : public ModeWindow {
     RunChart *m_cellChart;
     int m_curveVbat = 0, m_curveI = 0, m_curveVpc = 0, m_curveTemp = 0;
 
-    bool m_endFlag = false;
     double m_cells = 0;
     int m_idechCad = 0, m_vbatCad = 0;
     Kept m_idech, m_vbat;

@@ -71,7 +71,7 @@ bool ModeWindow::setOut(Cmd code, quint8 value) {
     return check(m_link->setOutput(code, value));
 }
 
-bool ModeWindow::setOuts(std::initializer_list<std::pair<Cmd, quint8>> settings) {
+bool ModeWindow::setOuts(const Settings &settings) {
     for (const auto &s : settings)
         if (!setOut(s.first, s.second)) return false;
     return true;
@@ -99,6 +99,40 @@ bool ModeWindow::readStartClock() {
     if (!check(t.has_value())) return false;
     m_clock.start(t->totalSeconds());
     return true;
+}
+
+bool ModeWindow::startRun(const QString &state, const char *logPrefix, const QStringList &columns,
+                          const Settings &outputs) {
+    m_counter.reset();
+    m_duree = 0; // the first poll integrates from the start, not from the last run
+    m_prevDuree = 0;
+    m_endFlag = false;
+    m_logging = true;
+    beginRun();
+    m_timer->start(1000);
+    setState(state);
+    if (!readStartClock()) return false;
+    if (!openLog(logPrefix, columns)) {
+        m_timer->stop();
+        m_logging = false;
+        endRun();
+        setState(QStringLiteral("Arret"));
+        return false;
+    }
+    return setOuts(outputs);
+}
+
+void ModeWindow::timerCycle() {
+    Exchange x(this);
+    m_timer->stop();
+    if (!pollStep() || interrupted()) return;
+    if (m_endFlag) {
+        m_endFlag = false;
+        endPolling(); // the log stays open until Arret or Retour
+        setOuts(endOfRunOutputs());
+        return;
+    }
+    if (m_polling) m_timer->start(1000);
 }
 
 bool ModeWindow::readElapsed() {

@@ -41,11 +41,13 @@ class ModeWindow : public QWidget {
     ~ModeWindow() override;
 
     // ---- Handlers, public so that tests can call them without the event system ----
-    virtual void start() = 0;      // CBstart
-    void stop();                   // CBStop
-    virtual void poll() = 0;       // one poll of a run
-    virtual void timerCycle() = 0; // Timerchargeur tick
-    void leave();                  // CQuitter
+    virtual void start() = 0; // CBstart
+    void stop();              // CBStop
+    virtual void poll() = 0;  // one poll of a run
+    // Timerchargeur tick: the window's poll; at the end of a run its outputs go to their
+    // end-of-run state; otherwise the timer is armed again while polling.
+    void timerCycle();
+    void leave(); // CQuitter
 
     // ---- Run state ----
     bool isPolling() const { return m_polling; }
@@ -84,7 +86,7 @@ class ModeWindow : public QWidget {
     bool setOut(chlink::Cmd code, quint8 value);
     bool readCount(chlink::Cmd code, int &count);
     // Sends each setting with its answer byte, stopping at the first failure.
-    bool setOuts(std::initializer_list<std::pair<chlink::Cmd, quint8>> settings);
+    bool setOuts(const Settings &settings);
     // Timerch2: arms the delay and sleeps until its tick sets the delay flag.
     bool waitDelay(int ms);
     // Poll step 1: clock, DUREE and the clock labels. A clock glitch leaves DUREE as it was
@@ -94,6 +96,15 @@ class ModeWindow : public QWidget {
     bool readSupplies();
     // Reads the clock to start a run.
     bool readStartClock();
+    // "Demarrage"'s exchange, once the window has reset its own run state: the run begins
+    // (state text, poll timer), the clock is read, the log created, then `outputs` switch the
+    // run on. False when the run did not start.
+    bool startRun(const QString &state, const char *logPrefix, const QStringList &columns,
+                  const Settings &outputs);
+    // What a Timerchargeur tick polls; false when there is nothing to poll.
+    virtual bool pollStep() = 0;
+    // The outputs at the end of a run found by the poll (the log stays open until Arret).
+    virtual Settings endOfRunOutputs() const = 0;
     // The link failed during a run: polling stops, the charge and discharge paths are
     // switched off once, the log keeps what it has, the reason is shown.
     void linkFailure();
@@ -141,6 +152,7 @@ class ModeWindow : public QWidget {
     bool m_runActive = false;
     bool m_polling = false;
     bool m_logging = false;
+    bool m_endFlag = false; // the poll found the end of the run
 
     // Clock and supplies.
     RunClock m_clock;
