@@ -49,7 +49,7 @@ QWidget *WindowRegistry::openWidget(const QString &id, QWidget *from, Check chec
         return nullptr;
     }
     if (!e->make && !e->makeWidget) {
-        chlink::infoBox(from, QString::fromUtf8(kNotAvailable));
+        chlink::unavailableBox(from);
         return nullptr;
     }
     Host host;

@@ -37,8 +37,6 @@ struct WindowEntry {
 class WindowRegistry : public QObject {
     Q_OBJECT
   public:
-    static constexpr const char *kNotAvailable = "Cette fenêtre n'est pas encore disponible.";
-
     explicit WindowRegistry(chlink::Session *session, QObject *parent = nullptr);
 
     // The main window's handshake timers, stopped by windows registered to stop them.

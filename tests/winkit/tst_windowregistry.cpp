@@ -98,7 +98,7 @@ class TstWindowRegistry : public QObject {
         QTest::addColumn<bool>("opened");
         QTest::addColumn<QString>("box");
         const QString none = QStringLiteral("Pas de connection avec chargeur");
-        const QString notYet = QString::fromUtf8(WindowRegistry::kNotAvailable);
+        const QString notYet = QStringLiteral("Cette fenêtre n'est pas encore disponible.");
         QTest::newRow("plain window") << "window" << false << false << false << true << "";
         QTest::newRow("connected") << "window" << true << true << false << true << "";
         QTest::newRow("no connection") << "window" << true << false << false << false << none;
