@@ -38,11 +38,18 @@ void rememberFolder(const QString &file) {
 }
 } // namespace
 
-Micro::Micro(const chlink::Host &host, QWidget *parent) : QWidget(parent), m_host(host) {
+Micro::Micro(const chlink::Host &host, QWidget *parent)
+    : QWidget(parent), m_host(host), m_gate(new serialio::ExchangeGate(this)) {
     setObjectName(QStringLiteral("Micro"));
     setWindowTitle(QStringLiteral("Accès Microrpocesseur / debugging"));
     setAttribute(Qt::WA_DeleteOnClose);
     buildUi();
+    // During a transfer nothing that would end it or start another exchange is clickable.
+    connect(m_gate, &serialio::ExchangeGate::busyChanged, this, [this](bool busy) {
+        for (QPushButton *b : std::as_const(m_actions))
+            b->setEnabled(!busy);
+        m_quit->setEnabled(!busy);
+    });
     load();
 }
 
@@ -133,18 +140,11 @@ QString Micro::chooseFile() {
     return file;
 }
 
-void Micro::setBusy(bool busy) {
-    m_busy = busy;
-    for (QPushButton *b : std::as_const(m_actions))
-        b->setEnabled(!busy);
-    m_quit->setEnabled(!busy); // leaving would cut the transfer short
-}
-
 FlashProgress Micro::progress() {
     FlashProgress p;
     p.bar = [this](int v) { m_bar->setValue(v); };
     p.info = [this](const QString &s) { m_infos->setText(s); };
-    p.stopRequested = [this] { return m_closing; };
+    p.stopRequested = [this] { return m_gate->closing(); };
     return p;
 }
 
@@ -156,7 +156,7 @@ void Micro::reportStop(const FlashResult &r) {
 }
 
 void Micro::pgmMaster() {
-    if (m_busy) return;
+    if (isBusy()) return;
     chlink::ChargerLink &link = *m_host.link;
     if (link.connectionFlag != 1) {
         chlink::noConnectionBox(this);
@@ -193,14 +193,13 @@ void Micro::pgmMaster() {
 
     if (!chlink::askYesNo(this, QStringLiteral("Confirmer chargement Flash Master."))) return;
 
-    setBusy(true);
+    const serialio::ExchangeGate::Exchange transfer(*m_gate);
     m_bar->setRange(kMasterWriteFirst, kMasterImageSize + 1);
     m_bar->setValue(kMasterWriteFirst);
     m_bar->show();
     m_writing = true;
     const FlashResult r = writeMasterFlash(link, m_master, progress());
     m_writing = false;
-    setBusy(false);
     if (r.ok) {
         m_bar->hide();
         m_infos->setText(QStringLiteral("Flash Master écrite :") + chlink::numText(r.exchanges) +
@@ -208,11 +207,10 @@ void Micro::pgmMaster() {
     } else {
         reportStop(r);
     }
-    finishClosing();
 }
 
 void Micro::pgmSlave() {
-    if (m_busy) return;
+    if (isBusy()) return;
     chlink::ChargerLink &link = *m_host.link;
     if (link.connectionFlag != 1) {
         chlink::noConnectionBox(this);
@@ -243,7 +241,7 @@ void Micro::pgmSlave() {
     // The read-back and the comparison cover the words of the file and the one after it,
     // but never beyond the slave's last word.
     const int lastWord = qMin(m_lastAddress, kSlaveWords - 1);
-    setBusy(true);
+    const serialio::ExchangeGate::Exchange transfer(*m_gate);
     m_typest->setText(QStringLiteral("Lecture Flash"));
     m_bar->setRange(0, lastWord);
     m_bar->setValue(0);
@@ -251,17 +249,11 @@ void Micro::pgmSlave() {
     QVector<quint16> readBack;
     const FlashResult read = readFlash(link, link.targetSelector, lastWord, &readBack, progress());
     if (!read.ok) {
-        setBusy(false);
         reportStop(read);
-        finishClosing();
         return;
     }
     m_bar->hide();
-    if (m_closing) { // closed during the last word's read: nothing asked, nothing written
-        setBusy(false);
-        finishClosing();
-        return;
-    }
+    if (m_gate->closing()) return; // closed during the last word's read: nothing asked or written
     std::copy(readBack.begin(), readBack.end(), m_readBack.begin());
 
     m_typest->setText(QStringLiteral("Comparaison"));
@@ -276,11 +268,7 @@ void Micro::pgmSlave() {
                                   chlink::numText(diff.protectedCount) +
                                       QStringLiteral(" Changements en Zone Protégée, CONTINUER ??"),
                                   QStringLiteral("ATTENTION !"));
-    if (m_closing) {
-        setBusy(false);
-        finishClosing();
-        return;
-    }
+    if (m_gate->closing()) return;
     if (answer && diff.count != 0) {
         if (chlink::askYesNo(this, QStringLiteral("Confirmer chargement de") +
                                        chlink::numText(diff.count) + QStringLiteral(" octets"))) {
@@ -289,14 +277,11 @@ void Micro::pgmSlave() {
             const FlashResult w = writeSlaveFlash(link, m_slave, m_changed, progress());
             m_writing = false;
             if (!w.ok) {
-                setBusy(false);
                 reportStop(w);
-                finishClosing();
                 return;
             }
             m_typest->setText(QStringLiteral("Vérification"));
             const VerifyResult v = verifySlaveFlash(link, m_slave, m_changed, progress());
-            setBusy(false);
             if (!v.read.ok) {
                 reportStop(v.read);
             } else if (v.mismatches != 0) {
@@ -314,8 +299,6 @@ void Micro::pgmSlave() {
     } else {
         m_infos->setText(QStringLiteral("Pas de changement détecté"));
     }
-    setBusy(false);
-    finishClosing();
 }
 
 void Micro::openWindow(const char *id) {
@@ -327,47 +310,54 @@ void Micro::openWindow(const char *id) {
 }
 
 void Micro::eepromMaster() {
-    if (m_busy) return;
+    if (isBusy()) return;
     m_host.link->targetSelector = 1;
     openWindow("EEprom");
 }
 
 void Micro::eepromSlave() {
-    if (m_busy) return;
+    if (isBusy()) return;
     m_host.link->targetSelector = 2;
     openWindow("EEprom");
 }
 
 void Micro::externalEeprom() {
-    if (m_busy) return;
+    if (isBusy()) return;
     openWindow("Exteepr");
 }
 
 void Micro::statePanel() {
-    if (m_busy) return;
+    if (isBusy()) return;
     openWindow("FEtat"); // registered as needing a connection
 }
 
 void Micro::quitter() {
-    if (m_busy) return;
+    if (isBusy()) return;
     m_host.link->reconnectOnActivate = 0;
     close();
 }
 
 void Micro::closeEvent(QCloseEvent *e) {
-    if (!m_busy) {
-        m_closing = true;
+    if (!isBusy()) {
+        m_gate->close();
         m_host.showMain();
         e->accept();
         return;
     }
-    // A transfer is inside a wait: the window goes only once the handler has returned, so
-    // that the main window comes back (and may reopen the port) after the last exchange.
+    // A transfer is inside a wait: the window goes only once it has ended, so that the main
+    // window comes back (and may reopen the port) after the last exchange.
     e->ignore();
-    if (m_closing) return;
+    if (m_gate->closing()) return;
+    const auto goWhenIdle = [this] {
+        m_gate->close([this] {
+            hide();
+            if (!m_host.link->isShuttingDown()) m_host.showMain();
+            deleteLater();
+        });
+    };
     if (m_host.link->isShuttingDown()) {
-        m_closing = true;
         hide();
+        goWhenIdle();
         return;
     }
     QString question =
@@ -375,20 +365,12 @@ void Micro::closeEvent(QCloseEvent *e) {
     if (m_writing)
         question += QStringLiteral("\nLa mémoire du microcontrôleur resterait en partie écrite.");
     if (!chlink::askYesNoRisky(this, question)) return;
-    if (!m_busy) { // the transfer ended while the question was open
-        m_closing = true;
+    if (!isBusy()) { // the transfer ended while the question was open
+        m_gate->close();
         m_host.showMain();
         e->accept();
         return;
     }
-    m_closing = true;
     m_typest->setText(QStringLiteral("Arrêt après l'échange en cours"));
-}
-
-void Micro::finishClosing() {
-    if (m_closing && !m_busy) {
-        hide();
-        if (!m_host.link->isShuttingDown()) m_host.showMain();
-        deleteLater();
-    }
+    goWhenIdle();
 }

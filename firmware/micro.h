@@ -1,6 +1,7 @@
 #pragma once
 
 #include "link/host.h"
+#include "serial/exchangegate.h"
 
 #include <QByteArray>
 #include <QVector>
@@ -46,7 +47,7 @@ class Micro : public QWidget {
     void statePanel();     // CBEtat
     void quitter();        // MQuitter
 
-    bool isBusy() const { return m_busy; }
+    bool isBusy() const { return m_gate->busy(); }
 
     // The master image and the slave images of the last operations (for tests).
     const QByteArray &masterImage() const { return m_master; }
@@ -64,18 +65,15 @@ class Micro : public QWidget {
     void buildUi();
     void load();
     QString chooseFile();
-    void setBusy(bool busy);
     firmware::FlashProgress progress();
     // A transfer that did not end: LBinfos says where it stopped, and a box says it with
     // what that leaves in the memory (none while the program is ending).
     void reportStop(const firmware::FlashResult &r);
-    void finishClosing();
     void openWindow(const char *id);
 
     chlink::Host m_host;
     winkit::WindowRegistry *m_registry = nullptr;
-    bool m_busy = false;
-    bool m_closing = false;
+    serialio::ExchangeGate *m_gate; // one transfer at a time; the window goes when it ends
     bool m_writing = false; // a write is under way: stopping leaves the memory partly written
 
     QByteArray m_master;
