@@ -1,6 +1,6 @@
 // How the link reads the charger's three reply kinds, and that no wait hangs.
 #include "link/chargerlink.h"
-#include "support/scriptedport.h"
+#include "support/scriptedcharger.h"
 
 #include <QSignalSpy>
 #include <QTest>
@@ -12,12 +12,12 @@ class TstFraming : public QObject {
 
     // A link on a scripted port whose charger answers every write with `reply`.
     struct Rig {
-        ScriptedPort *port = nullptr;
+        ScriptedCharger *port = nullptr;
         ChargerLink link;
         explicit Rig(const QByteArray &reply)
             : link(
                   [this, reply](const QString &) {
-                      port = new ScriptedPort([reply](const QByteArray &) { return reply; });
+                      port = new ScriptedCharger([reply](const QByteArray &) { return reply; });
                       return port;
                   },
                   [](int) { return QStringLiteral("scripted"); }) {

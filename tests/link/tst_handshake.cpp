@@ -3,7 +3,7 @@
 #include "link/handshake.h"
 #include "sim/simport.h"
 #include "sim/virtualcharger.h"
-#include "support/scriptedport.h"
+#include "support/scriptedcharger.h"
 
 #include <QSignalSpy>
 #include <QTest>
@@ -39,12 +39,12 @@ struct Rig {
 
 // Answers the probe at once and the confirmation `confirmDelayMs` later; after the handshake
 // the virtual charger answers the commands.
-class SlowConfirmPort : public ScriptedPort {
+class SlowConfirmPort : public ScriptedCharger {
   public:
     SlowConfirmPort(sim::VirtualCharger *charger, int confirmDelayMs)
         : m_charger(charger), m_delay(confirmDelayMs) {}
     void write(const QByteArray &bytes) override {
-        if (!m_open) return;
+        if (!isOpen()) return;
         written += bytes;
         if (bytes == QByteArray(1, char(PROBE))) {
             deliver(QByteArray(1, char(ESC)));
@@ -124,8 +124,8 @@ class TstHandshake : public QObject {
 
     // With no charger the probes go on, one per retry tick, and the count is shown.
     void probesCountWithNoCharger() {
-        ScriptedPort *port = nullptr;
-        Rig rig([&](const QString &) { return port = new ScriptedPort; });
+        ScriptedCharger *port = nullptr;
+        Rig rig([&](const QString &) { return port = ScriptedCharger::silent(); });
         QCOMPARE(rig.runFor(1100), Handshake::Result::Cancelled);
         const int sent = int(probes(port->written).size());
         QVERIFY2(sent >= 3 && sent <= 7, qPrintable(QString::number(sent)));
@@ -138,9 +138,9 @@ class TstHandshake : public QObject {
     void wrongConfirmationProbesAgain() {
         int confirmations = 0;
         sim::VirtualCharger charger;
-        ScriptedPort *port = nullptr;
+        ScriptedCharger *port = nullptr;
         Rig rig([&](const QString &) {
-            port = new ScriptedPort([&](const QByteArray &w) -> QByteArray {
+            port = new ScriptedCharger([&](const QByteArray &w) -> QByteArray {
                 if (w == QByteArray(1, char(PROBE))) return QByteArray(1, char(ESC));
                 if (w == QByteArray(1, char(CONFIRM)))
                     return QByteArray(1, char(++confirmations < 3 ? 0x11 : PROBE));
@@ -162,9 +162,9 @@ class TstHandshake : public QObject {
 
     // A second run while one probes restarts that one instead of nesting a second loop.
     void secondRunRestartsInsteadOfNesting() {
-        QList<ScriptedPort *> ports;
+        QList<ScriptedCharger *> ports;
         Rig rig([&](const QString &) {
-            ports << new ScriptedPort;
+            ports << ScriptedCharger::silent();
             return ports.last();
         });
         Handshake::Result inner = Handshake::Result::Connected;
@@ -202,7 +202,7 @@ class TstHandshake : public QObject {
 
     void portThatCannotOpenIsAPortFault() {
         Rig rig([&](const QString &) {
-            auto *p = new ScriptedPort;
+            auto *p = ScriptedCharger::silent();
             p->openOk = false;
             return p;
         });
@@ -219,7 +219,7 @@ class TstHandshake : public QObject {
     // A charger that answers the handshake and then falls silent gives a time-out, not a hang.
     void silenceAfterHandshakeTimesOut() {
         Rig rig([&](const QString &) {
-            return new ScriptedPort([](const QByteArray &w) -> QByteArray {
+            return new ScriptedCharger([](const QByteArray &w) -> QByteArray {
                 if (w == QByteArray(1, char(PROBE))) return QByteArray(1, char(ESC));
                 if (w == QByteArray(1, char(CONFIRM))) return QByteArray(1, char(PROBE));
                 return {};

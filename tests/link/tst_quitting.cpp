@@ -1,7 +1,7 @@
 // A wait in progress when the program is told to quit ends at once instead of spinning until
 // its time-out: no event loop runs any more once the application is quitting.
 #include "link/chargerlink.h"
-#include "support/scriptedport.h"
+#include "support/scriptedcharger.h"
 
 #include <QElapsedTimer>
 #include <QTest>
@@ -12,7 +12,7 @@ class TstQuitting : public QObject {
     Q_OBJECT
   private slots:
     void waitEndsWhenTheApplicationQuits() {
-        ChargerLink link([](const QString &) { return new ScriptedPort; },
+        ChargerLink link([](const QString &) { return ScriptedCharger::silent(); },
                          [](int) { return QStringLiteral("silent"); });
         link.portSetup();
         QVERIFY(link.openPort());

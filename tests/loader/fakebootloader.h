@@ -2,28 +2,28 @@
 
 // A scripted boot loader behind sparlo's port interface, for tests that need exact control
 // of every answer. It answers "c" to "C","D" when present, takes 69-byte blocks, checks
-// the sum and the trailing 0, writes its memory when it answers 6, answers from a script (6
-// once the script is used up), can put noise before an answer, and notes the end sequence.
+// the sum and the trailing 0, writes its memory when it answers 6, answers from `blockAnswers` (6
+// once they are used up), can put noise before an answer, and notes the end sequence.
 // Answers arrive on the event loop.
 
 #include "loader/bootport.h"
-#include "support/fakeport.h"
+#include "support/scriptedcharger.h"
 
 #include <QList>
 #include <QTimer>
 
-class FakeBootLoader : public FakePort {
+class FakeBootLoader : public ScriptedCharger {
     Q_OBJECT
   public:
-    explicit FakeBootLoader(QObject *parent = nullptr) : FakePort(parent) {
-        m_baud = loader::SerialBootPort::kBaud;
+    explicit FakeBootLoader(QObject *parent = nullptr) : ScriptedCharger(parent) {
+        setBaudRate(loader::SerialBootPort::kBaud);
     }
 
     // ---- Behaviour ----
     bool present = true; // answers the probe
     QByteArray probeAnswer = "c";
-    QList<quint8> script;      // answers to the next blocks, in order; then 6
-    bool silentBlocks = false; // never answers a block
+    QList<quint8> blockAnswers; // answers to the next blocks, in order; then 6
+    bool silentBlocks = false;  // never answers a block
     // Noise on the line: `stray` arrives just before the answer to the blocks whose
     // position (0-based, resends counted) is listed.
     QList<int> strayAt;
@@ -36,11 +36,10 @@ class FakeBootLoader : public FakePort {
     int probes = 0;
     int badBlocks = 0;
     bool endSeen = false;
-    QByteArray written;
     bool writtenWhileClosed = false;
 
     void write(const QByteArray &bytes) override {
-        if (!m_open) {
+        if (!isOpen()) {
             writtenWhileClosed = true;
             return;
         }
@@ -86,7 +85,7 @@ class FakeBootLoader : public FakePort {
             answer(QByteArray(1, char(7)));
             return;
         }
-        const quint8 reply = script.isEmpty() ? 6 : script.takeFirst();
+        const quint8 reply = blockAnswers.isEmpty() ? 6 : blockAnswers.takeFirst();
         if (reply == 6 && a + 64 <= memory.size()) memory.replace(a, 64, blk.mid(3, 64));
         const QByteArray noise = strayAt.contains(blocks.size() - 1) ? stray : QByteArray();
         if (!silentBlocks) answer(noise + char(reply));

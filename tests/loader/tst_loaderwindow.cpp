@@ -486,9 +486,9 @@ void TestLoaderWindow::failedUploadSaysWhereInABox() {
     rig.w->openFile();
     rig.w->activate();
     const QList<quint8> acks{6, 6, 6};
-    if (failure == "erflash") rig.fake->script = acks + QList<quint8>{8, 8, 8, 8, 8};
-    if (failure == "nack") rig.fake->script = acks + QList<quint8>{7, 7, 7, 7, 7};
-    if (failure == "first") rig.fake->script = {8, 8, 8, 8, 8};
+    if (failure == "erflash") rig.fake->blockAnswers = acks + QList<quint8>{8, 8, 8, 8, 8};
+    if (failure == "nack") rig.fake->blockAnswers = acks + QList<quint8>{7, 7, 7, 7, 7};
+    if (failure == "first") rig.fake->blockAnswers = {8, 8, 8, 8, 8};
     if (failure == "stray") rig.fake->strayAt = {3, 4, 5, 6, 7};
     if (failure == "silent" || failure == "vanish" || failure == "disconnect") {
         // Silent from the fourth block on.

@@ -128,7 +128,7 @@ void TestUpload::upload() {
 
     FakeLink f;
     QVERIFY(f.link->openPort());
-    f.fake->script = script;
+    f.fake->blockAnswers = script;
     f.fake->strayAt = strayAt;
     QByteArray image(0x8000, char(0xFF));
     for (int i = 0; i < 0x8000; ++i)
@@ -174,7 +174,7 @@ void TestUpload::fillValueBeyondEndAddress() {
 void TestUpload::memoryEqualsImage() {
     FakeLink f;
     QVERIFY(f.link->openPort());
-    f.fake->script = {7, 8, 6, 0x42};
+    f.fake->blockAnswers = {7, 8, 6, 0x42};
     QByteArray image(0x8000, char(0xFF));
     for (int i = 0; i < 3000; ++i)
         image[i] = char((i * 31) >> 3);

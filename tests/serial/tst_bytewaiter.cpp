@@ -1,6 +1,6 @@
 // The one wait of both links: what ends it, and that it ends on time.
 #include "serial/bytewaiter.h"
-#include "support/scriptedport.h"
+#include "support/scriptedcharger.h"
 
 #include <QElapsedTimer>
 #include <QSignalSpy>
@@ -34,7 +34,7 @@ class TstByteWaiter : public QObject {
         QFETCH(WaitResult, result);
         QFETCH(int, byte);
         QFETCH(int, leftPending);
-        ScriptedPort first, second;
+        ScriptedCharger first, second;
         first.open(nullptr);
         second.open(nullptr);
         ByteWaiter waiter;
@@ -82,7 +82,7 @@ class TstByteWaiter : public QObject {
     void sleep() {
         QFETCH(QString, event);
         QFETCH(bool, full);
-        ScriptedPort port;
+        ScriptedCharger port;
         port.open(nullptr);
         ByteWaiter waiter;
         waiter.setPort(&port);

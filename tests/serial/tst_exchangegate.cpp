@@ -3,7 +3,7 @@
 #include "serial/bytewaiter.h"
 #include "serial/exchangegate.h"
 #include "serial/polltimer.h"
-#include "support/scriptedport.h"
+#include "support/scriptedcharger.h"
 
 #include <QElapsedTimer>
 #include <QPointer>
@@ -99,7 +99,7 @@ class TstExchangeGate : public QObject {
     }
     void stopEndsTheWait() {
         QFETCH(bool, close);
-        ScriptedPort port;
+        ScriptedCharger port;
         port.open(nullptr);
         serialio::ByteWaiter waiter;
         waiter.setPort(&port);

@@ -5,9 +5,8 @@
 #include "link/messages.h"
 #include "serial/commap.h"
 #include "serial/serialport.h"
-#include "sim/simport.h"
 #include "sim/virtualcharger.h"
-#include "support/scriptedport.h"
+#include "support/scriptedcharger.h"
 #include "ui/main/app.h"
 #include "ui/main/mainwindow.h"
 
@@ -35,26 +34,23 @@ struct PortLog {
     int opens = 0;
 };
 
-// The virtual charger's port, logging what the program sends. Muted, the charger hears
-// nothing (a charger switched off); refusing, the port cannot be opened.
-class RecordingPort : public sim::SimBytePort {
+// The virtual charger's port, logging what the program sends to every port it made. Muted,
+// the charger hears nothing (a charger switched off); refusing, the port cannot be opened.
+class RecordingPort : public ScriptedCharger {
   public:
     RecordingPort(sim::VirtualCharger *charger, PortLog *log)
-        : sim::SimBytePort(charger), m_log(log) {}
-    bool mute = false;
-    bool refuse = false;
+        : ScriptedCharger(charger), m_log(log) {
+        name = QStringLiteral("chargeur virtuel");
+    }
 
     bool open(QString *reason) override {
-        if (refuse) {
-            if (reason) *reason = QStringLiteral("dev : refusé");
-            return false;
-        }
-        ++m_log->opens;
-        return sim::SimBytePort::open(reason);
+        const bool ok = ScriptedCharger::open(reason);
+        m_log->opens += ok;
+        return ok;
     }
     void write(const QByteArray &bytes) override {
         if (isOpen()) m_log->sent += bytes;
-        if (!mute) sim::SimBytePort::write(bytes);
+        ScriptedCharger::write(bytes);
     }
 
   private:
@@ -72,7 +68,7 @@ struct Rig {
                          devices << d;
                          made << new RecordingPort(&charger, &log);
                          made.last()->mute = mute;
-                         made.last()->refuse = refuse;
+                         made.last()->openOk = !refuse;
                          return made.last().data();
                      },
                      [](int n) { return QStringLiteral("dev%1").arg(n); }};
@@ -134,7 +130,7 @@ struct Rig {
     void setRefuse(bool on) {
         refuse = on;
         for (auto &p : made)
-            if (p) p->refuse = on;
+            if (p) p->openOk = !on;
     }
     QByteArray sent() const { return log.sent; }
     int opens() const { return log.opens; }
@@ -624,9 +620,9 @@ class TstMainWindow : public QObject {
 
     // Closing the window while the handshake probes a silent port ends cleanly.
     void closingWhileProbingEndsTheProbe() {
-        ScriptedPort *silent = nullptr;
+        ScriptedCharger *silent = nullptr;
         serialio::ComMap ports(4);
-        ChargerLink link([&](const QString &) { return silent = new ScriptedPort; },
+        ChargerLink link([&](const QString &) { return silent = ScriptedCharger::silent(); },
                          [](int) { return QStringLiteral("silent"); });
         auto *main = new Main(link, ports);
         QTimer::singleShot(600, main, [main] { main->close(); });

@@ -3,7 +3,7 @@
 #include "link/chargerlink.h"
 #include "link/messages.h"
 #include "link/session.h"
-#include "support/scriptedport.h"
+#include "support/scriptedcharger.h"
 #include "winkit/windowregistry.h"
 
 #include <QCloseEvent>
@@ -50,7 +50,7 @@ class PlainWindow : public QWidget {
 };
 
 struct Rig {
-    chlink::ChargerLink link{[](const QString &) { return new ScriptedPort; },
+    chlink::ChargerLink link{[](const QString &) { return ScriptedCharger::silent(); },
                              [](int) { return QStringLiteral("scripted"); }};
     chlink::Session session{link};
     WindowRegistry registry{&session};
