@@ -1,12 +1,11 @@
 #include "model.h"
 
 #include "charger/eeprommap.h"
-#include "link/commands.h"
 
 #include <algorithm>
 #include <cmath>
 
-using namespace chlink;
+using charger::Measure;
 using charger::Quantity;
 
 namespace sim {
@@ -89,29 +88,31 @@ int Model::count(Quantity q, double value) const {
 }
 
 int Model::count(int code) const {
-    switch (code) {
-    case CMD_READ_TEMP:
-        return count(Quantity::Temper, m_battery.temperatureC());
-    case CMD_READ_VALIM:
-        return count(Quantity::Valim, m_hw.supplyVolts);
-    case CMD_READ_VDBL:
-        return count(Quantity::Vdbl, doublerVolts());
-    case CMD_READ_VINV:
-        return m_hw.reversedBattery ? 12 : 850;
-    case CMD_READ_TBAT:
+    const charger::ChannelMeaning *channel = charger::channelMeaning(code);
+    if (!channel) return 0;
+    switch (channel->measure) {
+    case Measure::HeatsinkTemperature:
         return count(Quantity::Temper, m_sinkC);
-    case CMD_READ_ICHRG:
+    case Measure::SupplyVolts:
+        return count(Quantity::Valim, m_hw.supplyVolts);
+    case Measure::DoublerVolts:
+        return count(Quantity::Vdbl, doublerVolts());
+    case Measure::Polarity:
+        return m_hw.reversedBattery ? 12 : 850;
+    case Measure::PackTemperature:
+        // No conversion of its own: the same sensor scale as the heat sink's.
+        return count(Quantity::Temper, m_battery.temperatureC());
+    case Measure::ChargeAmps:
         return count(Quantity::Ichrg, chargeAmps());
-    case CMD_READ_IDECH:
+    case Measure::DischargeAmps:
         return count(Quantity::Idech, dischargeAmps());
-    case CMD_READ_VDELTA:
+    case Measure::DeltaVolts:
         return deltaCount();
-    case CMD_READ_VBAT:
+    case Measure::BatteryVolts:
         if (m_hw.reversedBattery) return 0;
         return count(Quantity::Vbat, batteryVolts());
-    default:
-        return 0;
     }
+    return 0;
 }
 
 void Model::pressButton(int n, bool pressed) {

@@ -104,7 +104,7 @@ void MonitorStream::sendRecord() {
     r += '=';
     r += word(vbat);
     r += word(m_model.count(CMD_READ_ICHRG));
-    r += word(m_model.count(CMD_READ_TEMP));
+    r += word(m_model.count(CMD_READ_TEMP)); // the charger's temperature
     r += word(m_model.count(CMD_READ_VDELTA));
     r += char(0);
     r += char(milliohms);

@@ -69,9 +69,9 @@ class VirtualCharger : public QObject, public ChargerMemories, public Hardware {
     // ---- Physical values now (the model brought up to the clock first) ----
     double chargeAmps();
     double dischargeAmps();
-    double batteryVolts(); // at the terminals, with the current now flowing
-    double packTemperature();
-    double heatsinkTemperature();
+    double batteryVolts();        // at the terminals, with the current now flowing
+    double packTemperature();     // channel 9
+    double heatsinkTemperature(); // channel 5
     double doublerVolts() const { return m_model.doublerVolts(); }
     // The converter count a channel command (5..13) answers now.
     int channelCount(int code);
