@@ -24,6 +24,23 @@ const ChannelDef &channel(Quantity q) {
     return table[int(q)];
 }
 
+const ChannelMeaning *channelMeaning(int code) {
+    static const ChannelMeaning table[] = {
+        {CMD_READ_TEMP, Measure::HeatsinkTemperature, "charger (heat-sink) temperature"},
+        {CMD_READ_VALIM, Measure::SupplyVolts, "supply voltage"},
+        {CMD_READ_VDBL, Measure::DoublerVolts, "doubler voltage"},
+        {CMD_READ_VINV, Measure::Polarity, "battery polarity"},
+        {CMD_READ_TBAT, Measure::PackTemperature, "battery pack temperature"},
+        {CMD_READ_ICHRG, Measure::ChargeAmps, "charge current"},
+        {CMD_READ_IDECH, Measure::DischargeAmps, "discharge current"},
+        {CMD_READ_VDELTA, Measure::DeltaVolts, "delta voltage"},
+        {CMD_READ_VBAT, Measure::BatteryVolts, "battery voltage"},
+    };
+    for (const ChannelMeaning &c : table)
+        if (c.command == code) return &c;
+    return nullptr;
+}
+
 std::optional<double> convert(Quantity q, int count, const QByteArray &tableA,
                               const QByteArray &tableB) {
     const ChannelDef &c = channel(q);

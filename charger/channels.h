@@ -10,7 +10,31 @@
 // conversions read. Plain code: no port, no widget.
 namespace charger {
 
+// What the channel of each measurement command (5..13) measures.
+enum class Measure {
+    HeatsinkTemperature, // 5: the charger's own temperature, at the heat sink of its power stage
+    SupplyVolts,         // 6: the supply at the charger's input
+    DoublerVolts,        // 7: the doubler's (or booster's) output feeding the charge stage
+    Polarity,            // 8: the battery's polarity; a count below 100 means reversed
+    PackTemperature,     // 9: the battery pack's temperature
+    ChargeAmps,          // 10: the charge current
+    DischargeAmps,       // 11: the discharge current
+    DeltaVolts,          // 12: the battery voltage through the delta amplifier (pots 21, 22)
+    BatteryVolts,        // 13: the battery voltage at its terminals
+};
+
+struct ChannelMeaning {
+    chlink::Cmd command;
+    Measure measure;
+    const char *meaning;
+};
+
+// The meaning of a measurement command's channel, or nullptr for any other code.
+const ChannelMeaning *channelMeaning(int code);
+
 // The quantities read from a measurement channel and converted with the calibration tables.
+// Temper is the charger's heat-sink temperature of channel 5 (`TEMPER`); the pack temperature
+// of channel 9 has no conversion in the programs.
 enum class Quantity { Valim, Vdbl, Temper, Ichrg, Idech, Vbat };
 
 struct ChannelDef {

@@ -186,4 +186,9 @@ QByteArray defaultProgramEeprom() {
     return e;
 }
 
+ChargerMemories::ChargerMemories()
+    : eepromMaster(defaultMasterEeprom()),
+      eepromSlave(defaultSlaveEeprom()), extEeprom{defaultTextEeprom(), defaultProgramEeprom()},
+      masterFlash(kMasterFlashBytes, char(0xFF)), slaveFlash(kSlaveFlashWords, 0x3FFF) {}
+
 } // namespace sim

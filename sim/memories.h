@@ -42,4 +42,23 @@ QByteArray defaultProgramEeprom();
 
 constexpr int kExtEepromBytes = 4096;
 
+// The charger's memories, with their factory contents (the tests may look at or set them
+// through the virtual charger).
+struct ChargerMemories {
+    ChargerMemories();
+
+    // The internal EEPROMs of the master and the slave.
+    QByteArray eepromMaster;
+    QByteArray eepromSlave;
+    QByteArray extEeprom[2];     // the two external EEPROMs, 4096 bytes each
+    QByteArray masterFlash;      // 32768 bytes, byte-addressed, erased 0xFF
+    QVector<quint16> slaveFlash; // 8192 words of 14 bits, erased 0x3FFF
+    bool slavePresent = true;
+
+    static constexpr int kMasterFlashBytes = 32768;
+    static constexpr int kSlaveFlashWords = 8192;
+    // The boot loader lives at the top of the master's memory and refuses to overwrite it.
+    static constexpr int kBootLoaderStart = 0x7800;
+};
+
 } // namespace sim

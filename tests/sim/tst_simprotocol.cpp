@@ -218,15 +218,20 @@ void TestSimProtocol::channelsReadTrueValues() {
     const double vbat = calibrated(w.readChannel(13), value(b, slave::kBatteryDivisor));
     const double valim = calibrated(w.readChannel(6), value(a, master::kSupplyDivisor));
     const double vdbl = calibrated(w.readChannel(7), value(a, master::kDoublerDivisor));
-    const int tcount = w.readChannel(5);
-    const double temp = std::floor(1024.0 * (value(a, master::kTempOffset) - tcount) /
-                                   value(a, master::kTempSlope));
+    // Channel 5 is the charger's heat-sink temperature, channel 9 the pack's, on one scale.
+    const auto degrees = [&](int count) {
+        return std::floor(1024.0 * (value(a, master::kTempOffset) - count) /
+                          value(a, master::kTempSlope));
+    };
+    const double sink = degrees(w.readChannel(5));
+    const double pack = degrees(w.readChannel(9));
     QVERIFY2(within2(ic, c.chargeAmps(), 0.01), qPrintable(QString::number(ic)));
     QVERIFY2(within2(id, c.dischargeAmps(), 0.01), qPrintable(QString::number(id)));
     QVERIFY2(within2(vbat, c.batteryVolts(), 0.02), qPrintable(QString::number(vbat)));
     QVERIFY(within2(valim, supply, 0.02));
     QVERIFY(within2(vdbl, c.doublerVolts(), 0.05));
-    QVERIFY(std::abs(temp - c.packTemperature()) <= 1.0);
+    QVERIFY(std::abs(sink - c.heatsinkTemperature()) <= 1.0);
+    QVERIFY(std::abs(pack - c.packTemperature()) <= 1.0);
     // The setpoints follow the potentiometer coefficients of the slave's EEPROM.
     QVERIFY(within2(c.chargeAmps(), chargePot / 50.0, 0.01));
     QVERIFY(within2(c.dischargeAmps(), dischargePot / 50.0, 0.01));

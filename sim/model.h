@@ -1,0 +1,97 @@
+#pragma once
+
+#include "battery.h"
+#include "charger/channels.h"
+#include "memories.h"
+
+#include <QtGlobal>
+
+namespace sim {
+
+// The charger's digital outputs and potentiometers, as the commands set them. Power-on
+// state: every path cut, the battery grounded, the doubler cut.
+struct Outputs {
+    bool charge = false;    // 15: charge path on
+    bool discharge = false; // 16: discharge path on
+    bool power = false;     // 17: power path on
+    bool ground = true;     // 18: battery grounded (idle or measuring)
+    bool led = false;       // 23
+    bool fan = false;       // 25
+    quint8 doublerCut = 1;  // 51: first argument, 1 = doubler cut
+    quint8 pwmFrequency = 0;
+    quint16 pwmDelta = 0;
+    quint8 potCharge = 0;    // 19
+    quint8 potDischarge = 0; // 20
+    // 21, 22: the delta amplifier. At power-on the firmware sets a gain of 2.8 and an offset of
+    // 3.8 V (about 140 counts per volt), which suits the usual 6- to 8-cell packs without
+    // clipping until the PC sets its own values.
+    quint8 potGain = 96;
+    quint8 potOffset = 255;
+};
+
+// The charger's hardware as the commands and the bench set it (the tests may look at or set
+// it through the virtual charger).
+struct Hardware {
+    Outputs outputs;
+    double supplyVolts = 12.0;
+    bool reversedBattery = false;
+    // A laboratory supply at this voltage in the battery's place (0: the battery), as the
+    // cell-voltage calibration asks for.
+    double labSupplyVolts = 0;
+    // A charger with a boost-type supply takes command 51 with its PWM frequency and delta
+    // (four argument bytes); one with a doubler takes the cut argument alone.
+    bool boosterSupply = false;
+};
+
+// The physics behind the channels: the supply and its doubler (or booster), the linear
+// charge stage and the discharge load, the battery pack, the heat sink, the push-buttons.
+// Every channel count is formed here (count()), through the calibration constants held in
+// the charger's own EEPROMs, so that calibrated displays read true values.
+class Model {
+  public:
+    Model(Hardware &hardware, const ChargerMemories &memories);
+
+    Hardware &hardware() { return m_hw; }
+    Battery &battery() { return m_battery; }
+    const Battery &battery() const { return m_battery; }
+
+    // Model time in charger seconds: how far the model has been run.
+    double seconds() const { return m_seconds; }
+    void setSeconds(double s) { m_seconds = s; }
+    // Runs the model dt seconds forward (the caller keeps dt at a second while anything
+    // flows) and returns the charge current that flowed.
+    double step(double dt);
+    // Nothing flows: the pack only rests and cools, which longer steps follow well.
+    bool idle() const { return chargeAmps() == 0 && dischargeAmps() == 0; }
+
+    // Physical values now.
+    double doublerVolts() const;
+    double sourceVolts() const; // what feeds the charge stage
+    double chargeAmps() const;
+    double dischargeAmps() const;
+    double packVolts(double amps) const; // at the battery terminals with `amps` flowing
+    double batteryVolts() const { return packVolts(chargeAmps() - dischargeAmps()); }
+    double packTemperature() const { return m_battery.temperatureC(); }
+    double heatsinkTemperature() const { return m_sinkC; }
+
+    // The converter count a channel command (5..13) answers now (0 for any other code).
+    int count(int code) const;
+    // The count that reads as `value` through the EEPROM calibration, clipped to the
+    // converter's range.
+    int count(charger::Quantity q, double value) const;
+    int deltaCount() const;
+
+    // Push-buttons SW1..SW6 (1-based); a pressed button reads 0 in its status bit.
+    void pressButton(int n, bool pressed);
+    bool buttonPressed(int n) const;
+
+  private:
+    Hardware &m_hw;
+    const ChargerMemories &m_mem;
+    Battery m_battery;
+    double m_seconds = 0;
+    double m_sinkC = 25;
+    bool m_buttons[6] = {};
+};
+
+} // namespace sim
