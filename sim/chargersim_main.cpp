@@ -197,8 +197,10 @@ int main(int argc, char **argv) {
         p.addOption(o);
         return o;
     };
-    const auto pace = opt("pace", "Send at the byte time of the charger's line speed (9600 baud, "
-                                  "19200 in the monitor stream and the boot loader).");
+    const auto pace = opt("pace", "Pace the line both ways at the byte time (10 bits) of the "
+                                  "charger's line speed (9600 baud, 19200 in the monitor stream "
+                                  "and the boot loader): the charger's answers leave, and the "
+                                  "PC's bytes reach the charger, one byte time apart.");
     const auto speed = opt("speed",
                            "Charger clock speed factor (default 1; 60 runs one hour of "
                            "charge in one minute).",

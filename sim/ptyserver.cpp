@@ -21,6 +21,10 @@ PtyServer::PtyServer(VirtualCharger *charger, QObject *parent)
     m_paceTimer->setSingleShot(true);
     m_paceTimer->setTimerType(Qt::PreciseTimer);
     connect(m_paceTimer, &QTimer::timeout, this, &PtyServer::pump);
+    m_deliverTimer = new QTimer(this);
+    m_deliverTimer->setSingleShot(true);
+    m_deliverTimer->setTimerType(Qt::PreciseTimer);
+    connect(m_deliverTimer, &QTimer::timeout, this, &PtyServer::deliver);
     connect(charger, &VirtualCharger::vanishRequested, this, &PtyServer::vanish);
     m_paceClock.start();
 }
@@ -105,21 +109,56 @@ bool PtyServer::start(QString *reason) {
 
 void PtyServer::onReadable() {
     char buf[512];
-    for (;;) {
+    while (m_inBytes < kMaxInbound) {
         const ssize_t n = ::read(m_fd, buf, sizeof buf);
-        if (n > 0) {
-            if (speedsDiffer()) { // framing errors: nothing the charger can use
-                m_charger->receiveGarbled(int(n));
-                continue;
-            }
-            m_charger->receive(QByteArray(buf, int(n)));
-            if (m_fd < 0) return;
-            continue;
-        }
-        if (n < 0 && (errno == EAGAIN || errno == EINTR)) return;
-        // EIO: no slave open at the moment. Keep serving; the keep-open fd prevents a loop.
-        return;
+        if (n <= 0) break; // EAGAIN; or EIO: no slave open now (the keep-open fd prevents a loop)
+        // Framing errors when the speeds differ: nothing the charger can use.
+        m_in.push_back({QByteArray(buf, int(n)), m_paceClock.nsecsElapsed(), speedsDiffer()});
+        m_inBytes += n;
     }
+    if (m_inBytes >= kMaxInbound) m_notifier->setEnabled(false);
+    if (!m_deliverTimer->isActive()) deliver();
+}
+
+void PtyServer::deliver() {
+    const int baud = pacing();
+    const qint64 byteNs = baud > 0 ? 10'000'000'000LL / baud : 0;
+    const qint64 now = m_paceClock.nsecsElapsed();
+    while (!m_in.empty() && m_fd >= 0) {
+        Arrival &a = m_in.front();
+        // A byte reaches the charger one byte time after the previous one, or after it was
+        // written when the line was idle; the times add up, so the average rate is the line's.
+        qsizetype n = 0;
+        for (qint64 due = std::max(a.atNs, m_lastDeliveredNs) + byteNs;
+             n < a.bytes.size() && due <= now; due += byteNs) {
+            ++n;
+            m_lastDeliveredNs = due;
+        }
+        if (n == 0) break;
+        const QByteArray bytes = a.bytes.left(n);
+        const bool garbled = a.garbled;
+        a.bytes.remove(0, n);
+        if (a.bytes.isEmpty()) m_in.pop_front();
+        m_inBytes -= n;
+        // The charger may answer, or close the line, from inside.
+        if (garbled)
+            m_charger->receiveGarbled(int(n));
+        else
+            m_charger->receive(bytes);
+    }
+    if (m_fd < 0) return;
+    if (m_inBytes < kMaxInbound && m_notifier && !m_notifier->isEnabled())
+        m_notifier->setEnabled(true);
+    if (m_in.empty()) return;
+    // The PC's bytes go to the charger in small bursts at least kPaceGrainMs apart, but the
+    // last one waiting goes at its own time: what the charger answers to it is not delayed.
+    qint64 last = m_lastDeliveredNs;
+    for (const Arrival &a : m_in)
+        last = std::max(a.atNs, last) + a.bytes.size() * byteNs;
+    const qint64 next = std::max(m_in.front().atNs, m_lastDeliveredNs) + byteNs;
+    const qint64 at = std::min(std::max(next, now + kPaceGrainMs * 1'000'000LL), last);
+    const qint64 waitNs = std::max<qint64>(0, at - m_paceClock.nsecsElapsed());
+    m_deliverTimer->start(int((waitNs + 999'999) / 1'000'000));
 }
 
 void PtyServer::onTransmit(const QByteArray &bytes) {
@@ -186,6 +225,9 @@ void PtyServer::vanish() {
     m_keepOpen = -1;
     m_out.clear();
     m_paceTimer->stop();
+    m_in.clear();
+    m_inBytes = 0;
+    m_deliverTimer->stop();
     if (m_fd >= 0) {
         ::close(m_fd);
         m_fd = -1;

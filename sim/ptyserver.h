@@ -5,6 +5,8 @@
 #include <QObject>
 #include <QString>
 
+#include <deque>
+
 class QSocketNotifier;
 class QTimer;
 
@@ -13,7 +15,10 @@ namespace sim {
 class VirtualCharger;
 
 // Serves a virtual charger on a pseudo-terminal: the PC side opens slavePath() as a serial
-// port. Output may be paced at the byte time of the baud rate (10 bits a byte).
+// port. The line may be paced at the byte time of the baud rate (10 bits a byte), both ways:
+// the charger's answers leave at that rate, and the PC's bytes reach the charger as a UART
+// delivers them, each one byte time after the previous one (or after it was written, when
+// the line was idle).
 class PtyServer : public QObject {
     Q_OBJECT
   public:
@@ -24,12 +29,13 @@ class PtyServer : public QObject {
     bool start(QString *reason = nullptr);
     QString slavePath() const { return m_slavePath; }
 
-    // 0: send replies at once; otherwise the baud rate whose byte time paces the output.
+    // 0: no pacing, bytes pass at once both ways; otherwise the baud rate whose byte time
+    // paces the line.
     void setPacing(int baud);
     // Paces at the charger's own line speed (9600, or 19200 in the monitor stream and the
     // boot loader).
     void setPacingFollowsCharger(bool follow);
-    // The baud rate pacing the output now (0: none).
+    // The baud rate pacing the line now (0: none).
     int pacing() const;
 
     // With a strict line, bytes pass only when the PC's port is set to the charger's line
@@ -47,7 +53,14 @@ class PtyServer : public QObject {
     void vanished();
 
   private:
+    // Bytes the PC wrote, read from the pseudo-terminal at one moment, not yet delivered.
+    struct Arrival {
+        QByteArray bytes;
+        qint64 atNs = 0;
+        bool garbled = false; // the PC's port was not at the charger's line speed
+    };
     void onReadable();
+    void deliver();
     void onTransmit(const QByteArray &bytes);
     void pump();
     bool speedsDiffer() const;
@@ -67,6 +80,13 @@ class PtyServer : public QObject {
     bool m_strictBaud = false;
     QElapsedTimer m_paceClock;
     qint64 m_nextByteNs = 0; // when the line may take its next byte
+    // The PC's bytes on their way to the charger. While more than kMaxInbound wait, the
+    // pseudo-terminal is not read: the PC's writes then wait, as on a full serial driver.
+    static constexpr qsizetype kMaxInbound = 4096;
+    QTimer *m_deliverTimer = nullptr;
+    std::deque<Arrival> m_in;
+    qsizetype m_inBytes = 0;
+    qint64 m_lastDeliveredNs = 0; // when the charger took the PC's last byte
 };
 
 } // namespace sim
