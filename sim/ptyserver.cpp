@@ -164,8 +164,11 @@ void PtyServer::deliver() {
 void PtyServer::onTransmit(const QByteArray &bytes) {
     if (m_fd < 0) return;
     const qint64 now = m_paceClock.nsecsElapsed();
-    // An idle line takes the first byte at once; a busy one keeps its own pace.
-    if (m_out.isEmpty() && m_nextByteNs < now) m_nextByteNs = now;
+    // On an idle line the first byte has crossed one byte time after it was sent; a busy
+    // line keeps its own pace.
+    const int baud = pacing();
+    const qint64 byteNs = baud > 0 ? 10'000'000'000LL / baud : 0;
+    if (m_out.isEmpty() && m_nextByteNs < now + byteNs) m_nextByteNs = now + byteNs;
     m_out.append(speedsDiffer() ? QByteArray(bytes.size(), char(0xF8)) : bytes);
     // Bytes nobody reads are lost on a real line; here the oldest go once a generous
     // backlog has built up, so a stream to a closed port cannot grow without end.
@@ -205,9 +208,13 @@ void PtyServer::pump() {
         return;
     }
     // Bytes go out in small bursts at least kPaceGrainMs apart (as a USB adapter delivers
-    // them), always at the average rate of the line.
-    const qint64 waitNs = m_nextByteNs - m_paceClock.nsecsElapsed();
-    m_paceTimer->start(int(std::max<qint64>(kPaceGrainMs, (waitNs + 999'999) / 1'000'000)));
+    // them), always at the average rate of the line; the last one waiting goes at its own
+    // time, so a short reply is not held back by the grain.
+    const qint64 last = m_nextByteNs + (m_out.size() - 1) * byteNs;
+    const qint64 at = std::min(
+        std::max(m_nextByteNs, m_paceClock.nsecsElapsed() + kPaceGrainMs * 1'000'000LL), last);
+    const qint64 waitNs = std::max<qint64>(0, at - m_paceClock.nsecsElapsed());
+    m_paceTimer->start(int((waitNs + 999'999) / 1'000'000));
 }
 
 void PtyServer::vanish() {
