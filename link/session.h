@@ -54,6 +54,13 @@ class Session {
     quint8 lastByte() const { return m_link->lastByte; }
     // How the last exchange ended.
     LinkError error() const { return m_link->error(); }
+    // The port is open: bytes sent now reach the charger.
+    bool isOpen() const { return m_link->isOpen(); }
+    // Pushes what was sent out of the port now, when no event loop may be left to do it (a
+    // window's last bytes as it goes).
+    void flush() {
+        if (m_link->isOpen() && m_link->port()) m_link->port()->flush();
+    }
     int replyTimeout() const { return m_link->replyTimeout(); }
 
     // ---- Waiting ----

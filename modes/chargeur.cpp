@@ -12,7 +12,6 @@
 #include <QPainter>
 #include <QPushButton>
 #include <QSlider>
-#include <QTimer>
 #include <QVBoxLayout>
 
 namespace modes {
@@ -73,7 +72,7 @@ class DvdtIndicator : public QCheckBox {
 };
 } // namespace
 
-Chargeur::Chargeur(const Host &host, QWidget *parent) : ModeWindow(host, parent) {
+Chargeur::Chargeur(const winkit::Host &host, QWidget *parent) : ModeWindow(host, parent) {
     setObjectName(QStringLiteral("Chargeur"));
     setWindowTitle(QStringLiteral("Mode chargeur rapide"));
     m_stopOutputs = {{CMD_CUT_CHARGE, 0}, {CMD_CUT_POWER, 0}, {CMD_GROUND_BAT, 1}};
@@ -81,58 +80,39 @@ Chargeur::Chargeur(const Host &host, QWidget *parent) : ModeWindow(host, parent)
     QWidget *left = buildCommon();
     auto *leftCol = static_cast<QVBoxLayout *>(left->layout());
     auto *modeRow = new QHBoxLayout;
-    modeRow->addWidget(label("Label31", QStringLiteral("MODE")));
-    m_modeText = new QLineEdit(QStringLiteral("0"), this);
-    m_modeText->setObjectName(QStringLiteral("Text1"));
+    modeRow->addWidget(make<QLabel>("Label31", QStringLiteral("MODE")));
+    m_modeText = make<QLineEdit>("Text1", QStringLiteral("0"));
     m_modeText->setMaximumWidth(60);
     modeRow->addWidget(m_modeText);
     modeRow->addStretch();
     leftCol->insertLayout(2, modeRow);
-    m_check = new DvdtIndicator(QStringLiteral("DV/DT Mode"), this);
-    m_check->setObjectName(QStringLiteral("Check1"));
+    m_check = make<DvdtIndicator>("Check1", QStringLiteral("DV/DT Mode"));
     leftCol->addWidget(m_check);
     leftCol->addStretch();
 
     // Supplies and charge channels.
-    QGroupBox *supplies = frame("Frame4", QStringLiteral("PARAMETRES ALIMENTATIONS"));
+    auto *supplies = make<QGroupBox>("Frame4", QStringLiteral("PARAMETRES ALIMENTATIONS"));
     buildSupplies(supplies);
-    QGroupBox *charge = frame("Frame3", QStringLiteral("PARAMETRES CHARGE"));
-    auto *cg = new QGridLayout(charge);
-    const struct {
-        const char *caption, *text, *a, *b, *aText;
-        QLabel **aOut, **bOut;
-    } rows[] = {
-        {"Label19", "I Charge", "Label10", "Label11", "0", &m_ichrgCount, &m_ichrgValue},
-        {"Label20", "V Batterie", "Label16", "Label17", "0", &m_vbatCount, &m_vbatValue},
-        {"Label23", "V Delta", "Label21", "Label22", "0", &m_vdeltaCount, &m_peakValue},
-        {"Label30", "Chrg Totale", "Label29", nullptr, "0mAh", &m_total, nullptr},
-        {"Label32", "DV/DT", "Label33", "Label34", "", &m_rise, &m_average},
-    };
-    int r = 0;
-    for (const auto &row : rows) {
-        cg->addWidget(label(row.caption, QString::fromUtf8(row.text)), r, 0);
-        QLabel *a = *row.aOut = label(row.a, QString::fromUtf8(row.aText));
-        a->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-        a->setMinimumWidth(48);
-        cg->addWidget(a, r, 1);
-        if (row.b) {
-            QLabel *b = *row.bOut = label(row.b);
-            b->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-            b->setMinimumWidth(64);
-            cg->addWidget(b, r, 2);
-        }
-        ++r;
-    }
+    auto *charge = make<QGroupBox>("Frame3", QStringLiteral("PARAMETRES CHARGE"));
+    buildReadings(
+        charge,
+        {
+            {"Label19", "I Charge", "Label10", "Label11", "0", &m_ichrgCount, &m_ichrgValue},
+            {"Label20", "V Batterie", "Label16", "Label17", "0", &m_vbatCount, &m_vbatValue},
+            {"Label23", "V Delta", "Label21", "Label22", "0", &m_vdeltaCount, &m_peakValue},
+            {"Label30", "Chrg Totale", "Label29", nullptr, "0mAh", &m_total, nullptr},
+            {"Label32", "DV/DT", "Label33", "Label34", "", &m_rise, &m_average},
+        },
+        64);
 
     // Potentiometers.
     auto *pots = new QGroupBox(this);
     auto *pg = new QGridLayout(pots);
-    pg->addWidget(label("Label28", QStringLiteral("Poten.")), 0, 0, 1, 3);
-    m_setpoint = label("Label12", QStringLiteral("COURANT DE CHARGE = 0.00 A"));
+    pg->addWidget(make<QLabel>("Label28", QStringLiteral("Poten.")), 0, 0, 1, 3);
+    m_setpoint = make<QLabel>("Label12", QStringLiteral("COURANT DE CHARGE = 0.00 A"));
     pg->addWidget(m_setpoint, 1, 0, 1, 3);
     const auto slider = [this](const char *name) {
-        auto *s = new QSlider(Qt::Horizontal, this);
-        s->setObjectName(QLatin1String(name));
+        auto *s = make<QSlider>(name, Qt::Horizontal);
         s->setRange(0, 255);
         return s;
     };
@@ -140,13 +120,13 @@ Chargeur::Chargeur(const Host &host, QWidget *parent) : ModeWindow(host, parent)
     m_slider2 = slider("Slider2");
     m_slider3 = slider("Slider3");
     pg->addWidget(m_slider1, 2, 0, 1, 3);
-    pg->addWidget(label("Label24", QStringLiteral("GAIN DELTA")), 3, 0);
+    pg->addWidget(make<QLabel>("Label24", QStringLiteral("GAIN DELTA")), 3, 0);
     pg->addWidget(m_slider2, 3, 1);
-    m_gain = label("Label26", QStringLiteral("0"));
+    m_gain = make<QLabel>("Label26", QStringLiteral("0"));
     pg->addWidget(m_gain, 3, 2);
-    pg->addWidget(label("Label25", QStringLiteral("DECALAGE DELTA")), 4, 0);
+    pg->addWidget(make<QLabel>("Label25", QStringLiteral("DECALAGE DELTA")), 4, 0);
     pg->addWidget(m_slider3, 4, 1);
-    m_offset = label("Label27", QStringLiteral("0"));
+    m_offset = make<QLabel>("Label27", QStringLiteral("0"));
     pg->addWidget(m_offset, 4, 2);
     pg->setColumnMinimumWidth(2, 32);
     connect(m_slider1, &QSlider::valueChanged, this, &Chargeur::onSlider1);
@@ -160,16 +140,14 @@ Chargeur::Chargeur(const Host &host, QWidget *parent) : ModeWindow(host, parent)
     middle->addStretch();
 
     // Live charts of the run.
-    m_chart =
-        new RunChart(QStringLiteral("Batterie"), QStringLiteral("V"), QStringLiteral("A"), this);
-    m_chart->setObjectName(QStringLiteral("ChartBatterie"));
+    m_chart = make<RunChart>("ChartBatterie", QStringLiteral("Batterie"), QStringLiteral("V"),
+                             QStringLiteral("A"));
     m_curveVbat =
         m_chart->addCurve(QStringLiteral("V Batterie"), RunChart::Left, QColor(0x1f, 0x5f, 0xbf));
     m_curveI =
         m_chart->addCurve(QStringLiteral("I Charge"), RunChart::Right, QColor(0xc0, 0x30, 0x30));
-    m_deltaChart = new RunChart(QStringLiteral("Delta et température"), QStringLiteral("points"),
-                                QStringLiteral("°C"), this);
-    m_deltaChart->setObjectName(QStringLiteral("ChartDelta"));
+    m_deltaChart = make<RunChart>("ChartDelta", QStringLiteral("Delta et température"),
+                                  QStringLiteral("points"), QStringLiteral("°C"));
     m_curveDelta =
         m_deltaChart->addCurve(QStringLiteral("V Delta"), RunChart::Left, QColor(0x20, 0x90, 0x40));
     m_curvePeak =
@@ -191,7 +169,6 @@ Chargeur::Chargeur(const Host &host, QWidget *parent) : ModeWindow(host, parent)
 
     // Window load.
     setCheck(DvdtBox::Clear);
-    load();
     m_runActive = false; // idle flag set
     setState(QStringLiteral("Prêt"));
     m_logging = false;
@@ -207,15 +184,15 @@ void Chargeur::setCheck(DvdtBox b) {
 // ---------------------------------------------------------------- sliders
 
 void Chargeur::onSlider1(int v) {
-    m_setpoint->setText(setpointText(kSetpointPrefix, v,
-                                     charger::value(m_link->tableB, charger::slave::kPotCharge)));
+    m_setpoint->setText(setpointText(
+        kSetpointPrefix, v, charger::value(session().tableB(), charger::slave::kPotCharge)));
     m_peak.reset(); // a new current moves the delta voltage: its peak starts again
-    exclusive(KeySlider1, [this, v] { setOut(CMD_POT_ICHRG, quint8(v)); });
+    gate().request(KeySlider1, [this, v] { setOut(CMD_POT_ICHRG, quint8(v)); });
 }
 
 void Chargeur::onSlider2(int v) {
     if (!isIdle()) return;
-    exclusive(KeySlider2, [this, v] {
+    gate().request(KeySlider2, [this, v] {
         if (!isIdle() || !setOut(CMD_POT_VDELTA, quint8(v))) return;
         m_gain->setText(numText(v));
         idlePoll();
@@ -224,7 +201,7 @@ void Chargeur::onSlider2(int v) {
 
 void Chargeur::onSlider3(int v) {
     if (!isIdle()) return;
-    exclusive(KeySlider3, [this, v] {
+    gate().request(KeySlider3, [this, v] {
         if (!isIdle() || !setOut(CMD_POT_OFFSET, quint8(v))) return;
         m_offset->setText(numText(v));
         idlePoll();
@@ -240,11 +217,11 @@ void Chargeur::start() {
         errorBox(this, QStringLiteral("MODE doit être un nombre de 0 à 255"));
         return;
     }
-    exclusive(KeyStart, [this, m = *mode] {
+    gate().request(KeyStart, [this, m = *mode] {
         if (m_runActive) return;
         m_peak.reset();
         m_detector.reset();
-        m_dischargePulseOn = false;
+        m_pulse.dischargeOn = false;
         m_mode = m;
         m_chart->clear();
         m_deltaChart->clear();
@@ -276,68 +253,53 @@ ModeWindow::Settings Chargeur::endOfRunOutputs() const {
 }
 
 void Chargeur::idlePoll() {
-    Exchange x(this);
-    if (!setOut(CMD_GROUND_BAT, 1)) return;
-    if (!readCount(CMD_READ_VDELTA, m_vdeltaCad)) return;
-    m_vdeltaCount->setText(numText(m_vdeltaCad));
-    setOut(CMD_GROUND_BAT, 0);
+    serialio::ExchangeGate::Exchange x(gate());
+    PollSteps st = steps();
+    const RunSample s = idleDeltaPoll(st);
+    if (s.vdelta) {
+        m_vdeltaCad = *s.vdelta;
+        m_vdeltaCount->setText(numText(m_vdeltaCad));
+    }
+    finished(s.end);
 }
 
 void Chargeur::poll() {
-    Exchange x(this);
-    const QByteArray &a = m_link->tableA;
-    const QByteArray &b = m_link->tableB;
-
-    if (!readElapsed() || !readSupplies()) return;
-
-    if (!readCount(CMD_READ_ICHRG, m_ichrgCad)) return;
-    m_ichrgCount->setText(numText(m_ichrgCad));
-    const auto ichrg = convert(Quantity::Ichrg, m_ichrgCad, a, b);
-    m_ichrg.update(ichrg);
-    setValueLabel(m_ichrgValue, ichrg, QStringLiteral("A"));
-
-    m_counter.add(m_duree - m_prevDuree, m_ichrg.orZero());
-    m_total->setText(numText(double(m_counter.capacity())) + QStringLiteral(" mAh"));
-
-    // Measurement pulse: the battery voltage is read without the charge current.
-    if (m_mode == 0) {
-        if (!setOuts({{CMD_CUT_CHARGE, 0}, {CMD_CUT_POWER, 0}, {CMD_GROUND_BAT, 1}})) return;
-        // From here until the discharge-off is answered, "Arret" or leaving must send it.
-        m_dischargePulseOn = true;
-        if (!setOut(CMD_CUT_DISCHARGE, 1)) return;
-        m_delayFlag = false;
+    serialio::ExchangeGate::Exchange x(gate());
+    PollSteps st = steps();
+    const RunSample s = chargePoll(st, m_mode, m_pulse);
+    if (showSample(s)) {
+        if (m_logging) {
+            const auto avg = m_detector.average();
+            appendRecord({double(m_logDuree), double(m_valimCad), double(m_vdblCad),
+                          avg ? std::optional<double>(*avg) : std::nullopt, m_valim.value,
+                          double(int(m_detector.box())), double(m_detector.rise()), m_temper.value,
+                          double(m_ichrgCad), double(m_vbatCad), double(m_vdeltaCad), m_ichrg.value,
+                          m_vbat.value, double(m_peak.peak()), double(m_counter.capacity()),
+                          double(m_logDuree) / 86400.0});
+        }
+        plot();
     }
-    if (!waitDelay(5)) return;
-    const bool dischargeOff = m_link->setOutput(CMD_CUT_DISCHARGE, 0);
-    if (dischargeOff) m_dischargePulseOn = false;
-    if (!check(dischargeOff)) return;
+}
 
-    if (!readCount(CMD_READ_VBAT, m_vbatCad)) return;
-    m_vbatCount->setText(numText(m_vbatCad));
-    m_vbat.update(convert(Quantity::Vbat, m_vbatCad, a, b));
-    if (m_detector.addSample(m_vbatCad, m_duree)) showBlock();
-
-    if (!readCount(CMD_READ_VDELTA, m_vdeltaCad)) return;
-    m_vdeltaCount->setText(numText(m_vdeltaCad));
-    const bool ended = m_peak.update(m_vdeltaCad);
-    m_peakValue->setText(numText(m_peak.peak()));
-    if (ended) {
-        m_endFlag = true;
-        setState(QStringLiteral("Charge Terminée"));
+bool Chargeur::showSample(const RunSample &s) {
+    showHead(s);
+    if (s.current)
+        showCurrent(*s.current, m_ichrgCad, m_ichrg, m_ichrgCount, m_ichrgValue, Quantity::Ichrg);
+    if (s.vbat) {
+        m_vbat.update(showCount(*s.vbat, m_vbatCad, m_vbatCount, Quantity::Vbat));
+        if (m_detector.addSample(m_vbatCad, m_duree)) showBlock();
     }
-
-    if (!setOuts({{CMD_GROUND_BAT, 0}, {CMD_CUT_POWER, 1}, {CMD_CUT_CHARGE, 1}})) return;
-
-    if (m_logging) {
-        const auto avg = m_detector.average();
-        appendRecord({double(m_logDuree), double(m_valimCad), double(m_vdblCad),
-                      avg ? std::optional<double>(*avg) : std::nullopt, m_valim.value,
-                      double(int(m_detector.box())), double(m_detector.rise()), m_temper.value,
-                      double(m_ichrgCad), double(m_vbatCad), double(m_vdeltaCad), m_ichrg.value,
-                      m_vbat.value, double(m_peak.peak()), double(m_counter.capacity()),
-                      double(m_logDuree) / 86400.0});
+    if (s.vdelta) {
+        m_vdeltaCad = *s.vdelta;
+        m_vdeltaCount->setText(numText(m_vdeltaCad));
+        const bool ended = m_peak.update(m_vdeltaCad);
+        m_peakValue->setText(numText(m_peak.peak()));
+        if (ended) {
+            m_endFlag = true;
+            setState(QStringLiteral("Charge Terminée"));
+        }
     }
-    plot();
+    return finished(s.end);
 }
 
 void Chargeur::showBlock() {

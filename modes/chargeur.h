@@ -14,7 +14,7 @@ namespace modes {
 class Chargeur : public ModeWindow {
     Q_OBJECT
   public:
-    explicit Chargeur(const chlink::Host &host, QWidget *parent = nullptr);
+    explicit Chargeur(const winkit::Host &host, QWidget *parent = nullptr);
 
     void start() override;
     void poll() override;
@@ -31,6 +31,8 @@ class Chargeur : public ModeWindow {
   private:
     bool pollStep() override;
     Settings endOfRunOutputs() const override;
+    // Shows what a poll read; true when every step was answered.
+    bool showSample(const RunSample &s);
     void onSlider1(int v);
     void onSlider2(int v);
     void onSlider3(int v);
@@ -51,7 +53,6 @@ class Chargeur : public ModeWindow {
     QLabel *m_vbatValue = nullptr;   // Label17
     QLabel *m_vdeltaCount = nullptr; // Label21
     QLabel *m_peakValue = nullptr;   // Label22
-    QLabel *m_total = nullptr;       // Label29
     QLabel *m_rise = nullptr;        // Label33
     QLabel *m_average = nullptr;     // Label34
     RunChart *m_deltaChart;

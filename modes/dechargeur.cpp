@@ -10,7 +10,6 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSlider>
-#include <QTimer>
 #include <QVBoxLayout>
 
 namespace modes {
@@ -21,7 +20,7 @@ namespace {
 const QString kSetpointPrefix = QStringLiteral("COURANT DE DECHARGE =");
 }
 
-Dechargeur::Dechargeur(const Host &host, QWidget *parent) : ModeWindow(host, parent) {
+Dechargeur::Dechargeur(const winkit::Host &host, QWidget *parent) : ModeWindow(host, parent) {
     setObjectName(QStringLiteral("Dechargeur"));
     setWindowTitle(QStringLiteral("DECHARGEUR"));
     m_stopOutputs = {{CMD_CUT_DISCHARGE, 0}, {CMD_CUT_POWER, 0}, {CMD_GROUND_BAT, 1}};
@@ -30,49 +29,31 @@ Dechargeur::Dechargeur(const Host &host, QWidget *parent) : ModeWindow(host, par
     auto *leftCol = static_cast<QVBoxLayout *>(left->layout());
     leftCol->addStretch();
 
-    QGroupBox *setting = frame("Frame5", QString());
+    auto *setting = make<QGroupBox>("Frame5", QString());
     auto *sg = new QGridLayout(setting);
-    sg->addWidget(label("Label21", QStringLiteral("Nombre Elements")), 0, 0);
-    m_cellsText = new QLineEdit(this);
-    m_cellsText->setObjectName(QStringLiteral("Text1"));
+    sg->addWidget(make<QLabel>("Label21", QStringLiteral("Nombre Elements")), 0, 0);
+    m_cellsText = make<QLineEdit>("Text1");
     m_cellsText->setMaximumWidth(60);
     sg->addWidget(m_cellsText, 0, 1);
-    m_setpoint = label("Label12", QStringLiteral("COURANT DE DECHARGE = 0.00 A"));
+    m_setpoint = make<QLabel>("Label12", QStringLiteral("COURANT DE DECHARGE = 0.00 A"));
     sg->addWidget(m_setpoint, 1, 0, 1, 2);
-    m_slider1 = new QSlider(Qt::Horizontal, this);
-    m_slider1->setObjectName(QStringLiteral("Slider1"));
+    m_slider1 = make<QSlider>("Slider1", Qt::Horizontal);
     m_slider1->setRange(0, 255);
     sg->addWidget(m_slider1, 2, 0, 1, 2);
     connect(m_slider1, &QSlider::valueChanged, this, &Dechargeur::onSlider1);
 
-    QGroupBox *supplies = frame("Frame4", QStringLiteral("PARAMETRES ALIMENTATIONS"));
+    auto *supplies = make<QGroupBox>("Frame4", QStringLiteral("PARAMETRES ALIMENTATIONS"));
     buildSupplies(supplies);
-    QGroupBox *dech = frame("Frame3", QStringLiteral("PARAMETRES DECHARGE"));
-    auto *dg = new QGridLayout(dech);
-    const struct {
-        const char *caption, *text, *a, *b, *aText;
-        QLabel **aOut, **bOut;
-    } rows[] = {
-        {"Label19", "I DeCharge", "Label10", "Label11", "0", &m_idechCount, &m_idechValue},
-        {"Label20", "V Batterie", "Label16", "Label17", "0", &m_vbatCount, &m_vbatValue},
-        {"Label28", "V unitaire", "Label26", nullptr, "", &m_perCell, nullptr},
-        {"Label30", "DeChrg Totale", "Label29", nullptr, "0mAh", &m_total, nullptr},
-    };
-    int r = 0;
-    for (const auto &row : rows) {
-        dg->addWidget(label(row.caption, QString::fromUtf8(row.text)), r, 0);
-        QLabel *a = *row.aOut = label(row.a, QString::fromUtf8(row.aText));
-        a->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-        a->setMinimumWidth(48);
-        dg->addWidget(a, r, 1);
-        if (row.b) {
-            QLabel *b = *row.bOut = label(row.b);
-            b->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-            b->setMinimumWidth(64);
-            dg->addWidget(b, r, 2);
-        }
-        ++r;
-    }
+    auto *dech = make<QGroupBox>("Frame3", QStringLiteral("PARAMETRES DECHARGE"));
+    buildReadings(
+        dech,
+        {
+            {"Label19", "I DeCharge", "Label10", "Label11", "0", &m_idechCount, &m_idechValue},
+            {"Label20", "V Batterie", "Label16", "Label17", "0", &m_vbatCount, &m_vbatValue},
+            {"Label28", "V unitaire", "Label26", nullptr, "", &m_perCell, nullptr},
+            {"Label30", "DeChrg Totale", "Label29", nullptr, "0mAh", &m_total, nullptr},
+        },
+        64);
 
     auto *middle = new QVBoxLayout;
     middle->addWidget(setting);
@@ -80,16 +61,14 @@ Dechargeur::Dechargeur(const Host &host, QWidget *parent) : ModeWindow(host, par
     middle->addWidget(dech);
     middle->addStretch();
 
-    m_chart =
-        new RunChart(QStringLiteral("Batterie"), QStringLiteral("V"), QStringLiteral("A"), this);
-    m_chart->setObjectName(QStringLiteral("ChartBatterie"));
+    m_chart = make<RunChart>("ChartBatterie", QStringLiteral("Batterie"), QStringLiteral("V"),
+                             QStringLiteral("A"));
     m_curveVbat =
         m_chart->addCurve(QStringLiteral("V Batterie"), RunChart::Left, QColor(0x1f, 0x5f, 0xbf));
     m_curveI =
         m_chart->addCurve(QStringLiteral("I DeCharge"), RunChart::Right, QColor(0xc0, 0x30, 0x30));
-    m_cellChart = new RunChart(QStringLiteral("Élément et température"), QStringLiteral("V"),
-                               QStringLiteral("°C"), this);
-    m_cellChart->setObjectName(QStringLiteral("ChartElement"));
+    m_cellChart = make<RunChart>("ChartElement", QStringLiteral("Élément et température"),
+                                 QStringLiteral("V"), QStringLiteral("°C"));
     m_curveVpc = m_cellChart->addCurve(QStringLiteral("V unitaire"), RunChart::Left,
                                        QColor(0x20, 0x90, 0x40));
     m_curveTemp = m_cellChart->addCurve(QStringLiteral("Température"), RunChart::Right,
@@ -107,15 +86,14 @@ Dechargeur::Dechargeur(const Host &host, QWidget *parent) : ModeWindow(host, par
     outer->addWidget(m_logLabel);
     resize(1060, 600);
 
-    load();
     setState(QStringLiteral("Prêt"));
     m_logging = false;
 }
 
 void Dechargeur::onSlider1(int v) {
     m_setpoint->setText(setpointText(
-        kSetpointPrefix, v, charger::value(m_link->tableB, charger::slave::kPotDischarge)));
-    exclusive(KeySlider1, [this, v] { setOut(CMD_POT_IDECH, quint8(v)); });
+        kSetpointPrefix, v, charger::value(session().tableB(), charger::slave::kPotDischarge)));
+    gate().request(KeySlider1, [this, v] { setOut(CMD_POT_IDECH, quint8(v)); });
 }
 
 void Dechargeur::start() {
@@ -128,13 +106,13 @@ void Dechargeur::start() {
                                       "de la batterie (plus de 0)."));
         return;
     }
-    if (charger::value(m_link->tableB, channel(Quantity::Vbat).calibration) == 0) {
+    if (charger::value(session().tableB(), channel(Quantity::Vbat).calibration) == 0) {
         errorBox(this, QStringLiteral("Calibration V Batterie manquante (mot 6-7 de l'EEPROM "
                                       "esclave à zéro) : la fin de décharge ne peut pas être "
                                       "détectée."));
         return;
     }
-    exclusive(KeyStart, [this, c = *cells] {
+    gate().request(KeyStart, [this, c = *cells] {
         if (m_runActive) return;
         m_cells = c;
         m_chart->clear();
@@ -160,43 +138,26 @@ ModeWindow::Settings Dechargeur::endOfRunOutputs() const {
 }
 
 void Dechargeur::poll() {
-    Exchange x(this);
-    const QByteArray &a = m_link->tableA;
-    const QByteArray &b = m_link->tableB;
-
-    if (!readElapsed() || !readSupplies()) return;
-
-    if (!readCount(CMD_READ_IDECH, m_idechCad)) return;
-    m_idechCount->setText(numText(m_idechCad));
-    const auto idech = convert(Quantity::Idech, m_idechCad, a, b);
-    m_idech.update(idech);
-    setValueLabel(m_idechValue, idech, QStringLiteral("A"));
-
-    m_counter.add(m_duree - m_prevDuree, m_idech.orZero());
-    m_total->setText(numText(double(m_counter.capacity())) + QStringLiteral(" mAh"));
-
-    // The battery is read with the discharge path off.
-    if (!setOut(CMD_CUT_DISCHARGE, 0)) return;
-    m_delayFlag = false;
-    if (!waitDelay(10)) return;
-
-    if (!readCount(CMD_READ_VBAT, m_vbatCad)) return;
-    m_vbatCount->setText(numText(m_vbatCad));
-    m_vbat.update(convert(Quantity::Vbat, m_vbatCad, a, b));
-    setValueLabel(m_vbatValue, m_vbat.value, QStringLiteral("V"));
-
-    if (m_vbat.value && m_cells > 0) {
-        m_vpc = modes::voltsPerCell(*m_vbat.value, m_cells);
-        m_perCell->setText(numText(*m_vpc) + QStringLiteral("V"));
+    serialio::ExchangeGate::Exchange x(gate());
+    PollSteps st = steps();
+    const RunSample s = dischargePoll(st, m_pulse);
+    showHead(s);
+    if (s.current)
+        showCurrent(*s.current, m_idechCad, m_idech, m_idechCount, m_idechValue, Quantity::Idech);
+    if (s.vbat) {
+        m_vbat.update(showCount(*s.vbat, m_vbatCad, m_vbatCount, Quantity::Vbat));
+        setValueLabel(m_vbatValue, m_vbat.value, QStringLiteral("V"));
+        if (m_vbat.value && m_cells > 0) {
+            m_vpc = modes::voltsPerCell(*m_vbat.value, m_cells);
+            m_perCell->setText(numText(*m_vpc) + QStringLiteral("V"));
+        }
     }
-
-    if (!setOut(CMD_CUT_DISCHARGE, 1)) return;
+    if (!finished(s.end)) return;
 
     if (m_vpc && modes::endOfDischarge(*m_vpc)) {
         m_endFlag = true;
         setState(QStringLiteral("Limite Dech."));
     }
-
     if (m_logging)
         appendRecord({double(m_logDuree), double(m_valimCad), double(m_vdblCad), double(m_tempCad),
                       m_valim.value, m_vdbl.value, m_temper.value, double(m_idechCad),

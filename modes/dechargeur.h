@@ -12,7 +12,7 @@ namespace modes {
 class Dechargeur : public ModeWindow {
     Q_OBJECT
   public:
-    explicit Dechargeur(const chlink::Host &host, QWidget *parent = nullptr);
+    explicit Dechargeur(const winkit::Host &host, QWidget *parent = nullptr);
 
     void start() override;
     void poll() override;
@@ -37,7 +37,6 @@ class Dechargeur : public ModeWindow {
     QLabel *m_vbatCount = nullptr;  // Label16
     QLabel *m_vbatValue = nullptr;  // Label17
     QLabel *m_perCell = nullptr;    // Label26: volts a cell
-    QLabel *m_total = nullptr;      // Label29
     RunChart *m_cellChart;
     int m_curveVbat = 0, m_curveI = 0, m_curveVpc = 0, m_curveTemp = 0;
 

@@ -1,14 +1,13 @@
 #pragma once
 
 #include "keepawake.h"
-#include "link/chargerlink.h"
-#include "link/host.h"
 #include "measure.h"
 #include "runlog.h"
-#include "serial/exchangegate.h"
+#include "runpoll.h"
+#include "winkit/chargerwindow.h"
 
 #include <QWidget>
-#include <functional>
+#include <initializer_list>
 #include <optional>
 #include <vector>
 
@@ -17,27 +16,31 @@ class QLabel;
 class QPushButton;
 class QTimer;
 
+namespace serialio {
+class PollTimer;
+}
+
 namespace modes {
 
 class RunChart;
 
-// What the charge and discharge windows share: the link and the main window they were
-// opened from, the poll and delay timers, the clock and supply readings, the run log, the
-// sleep lock, and the rule that keeps their exchanges from interleaving.
+// What the charge and discharge windows share: the poll and delay timers, the clock and
+// supply readings, the run log, the sleep lock, and their run's start, poll cycle, stop and
+// end.
 //
 // Events run inside every wait for a reply byte. A handler that wants the link while
-// another one is waiting is queued and runs when the first is done (a slider moved during a
-// poll sends its latest value after the poll), "Arret" and "Retour" act at once and make
-// the running exchange stop after its current wait, and the window is deleted only once
-// no handler is inside a wait.
+// another one is waiting is queued on the window's gate and runs when the first is done (a
+// slider moved during a poll sends its latest value after the poll); "Arret" and "Retour"
+// act at once and make the running exchange stop after its current wait, and the window is
+// deleted only once no handler is inside a wait.
 //
 // A run's outputs never outlive the window: leaving it ("Retour", closing it by its frame,
 // the program quitting) during a run sends the bytes of "Arret" once, after the exchange in
 // progress has had its current reply, then closes the log with what it holds.
-class ModeWindow : public QWidget {
+class ModeWindow : public winkit::ChargerWindow {
     Q_OBJECT
   public:
-    ModeWindow(const chlink::Host &host, QWidget *parent = nullptr);
+    explicit ModeWindow(const winkit::Host &host, QWidget *parent = nullptr);
     ~ModeWindow() override;
 
     // ---- Handlers, public so that tests can call them without the event system ----
@@ -45,55 +48,51 @@ class ModeWindow : public QWidget {
     void stop();              // CBStop
     virtual void poll() = 0;  // one poll of a run
     // Timerchargeur tick: the window's poll; at the end of a run its outputs go to their
-    // end-of-run state; otherwise the timer is armed again while polling.
+    // end-of-run state. The timer comes back after the poll while polling.
     void timerCycle();
-    void leave(); // CQuitter
 
     // ---- Run state ----
     bool isPolling() const { return m_polling; }
     // From "Demarrage" until "Arret" (or a link failure).
     bool isRunActive() const { return m_runActive; }
     bool isLogging() const { return m_logging; }
-    bool isBusy() const { return m_gate->busy(); }
+    bool isBusy() const { return gate().busy(); }
     qint64 duree() const { return m_duree; }
     // The file the log is written to (the name actually created).
     QString logPath() const { return m_log.path(); }
     bool logOpen() const { return m_log.isOpen(); }
     const ChargeCounter &counter() const { return m_counter; }
     const KeepAwake &keepAwake() const { return m_awake; }
-    QTimer *pollTimer() const { return m_timer; }
+    QTimer *pollTimer() const;
 
   protected:
     // ---- Exchanges ----
-    // Marks a handler that talks to the charger (nesting allowed).
-    class Exchange : public serialio::ExchangeGate::Exchange {
-      public:
-        explicit Exchange(ModeWindow *w) : serialio::ExchangeGate::Exchange(*w->m_gate) {}
-    };
     // The keys of the requests a window queues on its gate: a later request with the same
     // key replaces a queued one (only a slider's last value matters).
     enum Key { KeyTick, KeyStart, KeyStop, KeySlider1, KeySlider2, KeySlider3 };
-    using Settings = std::vector<std::pair<chlink::Cmd, quint8>>;
-    // Runs fn now, or after the exchange in progress.
-    void exclusive(Key key, std::function<void()> fn) { m_gate->request(key, std::move(fn)); }
-    // True when the exchange in progress must end now: the window is closing, the run was
-    // stopped, or the link failed.
-    bool interrupted() const { return m_gate->interrupted(); }
-    bool isClosing() const { return m_gate->closing(); }
-    // After every wait: false (and the link failure handled) when the handler must return.
-    bool check(bool ok);
+    using Settings = modes::Settings;
+    // The steps of an exchange of this window: they stop when the gate says so, and the
+    // measurement delay is Timerch2's.
+    PollSteps steps();
+    // After an exchange: the link failure handled; true when every step was answered.
+    bool finished(PollEnd end);
     // 27, code, value and its answer byte.
     bool setOut(chlink::Cmd code, quint8 value);
-    bool readCount(chlink::Cmd code, int &count);
     // Sends each setting with its answer byte, stopping at the first failure.
     bool setOuts(const Settings &settings);
     // Timerch2: arms the delay and sleeps until its tick sets the delay flag.
     bool waitDelay(int ms);
-    // Poll step 1: clock, DUREE and the clock labels. A clock glitch leaves DUREE as it was
-    // (the poll adds no time); m_logDuree is the reading as received, for the record.
-    bool readElapsed();
-    // Channels 6, 7 and 5 with their labels.
-    bool readSupplies();
+    // A poll's clock and supplies: DUREE, the clock and supply labels. A clock glitch leaves
+    // DUREE as it was (the poll adds no time); m_logDuree is the reading as received, for
+    // the record.
+    void showHead(const RunSample &s);
+    // A count a poll read: kept, shown on its label; returns its value (none without
+    // calibration).
+    std::optional<double> showCount(int count, int &kept, QLabel *label, Quantity q);
+    // The run's current a poll read (charge or discharge): its labels, and the charge it
+    // carried since the previous poll added to the total.
+    void showCurrent(int count, int &kept, Kept &current, QLabel *countLabel, QLabel *valueLabel,
+                     Quantity q);
     // Reads the clock to start a run.
     bool readStartClock();
     // "Demarrage"'s exchange, once the window has reset its own run state: the run begins
@@ -131,22 +130,27 @@ class ModeWindow : public QWidget {
     void closeLog();
 
     // ---- Window ----
-    // Shows the window centred, stops the main window's timers and hides it.
-    void load();
-    void closeEvent(QCloseEvent *e) override;
+    // Leaving: no record more, timers off, the log closed with what it holds, the window
+    // hidden at once.
+    void aboutToLeave() override;
+    // Once no handler is inside a wait: a run's outputs go off with Arret's bytes, then the
+    // main window comes back.
+    void leaveWhenIdle() override;
     void setState(const QString &text);
 
-    QLabel *label(const char *name, const QString &text = QString());
-    QGroupBox *frame(const char *name, const QString &title);
     void setValueLabel(QLabel *l, std::optional<double> v, const QString &unit);
     QWidget *buildCommon(); // buttons, clock, state, supplies, log path
     void buildSupplies(QGroupBox *box);
+    // A grid of readings: caption, count label, value label (none when `value` is null).
+    struct Reading {
+        const char *caption, *text, *count, *value, *countText;
+        QLabel **countOut, **valueOut;
+    };
+    void buildReadings(QGroupBox *box, std::initializer_list<Reading> rows, int valueWidth);
 
-    chlink::Host m_host;
-    chlink::ChargerLink *m_link;
-    QTimer *m_timer;  // Timerchargeur
-    QTimer *m_timer2; // Timerch2
-    bool m_delayFlag = false;
+    serialio::PollTimer *m_poll; // Timerchargeur
+    QTimer *m_timer2;            // Timerch2
+    PulseFlags m_pulse;          // the delay flag and the pulse's discharge path
 
     // Flags of the run.
     bool m_runActive = false;
@@ -163,8 +167,7 @@ class ModeWindow : public QWidget {
     Kept m_valim, m_vdbl, m_temper;
     ChargeCounter m_counter;
 
-    Settings m_stopOutputs;          // set by each window
-    bool m_dischargePulseOn = false; // a pulse's discharge-on went out, its off not yet
+    Settings m_stopOutputs; // set by each window
 
     RunLog m_log;
     KeepAwake m_awake;
@@ -178,16 +181,7 @@ class ModeWindow : public QWidget {
     QLabel *m_clockLabels[3] = {};  // Label1..3: hours, minutes, seconds
     QLabel *m_supplyCounts[3] = {}; // Label4, 5, 8: supply, doubler, temperature counts
     QLabel *m_supplyValues[3] = {}; // Label6, 7, 9: their values
-
-  private:
-    // Leaving: the window hides at once; once no handler is inside a wait, the run's outputs
-    // go off, the log closes, the main window comes back and the window is deleted.
-    void beginLeaving();
-    void finishLeaving();
-    bool m_finishing = false;                  // finishLeaving() has begun
-    bool m_left = false;                       // finishLeaving() is done: the window may go
-    QPointer<chlink::ChargerLink> m_linkGuard; // the link may go first at program exit
-    serialio::ExchangeGate *m_gate;            // one exchange at a time; the window goes when idle
+    QLabel *m_total = nullptr;      // Label29: the charge carried so far
 };
 
 } // namespace modes

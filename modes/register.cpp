@@ -7,22 +7,20 @@
 namespace modes {
 
 namespace {
-// The mode windows show themselves, hide their opener and stop the main window's timers
-// as they load.
-template <class W> winkit::WindowEntry entry(const char *id, chlink::ChargerLink &link) {
+// The mode windows need a connection, hide their opener and stop the main window's
+// handshake timers while open.
+template <class W> winkit::WindowEntry entry(const char *id) {
     return {.id = QLatin1String(id),
+            .make = [](const winkit::Host &h) -> winkit::ChargerWindow * { return new W(h); },
             .needsConnection = true,
             .hidesOpener = true,
-            .stopsMainTimers = true,
-            .makeWidget = [&link](const winkit::Host &h) -> QWidget * {
-                return new W(chlink::Host{&link, h.opener, h.stopMainTimers});
-            }};
+            .stopsMainTimers = true};
 }
 } // namespace
 
-void registerWindows(winkit::WindowRegistry &registry, chlink::ChargerLink &link) {
-    registry.add(entry<Chargeur>("Chargeur", link));
-    registry.add(entry<Dechargeur>("Dechargeur", link));
+void registerWindows(winkit::WindowRegistry &registry, chlink::ChargerLink &) {
+    registry.add(entry<Chargeur>("Chargeur"));
+    registry.add(entry<Dechargeur>("Dechargeur"));
 }
 
 } // namespace modes

@@ -57,6 +57,7 @@ void ChargerWindow::closeEvent(QCloseEvent *e) {
         const bool busy = m_gate->busy();
         const bool openerAtOnce = !(busy && m_openerBackWhenIdle);
         m_gate->close([this, busy, openerAtOnce] {
+            leaveWhenIdle();
             if (!busy) return; // closed while idle: the accepted close event does the rest
             if (!openerAtOnce) showOpener();
             if (testAttribute(Qt::WA_DeleteOnClose)) deleteLater();

@@ -32,8 +32,8 @@ void centreOnScreen(QWidget *w, QSize size);
 // A constructor builds the window and nothing more; the registry calls load() to show it.
 // "Retour" (leave()), the window frame and "Quitter" all go through one closing path: the
 // window's own aboutToLeave() (timers, logs, outputs off), then the gate closes (nothing
-// queued runs, the exchange in progress stops at its next wait), the opener comes back, and
-// the window is deleted once no handler is inside a wait.
+// queued runs, the exchange in progress stops at its next wait), leaveWhenIdle() runs once
+// no handler is inside a wait, the opener comes back, and the window is deleted.
 class ChargerWindow : public QWidget {
     Q_OBJECT
   public:
@@ -58,6 +58,14 @@ class ChargerWindow : public QWidget {
     // What closing adds in a window: stop its timers, close its logs, switch its outputs
     // off. Runs once, before the gate closes, whichever way the window closes.
     virtual void aboutToLeave() {}
+    // What closing adds once no exchange of the window is in progress any more (at once when
+    // it closed idle, else when the last wait has had its reply): the last bytes a window
+    // owes the charger (a run's outputs off) go out here, never in the middle of another
+    // exchange. With setOpenerBackWhenIdle(true) it runs before the opener comes back.
+    virtual void leaveWhenIdle() {}
+    // Shows the opener again if this window hid it (closing does it; a message on the way
+    // out may want the opener under it first).
+    void showOpener();
     // By default the opener comes back at once, even while an exchange of this window ends
     // its current wait. A window whose exchange must end before the opener may touch the
     // port again (a flash transfer: the main window reopens the port as it comes back) asks
@@ -72,8 +80,6 @@ class ChargerWindow : public QWidget {
     }
 
   private:
-    void showOpener();
-
     Host m_host;
     serialio::ExchangeGate *m_gate;
     bool m_openerBackWhenIdle = false;

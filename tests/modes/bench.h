@@ -3,7 +3,6 @@
 #include "charger/eeprommap.h"
 #include "fakecharger.h"
 #include "link/chargerlink.h"
-#include "link/host.h"
 #include "link/messages.h"
 #include "link/session.h"
 #include "modes/register.h"
@@ -25,11 +24,13 @@ struct Bench {
     std::unique_ptr<chlink::ChargerLink> link;
     QWidget main;
     int mainTimersStopped = 0;
-    chlink::Host host;
     QStringList boxes;
     // The mode windows registered as the program registers them, opened from `main`.
     std::unique_ptr<chlink::Session> session;
     std::unique_ptr<winkit::WindowRegistry> registry;
+    // What the registry gives a mode window opened from `main`, for tests that build one
+    // themselves (and call load() when they want it shown).
+    winkit::Host host;
 
     Bench() {
         link = std::make_unique<chlink::ChargerLink>(
@@ -43,11 +44,13 @@ struct Bench {
         link->reconnectOnActivate = 1;
         link->setReplyTimeout(300); // time-out tests need not wait three seconds
         calibrate();
-        host.link = link.get();
-        host.main = &main;
-        host.stopMainTimers = [this] { ++mainTimersStopped; };
         session = std::make_unique<chlink::Session>(*link);
         registry = std::make_unique<winkit::WindowRegistry>(session.get());
+        host.session = session.get();
+        host.registry = registry.get();
+        host.opener = &main;
+        host.hidesOpener = true;
+        host.stopMainTimers = [this] { ++mainTimersStopped; };
         registry->setMainTimersStopper(host.stopMainTimers);
         modes::registerWindows(*registry, *link);
         chlink::setBoxHook([this](const chlink::BoxRequest &r) {

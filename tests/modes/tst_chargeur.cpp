@@ -55,6 +55,8 @@ class TestChargeur : public QObject {
     void timeoutDuringRun();
     void leaving_data();
     void leaving();
+    void leavingUnconfirmed_data();
+    void leavingUnconfirmed();
     void stopMidPoll();
     void stopDuringPulse_data();
     void stopDuringPulse();
@@ -72,6 +74,9 @@ class TestChargeur : public QObject {
 void TestChargeur::loadHidesMain() {
     Bench b;
     Chargeur w(b.host);
+    QVERIFY(!w.isVisible()); // built, not shown: the registry loads it
+    QCOMPARE(b.mainTimersStopped, 0);
+    w.load();
     QCOMPARE(w.windowTitle(), QStringLiteral("Mode chargeur rapide"));
     QVERIFY(w.isVisible());
     QVERIFY(!b.main.isVisible());
@@ -298,8 +303,8 @@ void TestChargeur::leaving() {
     QFETCH(QString, during);
     QFETCH(QStringList, sent);
     Bench b;
-    auto *w = new Chargeur(b.host);
-    w->setAttribute(Qt::WA_DeleteOnClose);
+    auto *w = qobject_cast<Chargeur *>(b.registry->open("Chargeur", &b.main));
+    QVERIFY(w);
     QPointer<Chargeur> alive(w);
     w->start();
     const QString path = w->logPath();
@@ -325,6 +330,44 @@ void TestChargeur::leaving() {
     QTRY_VERIFY(!alive);
     QVERIFY(b.fake->take().isEmpty());
     QCOMPARE(Bench::lines(path).size(), during.isEmpty() ? 3 : 2);
+}
+
+void TestChargeur::leavingUnconfirmed_data() {
+    QTest::addColumn<QString>("during"); // the command in whose reply wait it is left; "": idle
+    QTest::addColumn<QStringList>("sent");
+    QTest::newRow("between polls") << "" << kStop;
+    QTest::newRow("while a supply is read") << "6" << (QStringList{"41", "6"} + kStop);
+}
+
+// A charger that does not confirm the first stop byte still gets the others, and the user
+// is told, on top of the main window that has come back, that the outputs may still be on.
+void TestChargeur::leavingUnconfirmed() {
+    QFETCH(QString, during);
+    QFETCH(QStringList, sent);
+    Bench b;
+    QPointer<Chargeur> w = qobject_cast<Chargeur *>(b.registry->open("Chargeur", &b.main));
+    QVERIFY(w);
+    w->start();
+    b.fake->take();
+    b.fake->dropReplies[chlink::CMD_CUT_CHARGE] = 1;
+    bool mainShownUnderBox = false;
+    chlink::setBoxHook([&](const chlink::BoxRequest &r) {
+        b.boxes << r.text;
+        mainShownUnderBox = b.main.isVisible();
+        return true;
+    });
+    if (during.isEmpty()) {
+        w->leave();
+    } else {
+        when(b.fake, w, during, [&] { w->leave(); });
+        w->timerCycle();
+    }
+    QCOMPARE(b.boxes, QStringList{"Sortie de la fenêtre : le chargeur n'a pas confirmé l'arrêt "
+                                  "des sorties\nTime out sur interface Serie"});
+    QVERIFY(mainShownUnderBox);
+    QCOMPARE(b.fake->take(), sent);
+    QVERIFY(b.fake->outputsStopped());
+    QTRY_VERIFY(!w);
 }
 
 void TestChargeur::stopMidPoll() {

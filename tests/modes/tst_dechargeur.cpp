@@ -41,6 +41,7 @@ class TestDechargeur : public QObject {
 void TestDechargeur::loadAndSlider() {
     Bench b;
     Dechargeur w(b.host);
+    w.load();
     QCOMPARE(w.windowTitle(), QStringLiteral("DECHARGEUR"));
     QVERIFY(!b.main.isVisible());
     QCOMPARE(b.mainTimersStopped, 1);
@@ -161,8 +162,8 @@ void TestDechargeur::leaving() {
     QFETCH(QStringList, sent);
     Bench b;
     b.fake->counts[chlink::CMD_READ_VBAT] = {720}; // 1.8 V a cell: the discharge goes on
-    auto *w = new Dechargeur(b.host);
-    w->setAttribute(Qt::WA_DeleteOnClose);
+    auto *w = qobject_cast<Dechargeur *>(b.registry->open("Dechargeur", &b.main));
+    QVERIFY(w);
     QPointer<Dechargeur> alive(w);
     w->findChild<QLineEdit *>("Text1")->setText("4");
     w->start();

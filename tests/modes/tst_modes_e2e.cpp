@@ -4,7 +4,7 @@
 // the chargersim program running its clock fast. The charge must end by itself on the
 // delta-voltage drop and the discharge at 0.5 V per cell, with every poll in the log.
 #include "link/chargerlink.h"
-#include "link/host.h"
+#include "link/exchanges.h"
 #include "link/messages.h"
 #include "modes/chargeur.h"
 #include "modes/dechargeur.h"
@@ -61,8 +61,9 @@ struct SimRig {
     std::unique_ptr<sim::VirtualCharger> charger;
     std::unique_ptr<sim::PtyServer> server;
     std::unique_ptr<chlink::ChargerLink> link;
+    std::unique_ptr<chlink::Session> session;
     QWidget main;
-    chlink::Host host;
+    winkit::Host host;
     QString device;
 
     bool startProgram(const QStringList &args) {
@@ -96,17 +97,20 @@ struct SimRig {
             qWarning() << why;
             return false;
         }
+        session = std::make_unique<chlink::Session>(*link);
         for (int i = 0; i < 16; ++i) {
-            const auto a = link->eeRead(1, quint8(i));
-            const auto b = link->eeRead(2, quint8(i));
+            const auto a = chlink::eeRead(*session, 1, quint8(i));
+            const auto b = chlink::eeRead(*session, 2, quint8(i));
             if (!a || !b) return false;
             link->tableA[i] = char(*a);
             link->tableB[i] = char(*b);
         }
-        host = {link.get(), &main, [] {}};
+        host.session = session.get();
+        host.opener = &main;
         return true;
     }
     ~SimRig() {
+        session.reset();
         link.reset();
         server.reset();
         if (sim.state() == QProcess::NotRunning) return;
