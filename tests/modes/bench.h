@@ -1,7 +1,7 @@
 #pragma once
 
 #include "charger/eeprommap.h"
-#include "fakecharger.h"
+#include "support/scriptedcharger.h"
 #include "link/chargerlink.h"
 #include "link/messages.h"
 #include "link/session.h"
@@ -20,7 +20,7 @@
 struct Bench {
     QTemporaryDir dir;
     std::unique_ptr<sim::VirtualCharger> model; // declared first: outlives the link
-    FakeCharger *fake = nullptr;
+    ScriptedCharger *fake = nullptr;
     std::unique_ptr<chlink::ChargerLink> link;
     QWidget main;
     int mainTimersStopped = 0;
@@ -35,7 +35,7 @@ struct Bench {
     Bench() {
         link = std::make_unique<chlink::ChargerLink>(
             [this](const QString &) {
-                fake = new FakeCharger;
+                fake = new ScriptedCharger;
                 return fake;
             },
             [](int) { return QStringLiteral("fake"); });
@@ -83,7 +83,7 @@ struct Bench {
     // The in-process virtual charger answers from now on; the fake still records.
     sim::VirtualCharger &useModel() {
         model = std::make_unique<sim::VirtualCharger>();
-        fake->model = model.get();
+        fake->setModel(model.get());
         return *model;
     }
 

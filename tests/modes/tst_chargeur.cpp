@@ -24,7 +24,7 @@ QByteArray hms(int h, int m, int s) {
     return QByteArray(1, char(h)) + char(m) + char(s);
 }
 // Runs action (once) in the wait for the reply to `command`, or `delayMs` after it arrives.
-void when(FakeCharger *fake, QObject *ctx, const QString &command, std::function<void()> action,
+void when(ScriptedCharger *fake, QObject *ctx, const QString &command, std::function<void()> action,
           int delayMs = 0) {
     fake->onCommand = [=, done = false](const QString &cmd) mutable {
         if (done || cmd != command) return;
