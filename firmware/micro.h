@@ -30,13 +30,13 @@ class Micro : public winkit::ChargerWindow {
     ~Micro() override;
 
     // Button handlers, public so that tests drive them directly.
-    void pgmMaster();           // CBMIC1
-    void pgmSlave();            // CbPgmSlave
-    void eepromMaster();        // CBepr
-    void eepromSlave();         // CbEEprSalave
-    void externalEeprom();      // CbextEEPROM
-    void statePanel();          // CBEtat
-    void quitter() { leave(); } // MQuitter ("Retour")
+    void pgmMaster();      // CBMIC1
+    void pgmSlave();       // CbPgmSlave
+    void eepromMaster();   // CBepr
+    void eepromSlave();    // CbEEprSalave
+    void externalEeprom(); // CbextEEPROM
+    void statePanel();     // CBEtat
+    // MQuitter ("Retour") is the base's leave().
 
     bool isBusy() const { return gate().busy(); }
 

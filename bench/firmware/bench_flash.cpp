@@ -55,11 +55,12 @@ int main(int argc, char **argv) {
                 "9600 baud (%s)\n",
                 kMasterBlocks, static_cast<long long>(wireBytes), wireS,
                 pace ? "charger output paced" : "not paced");
+    chlink::Session session(link);
     for (int run = 0; run < runs; ++run) {
         QElapsedTimer t;
         const double cpu0 = cpuSeconds();
         t.start();
-        const FlashResult r = writeMasterFlash(link, image);
+        const FlashResult r = writeMasterFlash(session, image);
         const double wallS = t.nsecsElapsed() / 1e9;
         const double cpuS = cpuSeconds() - cpu0;
         if (!r.ok) {
