@@ -3,8 +3,8 @@
 #include "heximage.h"
 #include "link/numtext.h"
 
-using chlink::ChargerLink;
 using chlink::LinkError;
+using chlink::Session;
 
 namespace firmware {
 
@@ -60,10 +60,10 @@ FlashResult endedAt(FlashResult r, const QString &why) {
 }
 
 // The link's error at `address`, for the window's report.
-FlashResult failure(const ChargerLink &link, FlashResult r) {
-    r.linkError = link.error();
+FlashResult failure(const Session &session, FlashResult r) {
+    r.linkError = session.error();
     QString why;
-    switch (link.error()) {
+    switch (session.error()) {
     case LinkError::Timeout:
     case LinkError::NotOpen:
         why = QStringLiteral("pas de réponse du chargeur");
@@ -102,21 +102,21 @@ FlashResult succeeded(FlashResult r) {
 // Sends one write command after dropping what is left on the line from before it, and reads
 // its single answer byte: nullopt when the charger answers 6 (written), else the result that
 // ends the transfer at `where` (a refusal at once, or the link's failure).
-std::optional<FlashResult> writeOne(ChargerLink &link, chlink::Cmd code, const QByteArray &args,
+std::optional<FlashResult> writeOne(Session &session, chlink::Cmd code, const QByteArray &args,
                                     const FlashResult &where) {
-    link.drain();
-    link.command(code, args);
-    const auto a = link.answerByte();
-    if (!a) return failure(link, where);
+    session.drain();
+    session.command(code, args);
+    const auto a = session.answerByte();
+    if (!a) return failure(session, where);
     if (*a != chlink::ACK) return refused(where, *a);
     return std::nullopt;
 }
 
 // One program word read with command 45 or 46; nullopt with the link's error on failure.
-std::optional<int> readWord(ChargerLink &link, int target, int address) {
-    link.command(target == 1 ? chlink::CMD_FLASH_READ_MASTER : chlink::CMD_FLASH_READ_SLAVE,
-                 {high(address), low(address)});
-    const auto f = link.readFrame(2);
+std::optional<int> readWord(Session &session, int target, int address) {
+    session.command(target == 1 ? chlink::CMD_FLASH_READ_MASTER : chlink::CMD_FLASH_READ_SLAVE,
+                    {high(address), low(address)});
+    const auto f = session.readFrame(2);
     if (!f) return std::nullopt;
     return 256 * quint8(f->at(0)) + quint8(f->at(1));
 }
@@ -128,10 +128,10 @@ QString hexAddress(int address) {
            QStringLiteral("%1").arg(address, 4, 16, QLatin1Char('0')).toUpper();
 }
 
-FlashResult readFlash(ChargerLink &link, int target, int lastWord, QVector<quint16> *words,
+FlashResult readFlash(Session &session, int target, int lastWord, QVector<quint16> *words,
                       const FlashProgress &progress) {
     words->resize(lastWord + 1);
-    link.drain(); // a late answer of an earlier exchange must not be taken for this one's
+    session.drain(); // a late answer of an earlier exchange must not be taken for this one's
     int exchanges = 0;
     const auto at = [&](int i) {
         return progressOf(Transfer::ReadBack, target, i, exchanges, i, lastWord + 1);
@@ -139,9 +139,9 @@ FlashResult readFlash(ChargerLink &link, int target, int lastWord, QVector<quint
     for (int i = 0; i <= lastWord; ++i) {
         bar(progress, i);
         if (stopNow(progress)) return stopped(at(i));
-        const auto w = readWord(link, target, i);
+        const auto w = readWord(session, target, i);
         ++exchanges;
-        if (!w) return failure(link, at(i));
+        if (!w) return failure(session, at(i));
         if (target != 1 && *w > kSlaveErased) { // the slave's words have 14 bits
             FlashResult r = at(i);
             r.error =
@@ -155,7 +155,7 @@ FlashResult readFlash(ChargerLink &link, int target, int lastWord, QVector<quint
     return succeeded(at(lastWord + 1));
 }
 
-FlashResult writeMasterFlash(ChargerLink &link, const QByteArray &image,
+FlashResult writeMasterFlash(Session &session, const QByteArray &image,
                              const FlashProgress &progress) {
     int exchanges = 0;
     const auto at = [&](int a) {
@@ -176,13 +176,13 @@ FlashResult writeMasterFlash(ChargerLink &link, const QByteArray &image,
         args.append(char(low(a)));
         args.append(image.mid(a, kMasterBlockBytes));
         ++exchanges;
-        if (auto end = writeOne(link, chlink::CMD_FLASH_WRITE_MASTER, args, at(a))) return *end;
+        if (auto end = writeOne(session, chlink::CMD_FLASH_WRITE_MASTER, args, at(a))) return *end;
     }
     bar(progress, kMasterImageSize);
     return succeeded(at(kMasterImageSize));
 }
 
-FlashResult writeSlaveFlash(ChargerLink &link, const QVector<quint16> &image,
+FlashResult writeSlaveFlash(Session &session, const QVector<quint16> &image,
                             const QVector<bool> &changed, const FlashProgress &progress) {
     const int total = int(std::count(changed.begin(), changed.end(), true));
     int remaining = total;
@@ -197,7 +197,7 @@ FlashResult writeSlaveFlash(ChargerLink &link, const QVector<quint16> &image,
         const int w = image[i];
         ++exchanges;
         const char args[] = {char(high(i)), char(low(i)), char(high(w)), char(low(w))};
-        if (auto end = writeOne(link, chlink::CMD_FLASH_WRITE_SLAVE, QByteArray(args, 4), at(i)))
+        if (auto end = writeOne(session, chlink::CMD_FLASH_WRITE_SLAVE, QByteArray(args, 4), at(i)))
             return *end;
         --remaining;
         info(progress,
@@ -206,7 +206,7 @@ FlashResult writeSlaveFlash(ChargerLink &link, const QVector<quint16> &image,
     return succeeded(at(n));
 }
 
-VerifyResult verifySlaveFlash(ChargerLink &link, const QVector<quint16> &image,
+VerifyResult verifySlaveFlash(Session &session, const QVector<quint16> &image,
                               const QVector<bool> &changed, const FlashProgress &progress) {
     VerifyResult v;
     const int n = int(qMin(image.size(), changed.size()));
@@ -215,17 +215,17 @@ VerifyResult verifySlaveFlash(ChargerLink &link, const QVector<quint16> &image,
     const auto at = [&](int i) {
         return progressOf(Transfer::Verify, 2, i, exchanges, exchanges, total);
     };
-    link.drain();
+    session.drain();
     for (int i = 0; i < n; ++i) {
         if (!changed[i]) continue;
         if (stopNow(progress)) {
             v.read = stopped(at(i));
             return v;
         }
-        const auto w = readWord(link, 2, i);
+        const auto w = readWord(session, 2, i);
         ++exchanges;
         if (!w) {
-            v.read = failure(link, at(i));
+            v.read = failure(session, at(i));
             return v;
         }
         if (*w != image[i]) {

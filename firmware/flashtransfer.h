@@ -1,12 +1,12 @@
 #pragma once
 
-// The program-memory exchanges of the microcontroller window, written against the link:
+// The program-memory exchanges of the microcontroller window, written against the session:
 // read-back of a controller's program words (commands 45/46), the master's block write
 // (command 47) and the slave's word write (command 48). Every reply wait is bounded; on a
 // time-out, a refused write or a stop request the transfer stops and says which address
 // it reached.
 
-#include "link/chargerlink.h"
+#include "link/session.h"
 
 #include <QByteArray>
 #include <QString>
@@ -54,19 +54,19 @@ QString stopReport(const FlashResult &r);
 // Reads words 0..lastWord (inclusive) of the program memory of `target` (1 master with
 // command 45, 2 slave with 46) into *words (resized to lastWord + 1). A slave word above
 // 0x3FFF is a read error.
-FlashResult readFlash(chlink::ChargerLink &link, int target, int lastWord, QVector<quint16> *words,
+FlashResult readFlash(chlink::Session &session, int target, int lastWord, QVector<quint16> *words,
                       const FlashProgress &progress = {});
 
 // Sends the 448 blocks of 64 bytes of `image` (0x8000 bytes) from 0x1000 upwards, each
 // acknowledged before the next. The charger answers each block with one byte: 6 when it
 // wrote it; any other answer is a refusal and stops the transfer at once.
-FlashResult writeMasterFlash(chlink::ChargerLink &link, const QByteArray &image,
+FlashResult writeMasterFlash(chlink::Session &session, const QByteArray &image,
                              const FlashProgress &progress = {});
 
 // Sends, in index order, every word of `image` whose `changed` flag is set; `remaining`
 // starts at the number of changed words and is shown as it counts down. Answers as for
 // the master's blocks.
-FlashResult writeSlaveFlash(chlink::ChargerLink &link, const QVector<quint16> &image,
+FlashResult writeSlaveFlash(chlink::Session &session, const QVector<quint16> &image,
                             const QVector<bool> &changed, const FlashProgress &progress = {});
 
 // Reads back each changed word after a slave write and compares it with the image.
@@ -75,7 +75,7 @@ struct VerifyResult {
     int mismatches = 0;
     int firstMismatch = -1;
 };
-VerifyResult verifySlaveFlash(chlink::ChargerLink &link, const QVector<quint16> &image,
+VerifyResult verifySlaveFlash(chlink::Session &session, const QVector<quint16> &image,
                               const QVector<bool> &changed, const FlashProgress &progress = {});
 
 // The comparison of the slave image with the read-back over words 0..lastWord.

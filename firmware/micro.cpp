@@ -2,13 +2,10 @@
 
 #include "flashtransfer.h"
 #include "heximage.h"
-#include "link/chargerlink.h"
 #include "link/messages.h"
 #include "link/numtext.h"
-#include "winkit/chargerwindow.h"
-#include "winkit/windowregistry.h"
+#include "link/session.h"
 
-#include <QCloseEvent>
 #include <QDir>
 #include <QFileInfo>
 #include <QGridLayout>
@@ -38,19 +35,23 @@ void rememberFolder(const QString &file) {
 }
 } // namespace
 
-Micro::Micro(const chlink::Host &host, QWidget *parent)
-    : QWidget(parent), m_host(host), m_gate(new serialio::ExchangeGate(this)) {
+Micro::Micro(const winkit::Host &host)
+    : ChargerWindow(host), m_slave(kSlaveWords + 1, 0), m_readBack(kSlaveWords + 1, 0),
+      m_changed(kSlaveWords + 1, false) {
     setObjectName(QStringLiteral("Micro"));
     setWindowTitle(QStringLiteral("Accès Microrpocesseur / debugging"));
-    setAttribute(Qt::WA_DeleteOnClose);
+    // A transfer must end before the main window comes back and reopens the port.
+    setOpenerBackWhenIdle(true);
+    // Closed during a transfer, it says that it is stopping and then where it stopped.
+    setShownUntilIdle(true);
     buildUi();
+    resize(kWidth, kHeight);
     // During a transfer nothing that would end it or start another exchange is clickable.
-    connect(m_gate, &serialio::ExchangeGate::busyChanged, this, [this](bool busy) {
+    connect(&gate(), &serialio::ExchangeGate::busyChanged, this, [this](bool busy) {
         for (QPushButton *b : std::as_const(m_actions))
             b->setEnabled(!busy);
         m_quit->setEnabled(!busy);
     });
-    load();
 }
 
 Micro::~Micro() = default;
@@ -58,12 +59,10 @@ Micro::~Micro() = default;
 void Micro::buildUi() {
     auto *top = new QVBoxLayout(this);
 
-    auto *frame2 = new QGroupBox(QStringLiteral("Mise A Jour"), this);
-    frame2->setObjectName(QStringLiteral("Frame2"));
+    auto *frame2 = make<QGroupBox>("Frame2", QStringLiteral("Mise A Jour"));
     auto *grid = new QGridLayout(frame2);
-    const auto button = [this](QWidget *in, const char *name, const QString &text) {
-        auto *b = new QPushButton(text, in);
-        b->setObjectName(QLatin1String(name));
+    const auto button = [](QWidget *in, const char *name, const QString &text) {
+        auto *b = winkit::makeNamed<QPushButton>(in, name, text);
         b->setMinimumHeight(36);
         return b;
     };
@@ -81,12 +80,10 @@ void Micro::buildUi() {
     grid->addWidget(etat, 2, 1);
     m_actions = {mic1, pgmSl, epr, eprSl, ext, etat};
 
-    auto *frame1 = new QGroupBox(QStringLiteral("ETAT"), this);
-    frame1->setObjectName(QStringLiteral("Frame1"));
+    auto *frame1 = make<QGroupBox>("Frame1", QStringLiteral("ETAT"));
     auto *state = new QVBoxLayout(frame1);
     const auto label = [frame1](const char *name) {
-        auto *l = new QLabel(frame1);
-        l->setObjectName(QLatin1String(name));
+        auto *l = winkit::makeNamed<QLabel>(frame1, name);
         l->setFrameShape(QFrame::Panel);
         l->setFrameShadow(QFrame::Sunken);
         l->setMinimumHeight(28);
@@ -98,11 +95,10 @@ void Micro::buildUi() {
     state->addWidget(m_typest);
     state->addWidget(m_infos);
 
-    m_bar = new QProgressBar(this);
-    m_bar->setObjectName(QStringLiteral("ProgBar1"));
+    m_bar = make<QProgressBar>("ProgBar1");
+    m_bar->hide(); // shown during a transfer
 
-    auto *quit = m_quit = new QPushButton(QStringLiteral("Retour"), this);
-    quit->setObjectName(QStringLiteral("MQuitter"));
+    auto *quit = m_quit = make<QPushButton>("MQuitter", QStringLiteral("Retour"));
     quit->setMinimumHeight(32);
     auto *bottom = new QHBoxLayout;
     bottom->addStretch();
@@ -120,16 +116,7 @@ void Micro::buildUi() {
     connect(eprSl, &QPushButton::clicked, this, &Micro::eepromSlave);
     connect(ext, &QPushButton::clicked, this, &Micro::externalEeprom);
     connect(etat, &QPushButton::clicked, this, &Micro::statePanel);
-    connect(quit, &QPushButton::clicked, this, &Micro::quitter);
-}
-
-void Micro::load() {
-    winkit::centreOnScreen(this, QSize(kWidth, kHeight));
-    m_host.hideMain();
-    m_bar->hide();
-    m_slave = QVector<quint16>(kSlaveWords + 1, 0);
-    m_readBack = QVector<quint16>(kSlaveWords + 1, 0);
-    m_changed = QVector<bool>(kSlaveWords + 1, false);
+    connect(quit, &QPushButton::clicked, this, &Micro::leave);
 }
 
 QString Micro::chooseFile() {
@@ -144,26 +131,25 @@ FlashProgress Micro::progress() {
     FlashProgress p;
     p.bar = [this](int v) { m_bar->setValue(v); };
     p.info = [this](const QString &s) { m_infos->setText(s); };
-    p.stopRequested = [this] { return m_gate->closing(); };
+    p.stopRequested = [this] { return gate().interrupted(); };
     return p;
 }
 
 void Micro::reportStop(const FlashResult &r) {
     m_bar->hide();
     m_infos->setText(r.error);
-    if (m_host.link->isShuttingDown()) return; // the program is ending: nobody reads a box
+    if (session().isShuttingDown()) return; // the program is ending: nobody reads a box
     chlink::errorBox(this, stopReport(r));
 }
 
 void Micro::pgmMaster() {
     if (isBusy()) return;
-    chlink::ChargerLink &link = *m_host.link;
-    if (link.connectionFlag != 1) {
+    if (!session().connected()) {
         chlink::noConnectionBox(this);
         return;
     }
     m_master = blankMasterImage();
-    link.targetSelector = 1;
+    session().setTargetSelector(1);
 
     const QString file = chooseFile();
     if (file.isEmpty()) return; // cancelled: nothing sent, nothing to report
@@ -193,12 +179,12 @@ void Micro::pgmMaster() {
 
     if (!chlink::askYesNo(this, QStringLiteral("Confirmer chargement Flash Master."))) return;
 
-    const serialio::ExchangeGate::Exchange transfer(*m_gate);
+    const serialio::ExchangeGate::Exchange transfer(gate());
     m_bar->setRange(kMasterWriteFirst, kMasterImageSize + 1);
     m_bar->setValue(kMasterWriteFirst);
     m_bar->show();
     m_writing = true;
-    const FlashResult r = writeMasterFlash(link, m_master, progress());
+    const FlashResult r = writeMasterFlash(session(), m_master, progress());
     m_writing = false;
     if (r.ok) {
         m_bar->hide();
@@ -211,12 +197,11 @@ void Micro::pgmMaster() {
 
 void Micro::pgmSlave() {
     if (isBusy()) return;
-    chlink::ChargerLink &link = *m_host.link;
-    if (link.connectionFlag != 1) {
+    if (!session().connected()) {
         chlink::noConnectionBox(this);
         return;
     }
-    link.targetSelector = 2;
+    session().setTargetSelector(2);
     m_slave = blankSlaveImage();
     m_readBack = QVector<quint16>(kSlaveWords, kSlaveErased);
     m_changed = QVector<bool>(kSlaveWords, false);
@@ -241,19 +226,20 @@ void Micro::pgmSlave() {
     // The read-back and the comparison cover the words of the file and the one after it,
     // but never beyond the slave's last word.
     const int lastWord = qMin(m_lastAddress, kSlaveWords - 1);
-    const serialio::ExchangeGate::Exchange transfer(*m_gate);
+    const serialio::ExchangeGate::Exchange transfer(gate());
     m_typest->setText(QStringLiteral("Lecture Flash"));
     m_bar->setRange(0, lastWord);
     m_bar->setValue(0);
     m_bar->show();
     QVector<quint16> readBack;
-    const FlashResult read = readFlash(link, link.targetSelector, lastWord, &readBack, progress());
+    const FlashResult read =
+        readFlash(session(), session().targetSelector(), lastWord, &readBack, progress());
     if (!read.ok) {
         reportStop(read);
         return;
     }
     m_bar->hide();
-    if (m_gate->closing()) return; // closed during the last word's read: nothing asked or written
+    if (isClosing()) return; // closed during the last word's read: nothing asked or written
     std::copy(readBack.begin(), readBack.end(), m_readBack.begin());
 
     m_typest->setText(QStringLiteral("Comparaison"));
@@ -268,20 +254,20 @@ void Micro::pgmSlave() {
                                   chlink::numText(diff.protectedCount) +
                                       QStringLiteral(" Changements en Zone Protégée, CONTINUER ??"),
                                   QStringLiteral("ATTENTION !"));
-    if (m_gate->closing()) return;
+    if (isClosing()) return;
     if (answer && diff.count != 0) {
         if (chlink::askYesNo(this, QStringLiteral("Confirmer chargement de") +
                                        chlink::numText(diff.count) + QStringLiteral(" octets"))) {
             m_typest->setText(QStringLiteral("Chargement de : ") + chlink::numText(diff.count));
             m_writing = true;
-            const FlashResult w = writeSlaveFlash(link, m_slave, m_changed, progress());
+            const FlashResult w = writeSlaveFlash(session(), m_slave, m_changed, progress());
             m_writing = false;
             if (!w.ok) {
                 reportStop(w);
                 return;
             }
             m_typest->setText(QStringLiteral("Vérification"));
-            const VerifyResult v = verifySlaveFlash(link, m_slave, m_changed, progress());
+            const VerifyResult v = verifySlaveFlash(session(), m_slave, m_changed, progress());
             if (!v.read.ok) {
                 reportStop(v.read);
             } else if (v.mismatches != 0) {
@@ -290,7 +276,7 @@ void Micro::pgmSlave() {
                     QStringLiteral(" mots différents après écriture, le premier à l'adresse ") +
                     hexAddress(v.firstMismatch);
                 m_infos->setText(text);
-                if (!m_host.link->isShuttingDown()) chlink::errorBox(this, text);
+                if (!session().isShuttingDown()) chlink::errorBox(this, text);
             } else {
                 m_infos->setText(QStringLiteral("Transfert terminé et vérifié :") +
                                  chlink::numText(diff.count) + QStringLiteral(" mots"));
@@ -301,76 +287,37 @@ void Micro::pgmSlave() {
     }
 }
 
-void Micro::openWindow(const char *id) {
-    if (!m_registry || !m_registry->has(QLatin1String(id))) {
-        chlink::unavailableBox(this);
-        return;
-    }
-    m_registry->openWidget(QLatin1String(id), this);
-}
-
 void Micro::eepromMaster() {
     if (isBusy()) return;
-    m_host.link->targetSelector = 1;
-    openWindow("EEprom");
+    session().setTargetSelector(1);
+    openWindow(QStringLiteral("EEprom"));
 }
 
 void Micro::eepromSlave() {
     if (isBusy()) return;
-    m_host.link->targetSelector = 2;
-    openWindow("EEprom");
+    session().setTargetSelector(2);
+    openWindow(QStringLiteral("EEprom"));
 }
 
 void Micro::externalEeprom() {
     if (isBusy()) return;
-    openWindow("Exteepr");
+    openWindow(QStringLiteral("Exteepr"));
 }
 
 void Micro::statePanel() {
     if (isBusy()) return;
-    openWindow("FEtat"); // registered as needing a connection
+    openWindow(QStringLiteral("FEtat")); // registered as needing a connection
 }
 
-void Micro::quitter() {
-    if (isBusy()) return;
-    m_host.link->reconnectOnActivate = 0;
-    close();
-}
-
-void Micro::closeEvent(QCloseEvent *e) {
-    if (!isBusy()) {
-        m_gate->close();
-        m_host.showMain();
-        e->accept();
-        return;
-    }
-    // A transfer is inside a wait: the window goes only once it has ended, so that the main
-    // window comes back (and may reopen the port) after the last exchange.
-    e->ignore();
-    if (m_gate->closing()) return;
-    const auto goWhenIdle = [this] {
-        m_gate->close([this] {
-            hide();
-            if (!m_host.link->isShuttingDown()) m_host.showMain();
-            deleteLater();
-        });
-    };
-    if (m_host.link->isShuttingDown()) {
-        hide();
-        goWhenIdle();
-        return;
-    }
+bool Micro::mayClose() {
+    // Idle, or the program is ending ("Quitter" of the main window): nothing to ask.
+    if (!isBusy() || session().isShuttingDown()) return true;
     QString question =
         QStringLiteral("Un transfert Flash est en cours. L'arrêter et fermer la fenêtre ?");
     if (m_writing)
         question += QStringLiteral("\nLa mémoire du microcontrôleur resterait en partie écrite.");
-    if (!chlink::askYesNoRisky(this, question)) return;
-    if (!isBusy()) { // the transfer ended while the question was open
-        m_gate->close();
-        m_host.showMain();
-        e->accept();
-        return;
-    }
-    m_typest->setText(QStringLiteral("Arrêt après l'échange en cours"));
-    goWhenIdle();
+    if (!chlink::askYesNoRisky(this, question)) return false;
+    // The window stays until the exchange under way has ended (the transfer stops there).
+    if (isBusy()) m_typest->setText(QStringLiteral("Arrêt après l'échange en cours"));
+    return true;
 }

@@ -1,20 +1,13 @@
 #pragma once
 
-#include "link/host.h"
-#include "serial/exchangegate.h"
+#include "winkit/chargerwindow.h"
 
 #include <QByteArray>
 #include <QVector>
-#include <QWidget>
-#include <functional>
 
 class QLabel;
 class QProgressBar;
 class QPushButton;
-
-namespace winkit {
-class WindowRegistry;
-}
 
 namespace firmware {
 struct FlashProgress;
@@ -24,19 +17,17 @@ struct FlashResult;
 // The microcontroller window: reprograms the master's flash from a HEX file block by
 // block, and the slave's word by word after reading it back and comparing (only changed
 // words are written, with a warning for the protected zone); also opens the EEPROM
-// editors and the state panel.
-class Micro : public QWidget {
+// editors and the state panel ("FEtat", "EEprom", "Exteepr", opened by id with this window
+// as their opener; the EEPROM editor finds the controller to edit in the target selector).
+//
+// Closing it during a transfer asks first; the transfer then stops after the exchange under
+// way, and the main window comes back only once it has (the main window reopens the port as
+// it comes back).
+class Micro : public winkit::ChargerWindow {
     Q_OBJECT
   public:
-    explicit Micro(const chlink::Host &host, QWidget *parent = nullptr);
+    explicit Micro(const winkit::Host &host);
     ~Micro() override;
-
-    // The windows this one opens ("FEtat", "EEprom", "Exteepr") come from the registry,
-    // with this window as their opener (hidden while they are open). The EEPROM editor
-    // finds the controller to edit in the target selector. Without a registry, or with a
-    // window registered but not written yet, the button says that the window is not
-    // available yet.
-    void setRegistry(winkit::WindowRegistry *registry) { m_registry = registry; }
 
     // Button handlers, public so that tests drive them directly.
     void pgmMaster();      // CBMIC1
@@ -45,9 +36,9 @@ class Micro : public QWidget {
     void eepromSlave();    // CbEEprSalave
     void externalEeprom(); // CbextEEPROM
     void statePanel();     // CBEtat
-    void quitter();        // MQuitter
+    // MQuitter ("Retour") is the base's leave().
 
-    bool isBusy() const { return m_gate->busy(); }
+    bool isBusy() const { return gate().busy(); }
 
     // The master image and the slave images of the last operations (for tests).
     const QByteArray &masterImage() const { return m_master; }
@@ -59,21 +50,16 @@ class Micro : public QWidget {
     static constexpr const char *kFolderKey = "firmware/hexFolder";
 
   protected:
-    void closeEvent(QCloseEvent *e) override;
+    bool mayClose() override;
 
   private:
     void buildUi();
-    void load();
     QString chooseFile();
     firmware::FlashProgress progress();
     // A transfer that did not end: LBinfos says where it stopped, and a box says it with
     // what that leaves in the memory (none while the program is ending).
     void reportStop(const firmware::FlashResult &r);
-    void openWindow(const char *id);
 
-    chlink::Host m_host;
-    winkit::WindowRegistry *m_registry = nullptr;
-    serialio::ExchangeGate *m_gate; // one transfer at a time; the window goes when it ends
     bool m_writing = false; // a write is under way: stopping leaves the memory partly written
 
     QByteArray m_master;

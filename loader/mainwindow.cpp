@@ -3,6 +3,7 @@
 #include "bootlink.h"
 #include "dialogs.h"
 #include "numtext.h"
+#include "serial/exchangegate.h"
 #include "settingsfile.h"
 
 #include <QAction>
@@ -43,7 +44,8 @@ QString answerText(int answer) {
 } // namespace
 
 Main::Main(BootLink &link, const ComMap &ports, const QString &settingsPath, QWidget *parent)
-    : QMainWindow(parent), m_link(link), m_ports(ports), m_settingsPath(settingsPath) {
+    : QMainWindow(parent), m_link(link), m_ports(ports), m_settingsPath(settingsPath),
+      m_gate(new serialio::ExchangeGate(this)) {
     setObjectName(QStringLiteral("Main"));
     setWindowTitle(QStringLiteral("Bootloader"));
     m_timer1 = new QTimer(this);
@@ -250,21 +252,27 @@ void Main::activate() {
     m_skipActivation = false;
 }
 
+bool Main::busy() const {
+    return m_gate->busy();
+}
+
 void Main::runHandshake() {
-    m_probing = true;
-    m_answered = false;
-    m_portLost = false;
-    setPanel(3, QStringLiteral("No connection"));
-    setWindowTitle(m_fileName.isEmpty() || !m_image.loaded
-                       ? QStringLiteral("BOOTLOADER")
-                       : QStringLiteral("BOOTLOADER Using : ") + m_fileName);
-    m_timer1->stop();
-    const QString where = portText();
-    const HandshakeResult r = m_link.handshake([this, where](int n) {
-        setDisplay(QStringLiteral("Essais de Connection\r\n") + numberText(n) +
-                   QStringLiteral("\r\n") + where);
-    });
-    m_probing = false;
+    HandshakeResult r;
+    {
+        const serialio::ExchangeGate::Exchange probing(*m_gate);
+        m_answered = false;
+        m_portLost = false;
+        setPanel(3, QStringLiteral("No connection"));
+        setWindowTitle(m_fileName.isEmpty() || !m_image.loaded
+                           ? QStringLiteral("BOOTLOADER")
+                           : QStringLiteral("BOOTLOADER Using : ") + m_fileName);
+        m_timer1->stop();
+        const QString where = portText();
+        r = m_link.handshake([this, where](int n) {
+            setDisplay(QStringLiteral("Essais de Connection\r\n") + numberText(n) +
+                       QStringLiteral("\r\n") + where);
+        });
+    }
     switch (r) {
     case HandshakeResult::Connected:
         m_answered = true;
@@ -282,7 +290,6 @@ void Main::runHandshake() {
     case HandshakeResult::Stopped:
         break;
     }
-    afterBusy();
 }
 
 void Main::openFile() {
@@ -319,11 +326,14 @@ void Main::startUpload() {
     }
     if (!askYesNo(this, uploadQuestion())) return;
     if (!m_link.isOpen()) return; // disconnected while the question was open
-    m_uploading = true;
-    m_uploadPortLost.clear();
-    m_uploadDisconnected = false;
-    m_lastUpload = Upload::run(m_link, m_image.bytes, m_image.endAddress, *this);
-    m_uploading = false;
+    {
+        const serialio::ExchangeGate::Exchange uploading(*m_gate);
+        m_uploading = true;
+        m_uploadPortLost.clear();
+        m_uploadDisconnected = false;
+        m_lastUpload = Upload::run(m_link, m_image.bytes, m_image.endAddress, *this);
+        m_uploading = false;
+    }
     // The end sequence sent the boot loader away: a new upload needs a new handshake.
     m_answered = false;
     if (m_lastUpload.outcome == UploadResult::Success)
@@ -334,7 +344,6 @@ void Main::startUpload() {
     if (m_lastUpload.outcome != UploadResult::Success &&
         m_lastUpload.outcome != UploadResult::Stopped && !m_quitting)
         errorBox(this, failureText(m_lastUpload));
-    afterBusy();
 }
 
 QString Main::portText() const {
@@ -464,12 +473,14 @@ void Main::quit() {
     m_quitting = true;
     m_link.stop();
     // A handshake or an upload is waiting below us: it ends at once (an upload still
-    // sends its end sequence) and then the program ends.
-    if (!busy()) finishQuit();
-}
-
-void Main::afterBusy() {
-    if (m_quitting) QTimer::singleShot(0, this, &Main::finishQuit);
+    // sends its end sequence) and then the program ends, once its handler has returned.
+    const bool idle = !busy();
+    m_gate->close([this, idle] {
+        if (idle)
+            finishQuit();
+        else
+            QTimer::singleShot(0, this, &Main::finishQuit);
+    });
 }
 
 void Main::finishQuit() {

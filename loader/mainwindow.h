@@ -16,6 +16,10 @@ class QProgressBar;
 class QPushButton;
 class QTimer;
 
+namespace serialio {
+class ExchangeGate;
+}
+
 namespace loader {
 
 class BootLink;
@@ -43,7 +47,8 @@ class Main : public QMainWindow, private UploadObserver {
     const BootImage &image() const { return m_image; }
     QString fileName() const { return m_fileName; }
     QString folder() const { return m_folder; }
-    bool busy() const { return m_probing || m_uploading; }
+    // A handshake or an upload is waiting for the boot loader.
+    bool busy() const;
     bool bootLoaderAnswered() const { return m_answered; }
     // What the last upload did (for the command line and tests).
     const UploadResult &lastUpload() const { return m_lastUpload; }
@@ -60,7 +65,6 @@ class Main : public QMainWindow, private UploadObserver {
     void refreshPortList();
     void onPortLost(const QString &reason);
     void finishQuit();
-    void afterBusy();
     // "COM 3 (/dev/ttyUSB0)", or "COM 3 : aucun port série associé".
     QString portText() const;
     QString uploadQuestion() const;
@@ -83,8 +87,9 @@ class Main : public QMainWindow, private UploadObserver {
     bool m_skipActivation = false;
     bool m_activatedOnce = false;
     bool m_activationQueued = false;
-    bool m_probing = false;
-    bool m_uploading = false;
+    // One handshake or upload at a time; the quit ends once none is waiting.
+    serialio::ExchangeGate *m_gate = nullptr;
+    bool m_uploading = false; // a file may be chosen while probing, not while uploading
     bool m_quitting = false;
     bool m_quitDone = false;
     bool m_answered = false;           // the boot loader answered the last handshake

@@ -51,23 +51,34 @@ void ChargerWindow::showOpener() {
     if (m_host.hidesOpener && m_host.opener) m_host.opener->show();
 }
 
+bool ChargerWindow::programEnding() const {
+    return m_host.session && m_host.session->isShuttingDown();
+}
+
 void ChargerWindow::closeEvent(QCloseEvent *e) {
+    if (!isClosing() && !mayClose()) {
+        e->ignore();
+        return;
+    }
+    // (A second close may have come in while mayClose() asked.)
     if (!isClosing()) {
         aboutToLeave();
         const bool busy = m_gate->busy();
-        const bool openerAtOnce = !(busy && m_openerBackWhenIdle);
-        m_gate->close([this, busy, openerAtOnce] {
+        const bool openerWhenIdle = busy && m_openerBackWhenIdle;
+        m_gate->close([this, busy, openerWhenIdle] {
             leaveWhenIdle();
             if (!busy) return; // closed while idle: the accepted close event does the rest
-            if (!openerAtOnce) showOpener();
+            hide();
+            if (openerWhenIdle && !programEnding()) showOpener();
             if (testAttribute(Qt::WA_DeleteOnClose)) deleteLater();
         });
-        if (openerAtOnce) showOpener();
+        if (!openerWhenIdle) showOpener();
     }
     if (m_gate->busy()) {
-        // A handler is inside a wait: hide now, delete once it has returned.
+        // A handler is inside a wait: delete once it has returned; hide now unless the
+        // window stays until then.
         e->ignore();
-        hide();
+        if (!m_shownUntilIdle || programEnding()) hide();
         return;
     }
     QWidget::closeEvent(e);

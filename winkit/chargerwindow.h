@@ -55,6 +55,9 @@ class ChargerWindow : public QWidget {
     bool isClosing() const { return m_gate->closing(); }
 
   protected:
+    // Asked first, whichever way the window closes, until it is closing: false keeps it
+    // open (a window that asks before stopping a transfer).
+    virtual bool mayClose() { return true; }
     // What closing adds in a window: stop its timers, close its logs, switch its outputs
     // off. Runs once, before the gate closes, whichever way the window closes.
     virtual void aboutToLeave() {}
@@ -69,8 +72,13 @@ class ChargerWindow : public QWidget {
     // By default the opener comes back at once, even while an exchange of this window ends
     // its current wait. A window whose exchange must end before the opener may touch the
     // port again (a flash transfer: the main window reopens the port as it comes back) asks
-    // for the opener to come back only once no exchange is in progress.
+    // for the opener to come back only once no exchange is in progress, and not at all when
+    // the program is ending by then.
     void setOpenerBackWhenIdle(bool whenIdle) { m_openerBackWhenIdle = whenIdle; }
+    // By default a window closed during an exchange hides at once. One that says it is
+    // stopping and reports where its exchange stopped stays shown until the exchange has
+    // ended (it still hides at once when the program is ending).
+    void setShownUntilIdle(bool shown) { m_shownUntilIdle = shown; }
 
     void closeEvent(QCloseEvent *e) override;
 
@@ -80,9 +88,13 @@ class ChargerWindow : public QWidget {
     }
 
   private:
+    // The program is ending ("Quitter" of the main window has shut the link down).
+    bool programEnding() const;
+
     Host m_host;
     serialio::ExchangeGate *m_gate;
     bool m_openerBackWhenIdle = false;
+    bool m_shownUntilIdle = false;
 };
 
 } // namespace winkit

@@ -34,7 +34,7 @@ double ratio(double wallS, qint64 wireBytes) {
     return wallS / (wireBytes * kByteS);
 }
 
-bool benchMaster(chlink::ChargerLink &link, int runs) {
+bool benchMaster(chlink::Session &link, int runs) {
     const qint64 wireBytes = qint64(kMasterBlocks) * (4 + kMasterBlockBytes + 1);
     std::printf("master flash write: %d blocks, %lld bytes both ways, wire time %.2f s\n",
                 kMasterBlocks, static_cast<long long>(wireBytes), wireBytes * kByteS);
@@ -69,7 +69,7 @@ bool benchMaster(chlink::ChargerLink &link, int runs) {
     return same;
 }
 
-bool benchSlave(chlink::ChargerLink &link, int runs) {
+bool benchSlave(chlink::Session &link, int runs) {
     const int lastWord = kSlaveWords; // one past the program's last word, as the window reads
     const qint64 readBytes = qint64(lastWord + 1) * 8;
     std::printf("slave flash: read-back of %d words (%lld bytes both ways, wire time %.2f s), "
@@ -150,9 +150,10 @@ int main(int argc, char **argv) {
     std::printf("chargersim %s, 9600 baud (byte time %.4f ms)\n",
                 pace ? "paced both ways" : "NOT paced (the program's own cost only)",
                 kByteS * 1000);
+    chlink::Session session(link);
     bool ok = true;
-    if (!slaveOnly) ok = benchMaster(link, runs) && ok;
-    if (!masterOnly) ok = benchSlave(link, runs) && ok;
+    if (!slaveOnly) ok = benchMaster(session, runs) && ok;
+    if (!masterOnly) ok = benchSlave(session, runs) && ok;
     link.closePort();
     sim.terminate();
     sim.waitForFinished(2000);

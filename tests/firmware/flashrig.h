@@ -9,6 +9,7 @@
 // HEX text made from images, for the flash transfer and window tests.
 
 #include "link/chargerlink.h"
+#include "link/session.h"
 #include "sim/simport.h"
 #include "sim/virtualcharger.h"
 
@@ -30,6 +31,8 @@ struct FlashRig {
     RecordingPort *port = nullptr;
     chlink::ChargerLink link{[this](const QString &) { return port = new RecordingPort(&charger); },
                              [](int) { return QStringLiteral("virtuel"); }};
+    // What the flash transfers and the window talk through.
+    chlink::Session session{link};
 
     // The link's own reply time-out unless a test wants a time-out to happen quickly: a
     // loaded machine (sanitizers, parallel builds) must not time out an answered exchange.

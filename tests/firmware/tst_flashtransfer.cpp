@@ -49,7 +49,7 @@ void TstFlashTransfer::masterWriteSends448BlocksFrom0x1000() {
     QList<int> bar;
     FlashProgress p;
     p.bar = [&](int v) { bar.append(v); };
-    const FlashResult r = writeMasterFlash(rig.link, image, p);
+    const FlashResult r = writeMasterFlash(rig.session, image, p);
     QVERIFY2(r.ok, qPrintable(r.error));
     QCOMPARE(r.exchanges, kMasterBlocks);
     QCOMPARE(kMasterBlocks, 448);
@@ -73,7 +73,7 @@ void TstFlashTransfer::masterWriteSendsUndefinedBytesAsFF() {
     rig.charger.masterFlash.fill(0);
     const ByteImageLoad img = loadMasterImage(hexText("\x12\x34\x56", 0x2001));
     QVERIFY(img.ok);
-    QVERIFY(writeMasterFlash(rig.link, img.image).ok);
+    QVERIFY(writeMasterFlash(rig.session, img.image).ok);
     QByteArray want(0x7000, char(0xFF));
     want.replace(0x1001, 3, "\x12\x34\x56");
     QVERIFY(rig.charger.masterFlash.mid(0x1000) == want);
@@ -87,7 +87,7 @@ void TstFlashTransfer::readBackOfSlaveAndMaster() {
     QStringList infos;
     FlashProgress p;
     p.info = [&](const QString &s) { infos.append(s); };
-    const FlashResult r = readFlash(rig.link, 2, 300, &got, p);
+    const FlashResult r = readFlash(rig.session, 2, 300, &got, p);
     QVERIFY2(r.ok, qPrintable(r.error));
     QCOMPARE(got.size(), 301);
     QVERIFY(got == words.mid(0, 301));
@@ -98,7 +98,7 @@ void TstFlashTransfer::readBackOfSlaveAndMaster() {
     // Selector 1 reads the master with command 45: a word of two bytes, low byte first.
     rig.charger.masterFlash[20] = char(0x34);
     rig.charger.masterFlash[21] = char(0x12);
-    QVERIFY(readFlash(rig.link, 1, 10, &got).ok);
+    QVERIFY(readFlash(rig.session, 1, 10, &got).ok);
     QCOMPARE(got[10], quint16(0x1234));
     QCOMPARE(rig.count(45), 11);
 }
@@ -107,7 +107,7 @@ void TstFlashTransfer::readBackRefusesWordsAbove3FFF() {
     FlashRig rig;
     rig.charger.slavePresent = false; // the master answers 0xFFFF for a missing slave
     QVector<quint16> got;
-    const FlashResult r = readFlash(rig.link, 2, 100, &got);
+    const FlashResult r = readFlash(rig.session, 2, 100, &got);
     QVERIFY(!r.ok);
     QCOMPARE(r.address, 0);
     QVERIFY2(r.error.contains("FFFF") && r.error.contains("3FFF"), qPrintable(r.error));
@@ -145,17 +145,17 @@ void TstFlashTransfer::silentChargerStopsTheTransfer() {
     int before = 0;
     switch (kind) {
     case 0:
-        r = writeMasterFlash(rig.link, blankMasterImage());
+        r = writeMasterFlash(rig.session, blankMasterImage());
         before = rig.count(47);
         break;
     case 1: {
         QVector<quint16> got;
-        r = readFlash(rig.link, 2, 100, &got);
+        r = readFlash(rig.session, 2, 100, &got);
         before = rig.count(46);
         break;
     }
     case 2:
-        r = writeSlaveFlash(rig.link, words, changed);
+        r = writeSlaveFlash(rig.session, words, changed);
         before = rig.count(48);
         break;
     }
@@ -179,7 +179,7 @@ void TstFlashTransfer::strayBytesBeforeAFrameAreDropped() {
     rig.charger.faults.strayBytes = QByteArray("\x07\x11\x00", 3);
     QVector<quint16> got;
     rig.charger.slaveFlash = randomWords(3);
-    QVERIFY(readFlash(rig.link, 2, 50, &got).ok);
+    QVERIFY(readFlash(rig.session, 2, 50, &got).ok);
     QVERIFY(got == rig.charger.slaveFlash.mid(0, 51));
 }
 
@@ -223,8 +223,8 @@ void TstFlashTransfer::refusedWriteStopsAtOnce() {
     const QVector<quint16> before = rig.charger.slaveFlash;
     QElapsedTimer clock;
     clock.start();
-    const FlashResult r = slave ? writeSlaveFlash(rig.link, words, changed)
-                                : writeMasterFlash(rig.link, QByteArray(kMasterImageSize, 0x5A));
+    const FlashResult r = slave ? writeSlaveFlash(rig.session, words, changed)
+                                : writeMasterFlash(rig.session, QByteArray(kMasterImageSize, 0x5A));
     QVERIFY2(clock.elapsed() < 2000, "a refusal waited for the reply time-out");
     QVERIFY(!r.ok);
     QVERIFY(!r.stopped);
@@ -263,7 +263,7 @@ void TstFlashTransfer::slaveWriteSendsOnlyChangedWordsInOrder() {
     QStringList infos;
     FlashProgress p;
     p.info = [&](const QString &s) { infos.append(s); };
-    QVERIFY(writeSlaveFlash(rig.link, image, changed, p).ok);
+    QVERIFY(writeSlaveFlash(rig.session, image, changed, p).ok);
     const auto sent = rig.sent();
     QCOMPARE(sent.size(), at.size());
     for (int k = 0; k < at.size(); ++k) {
@@ -291,7 +291,7 @@ void TstFlashTransfer::verifyCountsMismatches() {
     }
     rig.charger.slaveFlash[103] = 1; // the write did not take at 103 and 108
     rig.charger.slaveFlash[108] = 2;
-    const VerifyResult v = verifySlaveFlash(rig.link, image, changed);
+    const VerifyResult v = verifySlaveFlash(rig.session, image, changed);
     QVERIFY(v.read.ok);
     QCOMPARE(v.mismatches, 2);
     QCOMPARE(v.firstMismatch, 103);
@@ -332,7 +332,7 @@ void TstFlashTransfer::stopRequestEndsAfterTheCurrentExchange() {
     FlashProgress p;
     p.bar = [&](int) { ++blocks; };
     p.stopRequested = [&] { return blocks > 5; };
-    const FlashResult r = writeMasterFlash(rig.link, blankMasterImage(), p);
+    const FlashResult r = writeMasterFlash(rig.session, blankMasterImage(), p);
     QVERIFY(!r.ok);
     QVERIFY(r.stopped);
     QCOMPARE(r.error, QStringLiteral("Écriture Flash Master arrêtée à l'adresse 0x1140 : arrêt "
@@ -348,7 +348,7 @@ void TstFlashTransfer::lateAnswerIsNotTakenForTheFirstBlock() {
     QTest::qWait(10);
     QCOMPARE(rig.link.pending(), 1);
     rig.charger.faults.silenceAfterBytes = 0;
-    const FlashResult r = writeMasterFlash(rig.link, blankMasterImage());
+    const FlashResult r = writeMasterFlash(rig.session, blankMasterImage());
     QVERIFY(!r.ok);
     QCOMPARE(r.address, 0x1000);
 }

@@ -3,6 +3,7 @@
 
 #include "firmware/heximage.h"
 #include "firmware/micro.h"
+#include "firmware/register.h"
 #include "flashrig.h"
 #include "link/messages.h"
 #include "link/session.h"
@@ -35,22 +36,19 @@ class TstMicro : public QObject {
     QStringList m_dialogDirs;
     int m_dialogs = 0;
 
-    // A test stand-in for the main window, and the link host the window receives.
+    // A test stand-in for the main window, and the window opened from it through the
+    // registry; the windows Micro opens are the firmware's placeholders until a test
+    // registers its own.
     struct Visit {
         FlashRig rig;
         QWidget main;
-        // Nothing registered until a test registers the windows Micro opens.
-        chlink::Session session{rig.link};
+        chlink::Session &session = rig.session;
         winkit::WindowRegistry registry{&session};
         QPointer<Micro> micro;
         Visit() {
             main.show();
-            chlink::Host host;
-            host.link = &rig.link;
-            host.main = &main;
-            micro = new Micro(host);
-            micro->setRegistry(&registry);
-            micro->show();
+            firmware::registerWindows(registry);
+            micro = qobject_cast<Micro *>(registry.open(QStringLiteral("Micro"), &main));
         }
         ~Visit() { delete micro.data(); }
         QLabel *label(const char *name) const { return micro->findChild<QLabel *>(name); }
@@ -273,11 +271,11 @@ class TstMicro : public QObject {
         Visit v;
         bool opened = false;
         v.registry.add({.id = QStringLiteral("FEtat"),
-                        .needsConnection = true,
-                        .makeWidget = [&](const winkit::Host &) -> QWidget * {
+                        .make = [&](const winkit::Host &) -> winkit::ChargerWindow * {
                             opened = true;
                             return nullptr;
-                        }});
+                        },
+                        .needsConnection = true});
         v.rig.link.connectionFlag = 0;
         v.micro->findChild<QPushButton *>(button)->click();
         QCOMPARE(texts(), QStringList{"Pas de connection avec chargeur"});
@@ -435,12 +433,19 @@ class TstMicro : public QObject {
         const QStringList buttons = {"CBMIC1",      "CbPgmSlave", "CBepr",   "CbEEprSalave",
                                      "CbextEEPROM", "CBEtat",     "MQuitter"};
         QStringList enabled;
+        // Until the exchange under way has ended, the window stays in front of the hidden
+        // main window and says that it is stopping.
+        bool shownWhileStopping = false, mainWhileStopping = true;
+        QString stopping;
         when(v, codeOf(kind), at, [&] {
             for (const QString &n : buttons)
                 if (v.micro->findChild<QPushButton *>(n)->isEnabled()) enabled.append(n);
             QTest::mouseClick(v.micro->findChild<QPushButton *>("MQuitter"), Qt::LeftButton);
             m_answers.append(yes);
             v.micro->close();
+            shownWhileStopping = v.micro->isVisible();
+            mainWhileStopping = v.main.isVisible();
+            stopping = v.typest();
         });
         start(v, kind);
         QCOMPARE(enabled, QStringList{});
@@ -461,6 +466,9 @@ class TstMicro : public QObject {
                 QVERIFY2(v.micro->findChild<QPushButton *>(n)->isEnabled(), qPrintable(n));
             return;
         }
+        QVERIFY(shownWhileStopping);
+        QVERIFY(!mainWhileStopping);
+        QCOMPARE(stopping, QStringLiteral("Arrêt après l'échange en cours"));
         QCOMPARE(boxes[1].kind, BoxKind::Error);
         QCOMPARE(boxes[1].text, report);
         QTest::qWait(20);
@@ -626,7 +634,7 @@ class TstMicro : public QObject {
         v.rig.link.targetSelector = 7;
         QStringList calls;
         const auto opener = [&](const QString &name) {
-            return [&calls, name, &v](const winkit::Host &h) -> QWidget * {
+            return [&calls, name, &v](const winkit::Host &h) -> winkit::ChargerWindow * {
                 calls.append(name);
                 if (h.opener != v.micro || h.session != &v.session) calls.append("wrong host");
                 return nullptr;
@@ -636,11 +644,10 @@ class TstMicro : public QObject {
         v.micro->findChild<QPushButton *>(button)->click();
         QCOMPARE(texts(), QStringList{"Cette fenêtre n'est pas encore disponible."});
         QCOMPARE(v.rig.link.targetSelector, selector);
-        v.registry.add({.id = QStringLiteral("FEtat"),
-                        .needsConnection = true,
-                        .makeWidget = opener("panel")});
-        v.registry.add({.id = QStringLiteral("EEprom"), .makeWidget = opener("eeprom")});
-        v.registry.add({.id = QStringLiteral("Exteepr"), .makeWidget = opener("external")});
+        v.registry.add(
+            {.id = QStringLiteral("FEtat"), .make = opener("panel"), .needsConnection = true});
+        v.registry.add({.id = QStringLiteral("EEprom"), .make = opener("eeprom")});
+        v.registry.add({.id = QStringLiteral("Exteepr"), .make = opener("external")});
         v.micro->findChild<QPushButton *>(button)->click();
         QCOMPARE(calls, QStringList{opened});
         QCOMPARE(m_boxes.size(), 1);

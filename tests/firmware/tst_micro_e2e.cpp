@@ -3,10 +3,13 @@
 
 #include "firmware/heximage.h"
 #include "firmware/micro.h"
+#include "firmware/register.h"
 #include "flashrig.h"
 #include "link/messages.h"
+#include "link/session.h"
 #include "serial/serialport.h"
 #include "sim/ptyserver.h"
+#include "winkit/windowregistry.h"
 
 #include <QLabel>
 #include <QRandomGenerator>
@@ -58,11 +61,12 @@ class TstMicroE2E : public QObject {
                  write("slave.hex", slaveHex(slave, 0, 6200))};
 
         QWidget main;
-        chlink::Host host;
-        host.link = &link;
-        host.main = &main;
-        QPointer<Micro> micro = new Micro(host);
-        micro->show();
+        chlink::Session session(link);
+        winkit::WindowRegistry registry(&session);
+        firmware::registerWindows(registry);
+        QPointer<Micro> micro =
+            qobject_cast<Micro *>(registry.open(QStringLiteral("Micro"), &main));
+        QVERIFY(micro);
         micro->pgmMaster();
         QVERIFY2(charger.masterFlash.mid(0x1000) == image, qPrintable(boxes.join(" | ")));
         micro->pgmSlave();

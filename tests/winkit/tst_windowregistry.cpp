@@ -32,6 +32,27 @@ class TestWindow : public ChargerWindow {
     int *m_leaves;
 };
 
+// A window that asks before stopping its exchange, and stays shown until it has stopped
+// (the microcontroller window's flash transfers).
+class AskingWindow : public ChargerWindow {
+  public:
+    AskingWindow(const Host &host, const bool *answer, int *asked)
+        : ChargerWindow(host), m_answer(answer), m_asked(asked) {
+        setOpenerBackWhenIdle(true);
+        setShownUntilIdle(true);
+    }
+
+  protected:
+    bool mayClose() override {
+        ++*m_asked;
+        return *m_answer;
+    }
+
+  private:
+    const bool *m_answer;
+    int *m_asked;
+};
+
 // A window not built on the base: it refuses to close while its exchange is in a wait.
 class PlainWindow : public QWidget {
   public:
@@ -193,6 +214,52 @@ class TstWindowRegistry : public QObject {
         QVERIFY(rig.main.isVisible());
         QCOMPARE(rig.leaves, 1);
         QTRY_VERIFY(w.isNull());
+    }
+
+    // A window that asks first: No keeps it open and its exchange running; Yes keeps it
+    // shown until its exchange has ended, then the opener takes its place, unless the
+    // program is ending by then (hidden at once, the opener stays hidden).
+    void closedWhileBusyAsksFirst_data() {
+        QTest::addColumn<bool>("answer");
+        QTest::addColumn<bool>("ending");
+        QTest::addColumn<bool>("shownInWait");
+        QTest::addColumn<bool>("openerAfter");
+        QTest::newRow("No") << false << false << true << false;
+        QTest::newRow("Yes") << true << false << true << true;
+        QTest::newRow("Yes, program ending") << true << true << false << false;
+    }
+    void closedWhileBusyAsksFirst() {
+        QFETCH(bool, answer);
+        QFETCH(bool, ending);
+        QFETCH(bool, shownInWait);
+        QFETCH(bool, openerAfter);
+        Rig rig;
+        int asked = 0;
+        rig.registry.add({.id = QStringLiteral("W"), .make = [&](const Host &h) {
+                              return new AskingWindow(h, &answer, &asked);
+                          }});
+        QPointer<ChargerWindow> w = rig.registry.open(QStringLiteral("W"), &rig.main);
+        bool shown = false, openerInWait = true, closing = false;
+        w->gate().request(1, [&] {
+            if (ending) rig.link.shutdown();
+            w->close();
+            QTest::qWait(30);
+            shown = w && w->isVisible();
+            openerInWait = rig.main.isVisible();
+            closing = w && w->isClosing();
+        });
+        QCOMPARE(asked, 1);
+        QCOMPARE(closing, answer);
+        QCOMPARE(shown, shownInWait);
+        QVERIFY(!openerInWait);
+        QCOMPARE(rig.main.isVisible(), openerAfter);
+        if (!answer) {
+            QVERIFY(w && w->isVisible());
+            delete w;
+            return;
+        }
+        QTRY_VERIFY(w.isNull());
+        QCOMPARE(asked, 1);
     }
 
     // "Quitter" closes every open window, even a hidden opener; a window closes the others

@@ -72,5 +72,5 @@ void registerWindows(winkit::WindowRegistry &registry, chlink::ChargerLink &link
     registry.add({.id = QStringLiteral("SelMoni")});
     registry.add({.id = QStringLiteral("Reglage")});
     modes::registerWindows(registry, link);
-    firmware::registerWindows(registry, link);
+    firmware::registerWindows(registry);
 }
