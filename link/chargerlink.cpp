@@ -1,8 +1,5 @@
 #include "chargerlink.h"
 
-#include "exchanges.h"
-#include "session.h"
-
 #include <QDeadlineTimer>
 
 namespace chlink {
@@ -193,41 +190,6 @@ bool ChargerLink::waitAck() {
         if (!waitByteBefore(deadline)) return false;
     } while (lastByte != ACK);
     return true;
-}
-
-std::optional<int> ChargerLink::readChannel(Cmd code) {
-    Session s(*this);
-    return chlink::readChannel(s, code);
-}
-
-bool ChargerLink::setOutput(Cmd code, quint8 value) {
-    Session s(*this);
-    return chlink::setOutput(s, code, value);
-}
-
-std::optional<ClockTime> ChargerLink::readClock() {
-    Session s(*this);
-    return chlink::readClock(s);
-}
-
-std::optional<quint8> ChargerLink::eeRead(int target, quint8 address) {
-    Session s(*this);
-    return chlink::eeRead(s, target, address);
-}
-
-bool ChargerLink::eeWrite(int target, quint8 address, quint8 value) {
-    Session s(*this);
-    return chlink::eeWrite(s, target, address, value);
-}
-
-bool ChargerLink::eeWriteAnswerByte(int target, quint8 address, quint8 value) {
-    Session s(*this);
-    return chlink::eeWriteAnswerByte(s, target, address, value);
-}
-
-std::optional<QByteArray> ChargerLink::linkStatus() {
-    Session s(*this);
-    return chlink::linkStatus(s);
 }
 
 void ChargerLink::onPortFailed(const QString &reason) {

@@ -24,11 +24,6 @@ enum class LinkError {
     Aborted,    // the abort flag was raised (retry timer tick) or the wait was cancelled
 };
 
-struct ClockTime {
-    int hours = 0, minutes = 0, seconds = 0;
-    int totalSeconds() const { return 3600 * hours + 60 * minutes + seconds; }
-};
-
 // The one link to the charger: owns the port object and the program-wide link state,
 // and offers the byte primitives and the three reply kinds. Every wait sleeps in an
 // event loop (the user interface stays live) and is bounded by the reply time-out.
@@ -103,16 +98,6 @@ class ChargerLink : public QObject {
     std::optional<QByteArray> readFrame(int n);
     std::optional<quint8> answerByte();
     bool waitAck();
-
-    // ---- Typed exchanges (kept here while windows still call them on the link; the
-    // exchanges themselves live in exchanges.h) ----
-    std::optional<int> readChannel(Cmd code);                         // frame 2: 256 * high + low
-    bool setOutput(Cmd code, quint8 value);                           // answer byte
-    std::optional<ClockTime> readClock();                             // frame 3
-    std::optional<quint8> eeRead(int target, quint8 address);         // 1 master, 2 slave
-    bool eeWrite(int target, quint8 address, quint8 value);           // ACK
-    bool eeWriteAnswerByte(int target, quint8 address, quint8 value); // answer byte
-    std::optional<QByteArray> linkStatus();                           // frame 3
 
     LinkError error() const { return m_error; }
     // Counts exchanges abandoned by a time-out since start (for tests and benchmarks).

@@ -1,6 +1,7 @@
 #include "handshake.h"
 
 #include "chargerlink.h"
+#include "exchanges.h"
 #include "numtext.h"
 
 namespace chlink {
@@ -107,7 +108,8 @@ Handshake::Result Handshake::runOnce() {
     drain();
     emit display(QStringLiteral("Connecté"));
 
-    const auto status = m_link.linkStatus();
+    Session session(m_link);
+    const auto status = linkStatus(session);
     if (!status) {
         if (m_link.error() == LinkError::Timeout) emit timedOut(QStringLiteral("Test de liaison"));
         return m_link.error() == LinkError::PortFailed ? Result::PortLost : Result::Timeout;
@@ -123,7 +125,7 @@ Handshake::Result Handshake::runOnce() {
         QByteArray &table = t == 0 ? m_link.tableA : m_link.tableB;
         for (int i = 0; i < 16; ++i) {
             emit loadProgress(i + 16 * t, 32);
-            const auto v = m_link.eeRead(t == 0 ? 1 : 2, quint8(i));
+            const auto v = eeRead(session, t == 0 ? 1 : 2, quint8(i));
             if (!v) {
                 emit loadVisible(false);
                 if (m_link.error() == LinkError::Timeout)

@@ -18,7 +18,7 @@ template <class W> winkit::WindowEntry entry(const char *id) {
 }
 } // namespace
 
-void registerWindows(winkit::WindowRegistry &registry, chlink::ChargerLink &) {
+void registerWindows(winkit::WindowRegistry &registry) {
     registry.add(entry<Chargeur>("Chargeur"));
     registry.add(entry<Dechargeur>("Dechargeur"));
 }

@@ -28,19 +28,10 @@ const WindowEntry *WindowRegistry::find(const QString &id) const {
 
 bool WindowRegistry::available(const QString &id) const {
     const WindowEntry *e = find(id);
-    return e && (e->make || e->makeWidget);
-}
-
-bool WindowRegistry::closing(const QWidget *w) {
-    const auto *cw = qobject_cast<const ChargerWindow *>(w);
-    return cw && cw->isClosing();
+    return e && e->make;
 }
 
 ChargerWindow *WindowRegistry::open(const QString &id, QWidget *from, Check check) {
-    return qobject_cast<ChargerWindow *>(openWidget(id, from, check));
-}
-
-QWidget *WindowRegistry::openWidget(const QString &id, QWidget *from, Check check) {
     const WindowEntry *e = find(id);
     if (!e) return nullptr;
     if (check == Check::AsRegistered && e->needsConnection &&
@@ -48,7 +39,7 @@ QWidget *WindowRegistry::openWidget(const QString &id, QWidget *from, Check chec
         chlink::noConnectionBox(from);
         return nullptr;
     }
-    if (!e->make && !e->makeWidget) {
+    if (!e->make) {
         chlink::unavailableBox(from);
         return nullptr;
     }
@@ -59,13 +50,6 @@ QWidget *WindowRegistry::openWidget(const QString &id, QWidget *from, Check chec
     host.hidesOpener = e->hidesOpener;
     if (e->stopsMainTimers) host.stopMainTimers = m_stopMainTimers;
     const QString group = e->group; // the factory may register more windows
-    if (!e->make) {
-        QWidget *w = e->makeWidget(host);
-        if (!w) return nullptr;
-        w->setAttribute(Qt::WA_DeleteOnClose);
-        m_open.push_back({id, group, w});
-        return w;
-    }
     ChargerWindow *w = e->make(host);
     if (!w) return nullptr;
     w->setAttribute(Qt::WA_DeleteOnClose);
@@ -79,20 +63,20 @@ std::vector<WindowRegistry::Open> WindowRegistry::live() const {
     std::erase_if(m_open, [](const Open &o) { return o.window.isNull(); });
     std::vector<Open> result;
     for (const Open &o : m_open)
-        if (!closing(o.window)) result.push_back(o);
+        if (!o.window->isClosing()) result.push_back(o); // a closing window is no longer open
     return result;
 }
 
 QList<ChargerWindow *> WindowRegistry::openWindows() const {
     QList<ChargerWindow *> result;
     for (const Open &o : live())
-        if (auto *w = qobject_cast<ChargerWindow *>(o.window)) result.append(w);
+        result.append(o.window);
     return result;
 }
 
 ChargerWindow *WindowRegistry::openWindow(const QString &id) const {
     for (const Open &o : live())
-        if (o.id == id) return qobject_cast<ChargerWindow *>(o.window);
+        if (o.id == id) return o.window;
     return nullptr;
 }
 
@@ -105,12 +89,12 @@ QList<QPointer<QWidget>> WindowRegistry::closeAll() {
     QList<QPointer<QWidget>> staying;
     for (const Open &o : windows) {
         if (!o.window) continue;
-        if (closing(o.window)) {
+        if (o.window->isClosing()) {
             // Closed earlier and still inside a wait: it goes when the wait ends.
-            if (static_cast<ChargerWindow *>(o.window.data())->gate().busy()) staying << o.window;
+            if (o.window->gate().busy()) staying << o.window.data();
             continue;
         }
-        if (!o.window->close() && o.window) staying << o.window;
+        if (!o.window->close() && o.window) staying << o.window.data();
     }
     return staying;
 }

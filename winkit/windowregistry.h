@@ -26,9 +26,6 @@ struct WindowEntry {
     bool stopsMainTimers = false;
     // Windows that close one another ("calibration"); empty for none.
     QString group{};
-    // For a window not built on ChargerWindow: builds it and shows it; the window hides and
-    // shows its opener and stops the main window's timers itself. Used when `make` is empty.
-    std::function<QWidget *(const Host &)> makeWidget{};
 };
 
 // Every window of pelmora, registered by its subsystem, opened by id from any window, and
@@ -56,8 +53,6 @@ class WindowRegistry : public QObject {
     // box for a placeholder; otherwise the window is built, tracked (deleted when closed)
     // and loaded. Returns it, or nullptr.
     ChargerWindow *open(const QString &id, QWidget *from, Check check = Check::AsRegistered);
-    // The same for any registered window, whatever its base.
-    QWidget *openWidget(const QString &id, QWidget *from, Check check = Check::AsRegistered);
 
     // The windows open now (not closing), oldest first.
     QList<ChargerWindow *> openWindows() const;
@@ -77,10 +72,8 @@ class WindowRegistry : public QObject {
     struct Open {
         QString id;
         QString group;
-        QPointer<QWidget> window;
+        QPointer<ChargerWindow> window;
     };
-    // A ChargerWindow that is closing is no longer open; other windows count until deleted.
-    static bool closing(const QWidget *w);
     const WindowEntry *find(const QString &id) const;
     std::vector<Open> live() const;
 

@@ -2,6 +2,7 @@
 //  - microseconds per EEPROM read exchange (ESC 37 addr -> ESC byte trailer), 4096 reads;
 //  - CPU seconds used while waiting 5 s on a silent charger.
 #include "link/chargerlink.h"
+#include "link/exchanges.h"
 #include "serial/serialport.h"
 
 #include "support/process.h"
@@ -39,7 +40,7 @@ int main(int argc, char **argv) {
     const double cpu0 = cpuSeconds();
     t.start();
     for (int i = 0; i < reads; ++i) {
-        if (!link.eeRead(1, quint8(i)).has_value()) {
+        if (!chlink::eeRead(chlink::Session(link), 1, quint8(i)).has_value()) {
             std::fprintf(stderr, "read %d failed\n", i);
             return 1;
         }

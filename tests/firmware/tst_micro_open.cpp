@@ -31,7 +31,7 @@ class TstMicroOpen : public QObject {
         chlink::ChargerLink link([&](const QString &) { return new sim::SimBytePort(&charger); },
                                  [](int) { return QStringLiteral("virtuel"); });
         Main main(link, ports);
-        registerWindows(main.registry(), link);
+        registerWindows(main.registry());
         main.show();
         if (menu)
             main.findChild<QAction *>(QStringLiteral("MnuMicro"))->trigger();

@@ -1,5 +1,6 @@
 // How the link reads the charger's three reply kinds, and that no wait hangs.
 #include "link/chargerlink.h"
+#include "link/exchanges.h"
 #include "support/scriptedcharger.h"
 
 #include <QSignalSpy>
@@ -68,7 +69,7 @@ class TstFraming : public QObject {
 
     void answerByteIsNotInspected() {
         Rig rig(QByteArray("\x00", 1));
-        QVERIFY(rig.link.setOutput(CMD_CUT_CHARGE, 1));
+        QVERIFY(chlink::setOutput(chlink::Session(rig.link), CMD_CUT_CHARGE, 1));
         QCOMPARE(rig.link.lastByte, quint8(0));
         QCOMPARE(rig.link.error(), LinkError::None);
     }
@@ -119,7 +120,7 @@ class TstFraming : public QObject {
             QCOMPARE(lost.count(), 1);
             QCOMPARE(rig.link.connectionFlag, 0);
             // Further exchanges fail at once and report nothing more.
-            QVERIFY(!rig.link.readChannel(CMD_READ_VBAT).has_value());
+            QVERIFY(!chlink::readChannel(chlink::Session(rig.link), CMD_READ_VBAT).has_value());
             QCOMPARE(lost.count(), 1);
         }
         if (how.isEmpty() || how == "chatter") QCOMPARE(rig.link.timeouts(), 1);

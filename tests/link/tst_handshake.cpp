@@ -1,5 +1,6 @@
 // The connection routine against the virtual charger and against scripted chargers.
 #include "link/chargerlink.h"
+#include "link/exchanges.h"
 #include "link/handshake.h"
 #include "sim/simport.h"
 #include "sim/virtualcharger.h"
@@ -107,7 +108,7 @@ class TstHandshake : public QObject {
         // The retry timer is stopped and its flag clear, so later waits do not return at once.
         QVERIFY(!rig.timer1.isActive());
         QCOMPARE(rig.link.abortFlag(), quint8(0));
-        QVERIFY(rig.link.eeRead(1, 3).has_value());
+        QVERIFY(chlink::eeRead(chlink::Session(rig.link), 1, 3).has_value());
     }
 
     void reconnectionReloadsTheTables() {

@@ -1,5 +1,6 @@
 // pelmora's link through the real serial stack to the virtual charger on a pseudo-terminal.
 #include "link/chargerlink.h"
+#include "link/exchanges.h"
 #include "link/handshake.h"
 #include "serial/serialport.h"
 #include "sim/ptyserver.h"
@@ -47,8 +48,8 @@ class TstSerialE2E : public QObject {
         QCOMPARE(rig.link->tableA.left(16), rig.charger.eepromMaster.left(16));
         QCOMPARE(rig.link->tableB.left(16), rig.charger.eepromSlave.left(16));
         // An EEPROM byte written and read back through the serial port.
-        QVERIFY(rig.link->eeWrite(1, 200, 0x5C));
-        QCOMPARE(rig.link->eeRead(1, 200).value_or(0), quint8(0x5C));
+        QVERIFY(chlink::eeWrite(chlink::Session(*rig.link), 1, 200, 0x5C));
+        QCOMPARE(chlink::eeRead(chlink::Session(*rig.link), 1, 200).value_or(0), quint8(0x5C));
         QCOMPARE(quint8(rig.charger.eepromMaster[200]), quint8(0x5C));
     }
 

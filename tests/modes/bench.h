@@ -1,12 +1,12 @@
 #pragma once
 
 #include "charger/eeprommap.h"
-#include "support/scriptedcharger.h"
 #include "link/chargerlink.h"
 #include "link/messages.h"
 #include "link/session.h"
 #include "modes/register.h"
 #include "modes/runlog.h"
+#include "support/scriptedcharger.h"
 #include "winkit/windowregistry.h"
 
 #include <QDir>
@@ -52,7 +52,7 @@ struct Bench {
         host.hidesOpener = true;
         host.stopMainTimers = [this] { ++mainTimersStopped; };
         registry->setMainTimersStopper(host.stopMainTimers);
-        modes::registerWindows(*registry, *link);
+        modes::registerWindows(*registry);
         chlink::setBoxHook([this](const chlink::BoxRequest &r) {
             boxes << r.text;
             return true;

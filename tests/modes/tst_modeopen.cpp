@@ -36,7 +36,7 @@ class TestModeOpen : public QObject {
         QFETCH(QString, which);
         QFETCH(QString, title);
         Bench b;
-        QPointer<QWidget> w = b.registry->openWidget(which, &b.main);
+        QPointer<QWidget> w = b.registry->open(which, &b.main);
         QVERIFY(w);
         QCOMPARE(w->windowTitle(), title);
         QVERIFY(w->isVisible());
@@ -81,7 +81,7 @@ class TestModeOpen : public QObject {
         b.link->openPort();
         b.calibrate();
         QPointer<modes::ModeWindow> w;
-        registerWindows(main.registry(), *b.link);
+        registerWindows(main.registry());
         main.open(which, Main::Check::AsRegistered);
         for (QWidget *top : QApplication::topLevelWidgets())
             if (auto *m = qobject_cast<modes::ModeWindow *>(top)) w = m;

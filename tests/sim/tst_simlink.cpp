@@ -4,6 +4,7 @@
 
 #include "charger/eeprommap.h"
 #include "link/chargerlink.h"
+#include "link/exchanges.h"
 #include "serial/serialport.h"
 #include "sim/ptyserver.h"
 #include "sim/simport.h"
@@ -102,17 +103,18 @@ void TestSimLink::channelsThroughTheLink() {
     QFETCH(bool, overPty);
     Bench b(overPty);
     ChargerLink &l = *b.link;
-    QCOMPARE(l.linkStatus().value_or(QByteArray()), QByteArray("\0\0\6", 3));
+    QCOMPARE(chlink::linkStatus(chlink::Session(l)).value_or(QByteArray()),
+             QByteArray("\0\0\6", 3));
     for (quint8 i = 0; i < 16; ++i) {
-        l.tableA[i] = char(l.eeRead(1, i).value_or(0));
-        l.tableB[i] = char(l.eeRead(2, i).value_or(0));
+        l.tableA[i] = char(chlink::eeRead(chlink::Session(l), 1, i).value_or(0));
+        l.tableB[i] = char(chlink::eeRead(chlink::Session(l), 2, i).value_or(0));
     }
-    QVERIFY(l.setOutput(chlink::CMD_POT_ICHRG, 75));
-    QVERIFY(l.setOutput(chlink::CMD_CUT_POWER, 1));
-    QVERIFY(l.setOutput(chlink::CMD_CUT_CHARGE, 1));
+    QVERIFY(chlink::setOutput(chlink::Session(l), chlink::CMD_POT_ICHRG, 75));
+    QVERIFY(chlink::setOutput(chlink::Session(l), chlink::CMD_CUT_POWER, 1));
+    QVERIFY(chlink::setOutput(chlink::Session(l), chlink::CMD_CUT_CHARGE, 1));
     b.charger.advance(600);
-    const int ic = l.readChannel(chlink::CMD_READ_ICHRG).value_or(-1);
-    const int vb = l.readChannel(chlink::CMD_READ_VBAT).value_or(-1);
+    const int ic = chlink::readChannel(chlink::Session(l), chlink::CMD_READ_ICHRG).value_or(-1);
+    const int vb = chlink::readChannel(chlink::Session(l), chlink::CMD_READ_VBAT).value_or(-1);
     const double amps =
         std::floor(1024.0 * ic / charger::value(l.tableB, charger::slave::kChargeDivisor)) / 100;
     const double volts =
@@ -120,7 +122,7 @@ void TestSimLink::channelsThroughTheLink() {
     QVERIFY2(std::abs(amps - b.charger.chargeAmps()) <= 0.02 * b.charger.chargeAmps(),
              qPrintable(QString::number(amps)));
     QVERIFY(std::abs(volts - b.charger.batteryVolts()) <= 0.02 * b.charger.batteryVolts());
-    const auto clock = l.readClock();
+    const auto clock = chlink::readClock(chlink::Session(l));
     QVERIFY(clock);
     QCOMPARE(clock->totalSeconds(), 600);
 }
@@ -129,10 +131,10 @@ void TestSimLink::memoriesThroughTheLink() {
     QFETCH(bool, overPty);
     Bench b(overPty);
     ChargerLink &l = *b.link;
-    QVERIFY(l.eeWrite(1, 100, 27));
-    QCOMPARE(l.eeRead(1, 100).value_or(0), quint8(27));
-    QVERIFY(l.eeWrite(2, 101, 6));
-    QCOMPARE(l.eeRead(2, 101).value_or(0), quint8(6));
+    QVERIFY(chlink::eeWrite(chlink::Session(l), 1, 100, 27));
+    QCOMPARE(chlink::eeRead(chlink::Session(l), 1, 100).value_or(0), quint8(27));
+    QVERIFY(chlink::eeWrite(chlink::Session(l), 2, 101, 6));
+    QCOMPARE(chlink::eeRead(chlink::Session(l), 2, 101).value_or(0), quint8(6));
     l.command(chlink::CMD_EXT_EE_WRITE, {1, 0x0F, 0xFF, 0x41});
     QVERIFY(l.waitAck());
     l.command(chlink::CMD_EXT_EE_READ, {1, 0x0F, 0xFF});
@@ -155,14 +157,14 @@ void TestSimLink::strayBytesAreSkippedByTheLink() {
     QFETCH(bool, overPty);
     Bench b(overPty);
     b.charger.faults.strayOnce = QByteArray("\x06\x99", 2);
-    QCOMPARE(b.link->eeRead(1, 192).value_or(0), quint8('C'));
+    QCOMPARE(chlink::eeRead(chlink::Session(*b.link), 1, 192).value_or(0), quint8('C'));
 }
 
 void TestSimLink::silenceEndsInATimeout() {
     QFETCH(bool, overPty);
     Bench b(overPty);
     b.charger.faults.silenceAfterBytes = 2; // ESC and the first data byte only
-    QVERIFY(!b.link->readClock());
+    QVERIFY(!chlink::readClock(chlink::Session(*b.link)));
     QCOMPARE(b.link->error(), chlink::LinkError::Timeout);
 }
 
@@ -186,7 +188,7 @@ void TestSimLink::monitorStreamNeedsTheFasterLine() {
     else
         static_cast<sim::SimBytePort *>(b.link->port())->strictBaud = true;
     ChargerLink &l = *b.link;
-    QCOMPARE(l.eeRead(1, 192).value_or(0), quint8('C'));
+    QCOMPARE(chlink::eeRead(chlink::Session(l), 1, 192).value_or(0), quint8('C'));
     const auto collect = [&l](int bytes) {
         QByteArray got;
         l.waitUntil(

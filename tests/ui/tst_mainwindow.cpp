@@ -73,7 +73,8 @@ struct Rig {
                      },
                      [](int n) { return QStringLiteral("dev%1").arg(n); }};
     QStringList opened;
-    QList<QPointer<QWidget>> openedWindows; // what the registry hands back for each opening
+    QList<QPointer<winkit::ChargerWindow>>
+        openedWindows; // what the registry built for each opening
     QStringList boxes;
     int maxBoxesAtOnce = 0;
     std::unique_ptr<Main> main;
@@ -94,19 +95,21 @@ struct Rig {
             const bool needsConnection =
                 name == "Chargeur" || name == "Dechargeur" || name == "MesCapa";
             main->registry().add({.id = name,
+                                  .make =
+                                      [this, name](const winkit::Host &h) {
+                                          opened << name;
+                                          openedWindows << new winkit::ChargerWindow(h);
+                                          return openedWindows.last().data();
+                                      },
                                   .needsConnection = needsConnection,
-                                  .makeWidget = [this, name](const winkit::Host &) -> QWidget * {
-                                      opened << name;
-                                      openedWindows << new QWidget;
-                                      return openedWindows.last();
-                                  }});
+                                  .hidesOpener = false});
         }
     }
     ~Rig() {
         setBoxHook({});
         setShownBoxHook({});
         main->hide();
-        for (const QPointer<QWidget> &w : openedWindows)
+        for (const QPointer<winkit::ChargerWindow> &w : openedWindows)
             delete w.data();
     }
     QString display() const {
@@ -293,7 +296,7 @@ class TstMainWindow : public QObject {
     void windowsNotThereYetSaySo() {
         QFETCH(QString, control);
         Rig rig;
-        registerWindows(rig.main->registry(), rig.link); // the program's own windows
+        registerWindows(rig.main->registry()); // the program's own windows
         const auto before = QApplication::topLevelWidgets().size();
         rig.click(qPrintable(control));
         const bool opened = QApplication::topLevelWidgets().size() > before;

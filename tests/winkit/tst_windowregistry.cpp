@@ -53,23 +53,6 @@ class AskingWindow : public ChargerWindow {
     int *m_asked;
 };
 
-// A window not built on the base: it refuses to close while its exchange is in a wait.
-class PlainWindow : public QWidget {
-  public:
-    explicit PlainWindow(const bool *busy) : m_busy(busy) {}
-
-  protected:
-    void closeEvent(QCloseEvent *e) override {
-        if (*m_busy)
-            e->ignore();
-        else
-            QWidget::closeEvent(e);
-    }
-
-  private:
-    const bool *m_busy;
-};
-
 struct Rig {
     chlink::ChargerLink link{[](const QString &) { return ScriptedCharger::silent(); },
                              [](int) { return QStringLiteral("scripted"); }};
@@ -288,46 +271,30 @@ class TstWindowRegistry : public QObject {
         QVERIFY(rig.main.isVisible());
     }
 
-    // "Quitter" closes every window the registry opened, on the base or not, and hands back
+    // "Quitter" closes every window the registry opened and hands back
     // those still inside a wait, which go once it ends.
     void closeAllHandsBackWindowsInAWait_data() {
-        QTest::addColumn<bool>("onBase");
         QTest::addColumn<bool>("busy");
         QTest::addColumn<bool>("closedBefore"); // by its frame, while in its wait
-        QTest::newRow("window, idle") << true << false << false;
-        QTest::newRow("window inside a wait") << true << true << false;
-        QTest::newRow("window closed earlier, still in its wait") << true << true << true;
-        QTest::newRow("plain window, idle") << false << false << false;
-        QTest::newRow("plain window inside a wait") << false << true << false;
+        QTest::newRow("window, idle") << false << false;
+        QTest::newRow("window inside a wait") << true << false;
+        QTest::newRow("window closed earlier, still in its wait") << true << true;
     }
     void closeAllHandsBackWindowsInAWait() {
-        QFETCH(bool, onBase);
         QFETCH(bool, busy);
         QFETCH(bool, closedBefore);
         Rig rig;
-        bool plainBusy = busy && !onBase;
-        if (onBase) {
-            rig.add(QStringLiteral("W"));
-        } else {
-            WindowEntry e;
-            e.id = QStringLiteral("W");
-            e.makeWidget = [&plainBusy](const Host &) {
-                auto *w = new PlainWindow(&plainBusy);
-                w->show();
-                return w;
-            };
-            rig.registry.add(e);
-        }
-        QPointer<QWidget> w = rig.registry.openWidget(QStringLiteral("W"), &rig.main);
+        rig.add(QStringLiteral("W"));
+        QPointer<ChargerWindow> w = rig.registry.open(QStringLiteral("W"), &rig.main);
         QVERIFY(w);
         QVERIFY(w->testAttribute(Qt::WA_DeleteOnClose));
-        QCOMPARE(rig.registry.openWindows().size(), onBase ? 1 : 0);
+        QCOMPARE(rig.registry.openWindows().size(), 1);
         std::optional<serialio::ExchangeGate::Exchange> x;
-        if (onBase && busy) x.emplace(static_cast<ChargerWindow *>(w.data())->gate());
+        if (busy) x.emplace(w->gate());
         if (closedBefore) QVERIFY(!w->close());
 
         const QList<QPointer<QWidget>> staying = rig.registry.closeAll();
-        QCOMPARE(staying, busy ? QList<QPointer<QWidget>>{w} : QList<QPointer<QWidget>>{});
+        QCOMPARE(staying, busy ? QList<QPointer<QWidget>>{w.data()} : QList<QPointer<QWidget>>{});
         QVERIFY(w); // nothing is deleted under the caller
         QVERIFY(rig.registry.openWindows().isEmpty());
         if (busy) {
@@ -335,8 +302,6 @@ class TstWindowRegistry : public QObject {
             QTest::qWait(10);
             QVERIFY(w);
             x.reset();
-            plainBusy = false;
-            if (!onBase) w->close();
         }
         QTRY_VERIFY(w.isNull());
     }

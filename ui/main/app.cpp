@@ -62,15 +62,15 @@ bool PelmoraApp::setUp(const QStringList &arguments, QString *error) {
         },
         [this](int n) { return ports->device(n); });
     main = std::make_unique<Main>(*link, *ports);
-    registerWindows(main->registry(), *link);
+    registerWindows(main->registry());
     return true;
 }
 
-void registerWindows(winkit::WindowRegistry &registry, chlink::ChargerLink &link) {
+void registerWindows(winkit::WindowRegistry &registry) {
     // Windows whose subsystem is not written yet say so when opened.
     registry.add({.id = QStringLiteral("MesCapa"), .needsConnection = true});
     registry.add({.id = QStringLiteral("SelMoni")});
     registry.add({.id = QStringLiteral("Reglage")});
-    modes::registerWindows(registry, link);
+    modes::registerWindows(registry);
     firmware::registerWindows(registry);
 }

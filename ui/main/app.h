@@ -34,7 +34,7 @@ struct PelmoraApp {
 
 // Every window of the program in the main window's registry, each subsystem registering
 // its own (a later registration of an id replaces an earlier one).
-void registerWindows(winkit::WindowRegistry &registry, chlink::ChargerLink &link);
+void registerWindows(winkit::WindowRegistry &registry);
 
 // The device name that stands for the in-process virtual charger.
 inline constexpr const char *kVirtualDevice = "virtual";

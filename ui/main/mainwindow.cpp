@@ -339,7 +339,7 @@ void Main::chooseComPort(int index) {
 
 bool Main::open(const QString &id, Check check) {
     const QPoint position = pos();
-    if (!m_registry.openWidget(id, this, check)) return false;
+    if (!m_registry.open(id, this, check)) return false;
     m_position = position;
     return true;
 }
