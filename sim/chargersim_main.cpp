@@ -9,11 +9,13 @@
 #include <QTimer>
 
 #include <QFile>
+#include <QSet>
 
 #include <csignal>
 #include <cstdio>
 #include <fcntl.h>
 #include <memory>
+#include <optional>
 #include <unistd.h>
 
 namespace {
@@ -79,8 +81,100 @@ void print(const QString &text) {
 
 const char *const kConsoleHelp =
     "Commands: press N | release N (push-button SW1..SW6), status, soc PERCENT, lab VOLTS|off,\n"
-    "          speed FACTOR, bootloader (restart into the boot loader),\n"
-    "          firmware (restart the firmware), save, help, quit";
+    "          supply VOLTS, doubler ok|broken, booster on|off, ambient C, packtemp C,\n"
+    "          battery in|out, fail-eeprom CELL[,CELL...]|off, speed FACTOR,\n"
+    "          bootloader (restart into the boot loader), firmware (restart the firmware),\n"
+    "          save, help, quit\n"
+    "          CELL: [master:|slave:|ext0:|ext1:]ADDRESS (no prefix: master and slave)";
+
+// "12", "slave:6,ext1:0x100" -> the EEPROM cells, or nothing when a cell is not understood.
+std::optional<QSet<int>> eepromCells(const QString &text) {
+    using sim::EepromMemory;
+    QSet<int> cells;
+    for (const QString &item : text.split(QLatin1Char(','), Qt::SkipEmptyParts)) {
+        const QStringList parts = item.trimmed().split(QLatin1Char(':'));
+        if (parts.size() > 2) return std::nullopt;
+        bool ok = false;
+        const int address = parts.last().toInt(&ok, 0);
+        const QString memory = parts.size() == 2 ? parts.first().toLower() : QString();
+        const bool external = memory.startsWith(QLatin1String("ext"));
+        if (!ok || address < 0 || address >= (external ? sim::kExtEepromBytes : 256))
+            return std::nullopt;
+        if (memory.isEmpty()) {
+            cells << sim::eepromCell(EepromMemory::Master, address)
+                  << sim::eepromCell(EepromMemory::Slave, address);
+        } else if (memory == QLatin1String("master")) {
+            cells << sim::eepromCell(EepromMemory::Master, address);
+        } else if (memory == QLatin1String("slave")) {
+            cells << sim::eepromCell(EepromMemory::Slave, address);
+        } else if (memory == QLatin1String("ext0")) {
+            cells << sim::eepromCell(EepromMemory::External0, address);
+        } else if (memory == QLatin1String("ext1")) {
+            cells << sim::eepromCell(EepromMemory::External1, address);
+        } else {
+            return std::nullopt;
+        }
+    }
+    if (cells.isEmpty()) return std::nullopt;
+    return cells;
+}
+
+QString onOff(bool on) {
+    return on ? QStringLiteral("on") : QStringLiteral("off");
+}
+
+// Every output, the supply and doubler, both temperatures and the pack.
+void printStatus(sim::VirtualCharger &charger) {
+    const sim::Outputs &o = charger.outputs;
+    const qint64 t = qint64(charger.chargerSeconds());
+    print(QStringLiteral("time %1:%2:%3  battery %4  %5 V  %6 A charge  %7 A discharge  "
+                         "charged %8 %")
+              .arg(t / 3600)
+              .arg((t / 60) % 60, 2, 10, QLatin1Char('0'))
+              .arg(t % 60, 2, 10, QLatin1Char('0'))
+              .arg(charger.labSupplyVolts > 0 ? QStringLiteral("lab supply")
+                   : charger.batteryPresent   ? QStringLiteral("in")
+                                              : QStringLiteral("out"))
+              .arg(charger.batteryVolts(), 0, 'f', 3)
+              .arg(charger.chargeAmps(), 0, 'f', 3)
+              .arg(charger.dischargeAmps(), 0, 'f', 3)
+              .arg(charger.battery().stateOfCharge() * 100, 0, 'f', 1));
+    print(QStringLiteral("outputs: charge %1  discharge %2  power %3  ground %4  led %5  fan %6  "
+                         "doubler %7")
+              .arg(onOff(o.charge), onOff(o.discharge), onOff(o.power), onOff(o.ground),
+                   onOff(o.led), onOff(o.fan),
+                   o.doublerCut ? QStringLiteral("cut") : QStringLiteral("running")));
+    print(QStringLiteral("pots: charge %1  discharge %2  gain %3  offset %4  pwm %5/%6")
+              .arg(o.potCharge)
+              .arg(o.potDischarge)
+              .arg(o.potGain)
+              .arg(o.potOffset)
+              .arg(o.pwmFrequency)
+              .arg(o.pwmDelta));
+    print(QStringLiteral("supply %1 V (%2)  doubler %3 V%4  ambient %5 C  heat sink %6 C  "
+                         "pack %7 C")
+              .arg(charger.supplyVolts, 0, 'f', 2)
+              .arg(charger.boosterSupply ? QStringLiteral("booster") : QStringLiteral("doubler"))
+              .arg(charger.doublerVolts(), 0, 'f', 2)
+              .arg(charger.doublerBroken ? QStringLiteral(" (broken)") : QString())
+              .arg(charger.battery().spec().ambientC, 0, 'f', 1)
+              .arg(charger.heatsinkTemperature(), 0, 'f', 1)
+              .arg(charger.packTemperature(), 0, 'f', 1));
+}
+
+// The number after a console command, within [low, high]; complains and returns nothing
+// otherwise.
+std::optional<double> consoleNumber(const QStringList &w, const char *what, double low,
+                                    double high) {
+    bool ok = false;
+    const double v = w.size() > 1 ? w.at(1).toDouble(&ok) : 0;
+    if (ok && v >= low && v <= high) return v;
+    print(QStringLiteral("%1 expects a number from %2 to %3")
+              .arg(QLatin1String(what))
+              .arg(low)
+              .arg(high));
+    return std::nullopt;
+}
 
 // One line typed on the console.
 void consoleCommand(sim::VirtualCharger &charger, const QString &line, const QString &statePath) {
@@ -95,32 +189,54 @@ void consoleCommand(sim::VirtualCharger &charger, const QString &line, const QSt
         print(QStringLiteral("SW%1 %2").arg(n).arg(cmd == QLatin1String("press") ? "pressed"
                                                                                  : "released"));
     } else if (cmd == QLatin1String("status")) {
-        const sim::Outputs &o = charger.outputs;
-        const qint64 t = qint64(charger.chargerSeconds());
-        print(QStringLiteral("time %1:%2:%3  battery %4 V %5 A charge %6 A discharge  %7 C  "
-                             "charged %8 %  heat sink %9 C")
-                  .arg(t / 3600)
-                  .arg((t / 60) % 60, 2, 10, QLatin1Char('0'))
-                  .arg(t % 60, 2, 10, QLatin1Char('0'))
-                  .arg(charger.batteryVolts(), 0, 'f', 3)
-                  .arg(charger.chargeAmps(), 0, 'f', 3)
-                  .arg(charger.dischargeAmps(), 0, 'f', 3)
-                  .arg(charger.packTemperature(), 0, 'f', 1)
-                  .arg(charger.battery().stateOfCharge() * 100, 0, 'f', 1)
-                  .arg(charger.heatsinkTemperature(), 0, 'f', 1));
-        print(QStringLiteral("paths: charge %1 discharge %2 power %3 ground %4  led %5 fan %6 "
-                             "doubler-cut %7  pots %8 %9 %10 %11")
-                  .arg(o.charge)
-                  .arg(o.discharge)
-                  .arg(o.power)
-                  .arg(o.ground)
-                  .arg(o.led)
-                  .arg(o.fan)
-                  .arg(o.doublerCut)
-                  .arg(o.potCharge)
-                  .arg(o.potDischarge)
-                  .arg(o.potGain)
-                  .arg(o.potOffset));
+        printStatus(charger);
+    } else if (cmd == QLatin1String("supply")) {
+        if (const auto v = consoleNumber(w, "supply", 5, 30)) {
+            charger.update();
+            charger.supplyVolts = *v;
+            print(QStringLiteral("supply at %1 V").arg(*v));
+        }
+    } else if (cmd == QLatin1String("ambient")) {
+        if (const auto v = consoleNumber(w, "ambient", -20, 50)) {
+            charger.setAmbient(*v);
+            print(QStringLiteral("ambient at %1 C").arg(*v));
+        }
+    } else if (cmd == QLatin1String("packtemp")) {
+        if (const auto v = consoleNumber(w, "packtemp", -20, 100)) {
+            charger.setPackTemperature(*v);
+            print(QStringLiteral("pack at %1 C").arg(*v));
+        }
+    } else if (cmd == QLatin1String("doubler") && w.size() > 1 &&
+               (w.at(1) == QLatin1String("ok") || w.at(1) == QLatin1String("broken"))) {
+        charger.update();
+        charger.doublerBroken = w.at(1) == QLatin1String("broken");
+        print(charger.doublerBroken
+                  ? QStringLiteral("doubler broken: its output stays at the supply")
+                  : QStringLiteral("doubler working"));
+    } else if (cmd == QLatin1String("booster") && w.size() > 1 &&
+               (w.at(1) == QLatin1String("on") || w.at(1) == QLatin1String("off"))) {
+        charger.update();
+        charger.boosterSupply = w.at(1) == QLatin1String("on");
+        print(charger.boosterSupply
+                  ? QStringLiteral("boost-type supply: command 51 takes 4 argument bytes")
+                  : QStringLiteral("doubler: command 51 takes 1 argument byte"));
+    } else if (cmd == QLatin1String("battery") && w.size() > 1 &&
+               (w.at(1) == QLatin1String("in") || w.at(1) == QLatin1String("out"))) {
+        charger.setBatteryPresent(w.at(1) == QLatin1String("in"));
+        print(charger.batteryPresent ? QStringLiteral("battery plugged in")
+                                     : QStringLiteral("battery unplugged"));
+    } else if (cmd == QLatin1String("fail-eeprom") && w.size() > 1) {
+        if (w.at(1) == QLatin1String("off")) {
+            charger.faults.failingEepromCells.clear();
+            print(QStringLiteral("every EEPROM write succeeds"));
+        } else if (const auto cells = eepromCells(w.at(1))) {
+            charger.faults.failingEepromCells += *cells;
+            print(QStringLiteral("%1 EEPROM cell(s) fail their writes (acknowledged, not written)")
+                      .arg(charger.faults.failingEepromCells.size()));
+        } else {
+            print(QStringLiteral(
+                "fail-eeprom expects [master:|slave:|ext0:|ext1:]ADDRESS[,...] or off"));
+        }
     } else if (cmd == QLatin1String("soc") && w.size() > 1) {
         const double p = w.at(1).toDouble(&ok);
         if (!ok || p < 0 || p > 100) {
@@ -186,8 +302,14 @@ int main(int argc, char **argv) {
         "charger's serial protocol (or its boot loader) until stopped (Ctrl-C, or \"quit\" on "
         "the console).\nPoint pelmora at it with: pelmora --com 1=DEVICE\n"
         "Console commands on standard input: press N | release N (push-buttons SW1..SW6), "
-        "status, soc PERCENT, lab VOLTS|off, speed FACTOR, bootloader, firmware, save, help, "
-        "quit."));
+        "status (every output, the supply and doubler, both temperatures), soc PERCENT, "
+        "lab VOLTS|off, supply VOLTS, doubler ok|broken, booster on|off, ambient C, "
+        "packtemp C, battery in|out, fail-eeprom CELL[,CELL...]|off, speed FACTOR, "
+        "bootloader, firmware, save, help, quit.\n"
+        "The channels follow the charger's own hardware, whatever its EEPROMs hold: the "
+        "factory calibration is within 1.5 % of it (--miscalibrate: about 10 % off). An "
+        "EEPROM byte write takes its write time (4 ms master, 5 ms slave and external) "
+        "before the ACK."));
     p.addHelpOption();
     const auto opt = [&p](const char *name, const char *help, const char *value = nullptr,
                           const char *def = nullptr) {
@@ -244,6 +366,19 @@ int main(int argc, char **argv) {
     const auto soc = opt("soc", "State of charge in percent (default 30).", "PERCENT");
     const auto ambient = opt("ambient", "Ambient temperature in degrees C (default 20).", "C");
     const auto supply = opt("supply", "Supply voltage in volts (default 12).", "V");
+    const auto packTemp =
+        opt("pack-temp", "Pack temperature at start in degrees C (default: the ambient).", "C");
+    const auto unplugged = opt("unplugged", "Start with no battery plugged in.");
+    const auto doublerBroken = opt("doubler-broken", "The doubler (or booster) is broken: its "
+                                                     "output stays at the supply.");
+    const auto miscalibrate = opt("miscalibrate", "Store calibration constants about 10 % off "
+                                                  "the hardware (a charger to recalibrate).");
+    const auto eepromFail = opt("fail-eeprom-write",
+                                "Fault: writes to these EEPROM cells fail: acknowledged after "
+                                "their write time as usual, but the cell keeps its old byte. "
+                                "CELL: [master:|slave:|ext0:|ext1:]ADDRESS (no prefix: master "
+                                "and slave). Repeatable.",
+                                "CELL[,CELL...]");
     const auto booster = opt("booster", "The charger has a boost-type supply: command 51 takes "
                                         "its PWM frequency and delta (4 argument bytes).");
     const auto lab = opt("lab-supply",
@@ -287,6 +422,22 @@ int main(int argc, char **argv) {
     if (p.isSet(supply))
         charger.supplyVolts = number(p.value(supply), QStringLiteral("supply"), 5, 30);
     if (p.isSet(booster)) charger.boosterSupply = true;
+    if (p.isSet(doublerBroken)) charger.doublerBroken = true;
+    if (p.isSet(unplugged)) charger.setBatteryPresent(false);
+    if (p.isSet(packTemp))
+        charger.setPackTemperature(
+            number(p.value(packTemp), QStringLiteral("pack-temp"), -20, 100));
+    if (p.isSet(miscalibrate))
+        sim::storeCalibration(charger.eepromMaster, charger.eepromSlave, charger.truth,
+                              sim::kMiscalibratedErrors);
+    for (const QString &v : p.values(eepromFail)) {
+        const auto cells = eepromCells(v);
+        if (!cells)
+            fail(QStringLiteral("--fail-eeprom-write expects [master:|slave:|ext0:|ext1:]ADDRESS"
+                                "[,...], got \"%1\"")
+                     .arg(v));
+        charger.faults.failingEepromCells += *cells;
+    }
     charger.reversedBattery = p.isSet(reversed);
     if (p.isSet(lab))
         charger.labSupplyVolts = number(p.value(lab), QStringLiteral("lab-supply"), 0, 30);

@@ -3,8 +3,16 @@
 #include <QByteArray>
 #include <QList>
 #include <QMap>
+#include <QSet>
 
 namespace sim {
+
+// The EEPROMs a write command reaches: the master's and the slave's internal ones (commands
+// 39, 40) and the two external ones (command 50, device 0 or 1).
+enum class EepromMemory { Master, Slave, External0, External1 };
+constexpr int eepromCell(EepromMemory m, int address) {
+    return int(m) << 16 | address;
+}
 
 // Misbehaviours the virtual charger can be told to show, so that every failure path of the
 // programs can be exercised. All are off by default.
@@ -27,6 +35,10 @@ struct Faults {
     // firmware answers 8 in place of its ACK.
     int flashFailures = 0;
     int flashFailAddress = -1;
+    // EEPROM cells whose writes fail (worn cells), as eepromCell() keys. Such a write takes
+    // its time and is acknowledged as any other (the charger has no error reply), but the
+    // cell keeps its old byte: only a read-back shows the failure.
+    QSet<int> failingEepromCells;
 };
 
 } // namespace sim

@@ -76,12 +76,10 @@ const std::array<Firmware::Entry, 256> &Firmware::table() {
     return entries;
 }
 
-int Firmware::argumentCount(quint8 code, const QByteArray &received) const {
+int Firmware::argumentCount(quint8 code) const {
     const Entry &e = table()[code];
     if (e.args < 0 || !e.handler) return -1;
-    if (code == CMD_BOOSTER &&
-        (m_model.hardware().boosterSupply || (!received.isEmpty() && quint8(received[0]) == 1)))
-        return 4;
+    if (code == CMD_BOOSTER && m_model.hardware().boosterSupply) return 4;
     return e.args;
 }
 
@@ -110,7 +108,6 @@ void Firmware::onByte(quint8 b) {
         return;
     case State::Args:
         m_args.append(char(b));
-        m_argsWanted = std::max(m_argsWanted, argumentCount(m_code, m_args));
         if (m_args.size() >= m_argsWanted) {
             m_state = State::Idle;
             execute();
@@ -252,14 +249,25 @@ void Firmware::eeReadSlave() {
     byteFrame(m_mem.slavePresent ? m_mem.eepromSlave.at(arg(0)) : char(0xFF));
 }
 
+void Firmware::eepromWrite(QByteArray &image, EepromMemory memory, int address, char value,
+                           int ms) {
+    m_hooks.writeCycle(ms, [this, &image, memory, address, value] {
+        if (!m_line.eepromWriteFails(memory, address)) image[address] = value;
+        ack();
+    });
+}
+
 void Firmware::eeWriteMaster() {
-    m_mem.eepromMaster[arg(0)] = char(arg(1));
-    ack();
+    eepromWrite(m_mem.eepromMaster, EepromMemory::Master, arg(0), char(arg(1)),
+                kMasterEepromWriteMs);
 }
 
 void Firmware::eeWriteSlave() {
-    if (m_mem.slavePresent) m_mem.eepromSlave[arg(0)] = char(arg(1));
-    ack();
+    if (!m_mem.slavePresent) { // nothing answers on the I2C bus: the master acknowledges
+        ack();
+        return;
+    }
+    eepromWrite(m_mem.eepromSlave, EepromMemory::Slave, arg(0), char(arg(1)), kSlaveEepromWriteMs);
 }
 
 void Firmware::readClock() {
@@ -311,8 +319,12 @@ void Firmware::extEeRead() {
 
 void Firmware::extEeWrite() {
     const int a = (arg(1) * 256 + arg(2)) % kExtEepromBytes;
-    if (arg(0) < 2) m_mem.extEeprom[arg(0)][a] = char(arg(3));
-    ack();
+    if (arg(0) >= 2) { // no such device on the bus
+        ack();
+        return;
+    }
+    eepromWrite(m_mem.extEeprom[arg(0)], arg(0) ? EepromMemory::External1 : EepromMemory::External0,
+                a, char(arg(3)), kExternalEepromWriteMs);
 }
 
 } // namespace sim

@@ -21,7 +21,18 @@ class Firmware {
     struct Hooks {
         std::function<void()> disconnect; // command 3: on to the monitor stream
         std::function<void()> beep;       // command 24
+        // An EEPROM write cycle of `ms` milliseconds: the charger takes no byte until it
+        // has ended, then runs `done` (the write and its ACK).
+        std::function<void(int ms, std::function<void()> done)> writeCycle;
     };
+
+    // EEPROM byte write times, each followed by the ACK. The master's internal EEPROM: 4 ms,
+    // the typical byte write time of this class of microcontroller. The slave's: the same
+    // write plus the master's I2C transfer to the slave (four bytes at 100 kHz, about
+    // 0.4 ms), 5 ms in all. The external I2C EEPROMs: their 5 ms write cycle.
+    static constexpr int kMasterEepromWriteMs = 4;
+    static constexpr int kSlaveEepromWriteMs = 5;
+    static constexpr int kExternalEepromWriteMs = 5;
 
     Firmware(Model &model, ChargerMemories &memories, const SimClock &clock, LineFaults &line,
              Hooks hooks);
@@ -30,10 +41,10 @@ class Firmware {
     void reset() { m_state = State::Idle; }
     void onByte(quint8 b);
 
-    // The argument bytes the command `code` takes on this charger, the first `received` of
-    // them known (-1: the code is unknown and ignored). Command 51 takes four on a charger
-    // with a boost-type supply, and also when its first argument is 1.
-    int argumentCount(quint8 code, const QByteArray &received = {}) const;
+    // The argument bytes the command `code` takes on this charger (-1: the code is unknown
+    // and ignored). Command 51 takes one on a charger with a doubler and four on one with a
+    // boost-type supply, whatever the first is.
+    int argumentCount(quint8 code) const;
 
     int beeps() const { return m_beeps; }
     int phaseStarts() const { return m_phaseStarts; }
@@ -86,6 +97,9 @@ class Firmware {
     void flashWriteSlave();
     void extEeRead();
     void extEeWrite();
+    // Writes `value` at `address` of `image` after the memory's write time, unless the cell
+    // fails, then acknowledges.
+    void eepromWrite(QByteArray &image, EepromMemory memory, int address, char value, int ms);
 
     Model &m_model;
     Outputs &m_out;

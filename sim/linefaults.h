@@ -33,6 +33,10 @@ class LineFaults {
     // Whether the flash write at `address` fails (and uses up one failure if so).
     bool flashWriteFails(int address);
     void failFlashWrites(int count, int address);
+    // Whether a write to the EEPROM cell fails (a worn cell: every write there fails).
+    bool eepromWriteFails(EepromMemory memory, int address) const {
+        return m_faults.failingEepromCells.contains(eepromCell(memory, address));
+    }
     // Boot loader: the scripted answer for the block at byteAddress, if one is left.
     std::optional<quint8> takeBootAnswer(int byteAddress);
     void scriptBootAnswer(int byteAddress, quint8 answer, int times);

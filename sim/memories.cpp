@@ -1,6 +1,7 @@
 #include "memories.h"
 
 #include "charger/eeprommap.h"
+#include "truth.h"
 
 #include <algorithm>
 #include <cmath>
@@ -39,20 +40,15 @@ DeltaSetting settingFor(double lowVolts, double highVolts) {
 QByteArray defaultMasterEeprom() {
     QByteArray e(kImageBytes, char(0xFF));
     const std::pair<Param, int> factory[] = {
-        {master::kTempSlope, hw::kTempSlope},
-        {master::kTempOffset, hw::kTempOffset},
-        {master::kFanTemp, 40},
-        {master::kStopTemp, 60},
-        {master::kBatTempCorrection, hw::kTempSlope},
-        {master::kBatCutoffTemp, 0},
-        {master::kSupplyDivisor, hw::kSupplyDivisor},
-        {master::kDoublerDivisor, hw::kDoublerDivisor},
-        {master::kAutoCharge, 100},   // potentiometer value
-        {master::kAutoDischarge, 50}, // potentiometer value
+        {master::kFanTemp, 40},       {master::kStopTemp, 60},
+        {master::kBatCutoffTemp, 0},  {master::kAutoCharge, 100}, // potentiometer value
+        {master::kAutoDischarge, 50},                             // potentiometer value
         {master::kMaxPower, 30},
     };
     for (const auto &[param, v] : factory)
         setValue(e, param, v);
+    QByteArray slaveImage(kImageBytes, char(0xFF));
+    storeCalibration(e, slaveImage, HardwareTruth::unit());
     // Lithium threshold blocks, 1 to 5 cells.
     const double lithiumPoints[5] = {4.4, 4.2, 4.1, 3.0, 2.7};
     for (int n = 1; n <= cellBlockLayout(CellBlock::Lithium).maxCells; ++n) {
@@ -88,15 +84,8 @@ QByteArray defaultMasterEeprom() {
 
 QByteArray defaultSlaveEeprom() {
     QByteArray e(kImageBytes, char(0xFF));
-    const std::pair<Param, int> factory[] = {
-        {slave::kChargeDivisor, hw::kChargeDivisor},
-        {slave::kDischargeDivisor, hw::kDischargeDivisor},
-        {slave::kPotCharge, hw::kPotCoefficient},
-        {slave::kPotDischarge, hw::kPotCoefficient},
-        {slave::kBatteryDivisor, hw::kBatteryDivisor},
-    };
-    for (const auto &[param, v] : factory)
-        setValue(e, param, v);
+    QByteArray masterImage(kImageBytes, char(0xFF));
+    storeCalibration(masterImage, e, HardwareTruth::unit());
     for (int a = slave::kFirstUnused; a < kGeneralBytes; ++a)
         e[a] = 0;
     QByteArray id(kIdentBytes, '\0');

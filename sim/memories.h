@@ -7,19 +7,12 @@
 
 namespace sim {
 
-// The charger's hardware constants: what its converters and potentiometers really do. The
-// factory calibration in the internal EEPROMs (the parameters of the same names in
-// charger/eeprommap.h) matches them, so a charger fresh from the factory reads true values.
+// The charger's design constants. What this unit's converters and potentiometers really do
+// is its hardware truth (truth.h); the factory calibration in the internal EEPROMs is
+// computed from that truth, within the factory bench's errors.
 namespace hw {
 constexpr int kAdcMax = 1023;
-constexpr int kTempSlope = 4096;     // 4 counts per degree
-constexpr int kTempOffset = 800;     // the count at 0 degrees
-constexpr int kSupplyDivisor = 400;  // 39 counts per volt
-constexpr int kDoublerDivisor = 200; // 19.5 counts per volt
-constexpr int kChargeDivisor = 2048; // 200 counts per ampere
-constexpr int kDischargeDivisor = 2048;
-constexpr int kPotCoefficient = 50;  // potentiometer steps per ampere
-constexpr int kBatteryDivisor = 512; // 50 counts per volt
+constexpr int kPotCoefficient = 50; // nominal potentiometer steps per ampere
 
 // The delta amplifier: (battery volts - offset) * gain * 50 counts per volt. The offset
 // potentiometer steps 15 mV (0 to 3.8 V); the gain doubles every 64 steps (1 to 15.8), fine
@@ -31,7 +24,8 @@ inline double deltaGain(int gainPot) {
 }
 } // namespace hw
 
-// Calibration constants and an identification text, as the factory leaves them.
+// Calibration constants (of HardwareTruth::unit(), within the factory's errors) and an
+// identification text, as the factory leaves them.
 QByteArray defaultMasterEeprom();
 QByteArray defaultSlaveEeprom();
 

@@ -16,14 +16,14 @@ int clampCount(double c) {
 }
 } // namespace
 
-Model::Model(Hardware &hardware, const ChargerMemories &memories)
-    : m_hw(hardware), m_mem(memories) {
+Model::Model(Hardware &hardware) : m_hw(hardware) {
     m_sinkC = m_battery.spec().ambientC;
 }
 
 double Model::doublerVolts() const {
     const Outputs &o = m_hw.outputs;
-    if (o.doublerCut) return std::max(0.0, m_hw.supplyVolts - 0.6); // through the diode only
+    if (o.doublerCut || m_hw.doublerBroken)
+        return std::max(0.0, m_hw.supplyVolts - 0.6); // through the diode only
     if (m_hw.boosterSupply && o.pwmFrequency > 0) {
         const double duty = std::clamp(o.pwmDelta / (4.0 * o.pwmFrequency), 0.0, 0.8);
         return std::max(0.0, m_hw.supplyVolts / (1.0 - duty) - 0.6);
@@ -37,10 +37,8 @@ double Model::sourceVolts() const {
 
 double Model::chargeAmps() const {
     const Outputs &o = m_hw.outputs;
-    if (!o.charge || !o.power || m_hw.reversedBattery) return 0;
-    const int pot = charger::value(m_mem.eepromSlave, charger::slave::kPotCharge);
-    const int k = pot ? pot : hw::kPotCoefficient;
-    const double wanted = double(o.potCharge) / k;
+    if (!o.charge || !o.power || m_hw.reversedBattery || !packConnected()) return 0;
+    const double wanted = o.potCharge / m_hw.truth.chargeStepsPerAmp;
     // The linear stage needs headroom above the battery.
     const double headroom = sourceVolts() - 1.5 - packVolts(0);
     return std::clamp(headroom / m_battery.resistanceOhms(), 0.0, wanted);
@@ -48,15 +46,19 @@ double Model::chargeAmps() const {
 
 double Model::dischargeAmps() const {
     const Outputs &o = m_hw.outputs;
-    if (!o.discharge || m_hw.reversedBattery) return 0;
-    const int pot = charger::value(m_mem.eepromSlave, charger::slave::kPotDischarge);
-    const int k = pot ? pot : hw::kPotCoefficient;
-    const double wanted = double(o.potDischarge) / k;
+    if (!o.discharge || m_hw.reversedBattery || !packConnected()) return 0;
+    const double wanted = o.potDischarge / m_hw.truth.dischargeStepsPerAmp;
     return std::clamp(packVolts(0) / (m_battery.resistanceOhms() + 0.1), 0.0, wanted);
 }
 
 double Model::packVolts(double amps) const {
-    return m_hw.labSupplyVolts > 0 ? m_hw.labSupplyVolts : m_battery.terminalVolts(amps);
+    if (m_hw.labSupplyVolts > 0) return m_hw.labSupplyVolts;
+    return m_hw.batteryPresent ? m_battery.terminalVolts(amps) : 0.0;
+}
+
+double Model::measuredBatteryVolts() const {
+    const double v = batteryVolts();
+    return m_hw.outputs.ground ? v : v + chargeAmps() * kReturnOhms;
 }
 
 double Model::step(double dt) {
@@ -68,49 +70,68 @@ double Model::step(double dt) {
     const double sinkRes = m_hw.outputs.fan ? 1.2 : 3.0;
     const double ambient = m_battery.spec().ambientC;
     m_sinkC += dt * (loss - (m_sinkC - ambient) / sinkRes) / 60.0;
-    // A laboratory supply in the battery's place takes the current; the pack rests.
-    m_battery.step(dt, m_hw.labSupplyVolts > 0 ? 0.0 : ic - id, m_hw.outputs.fan);
+    // A laboratory supply in the battery's place takes the current; the pack rests (an
+    // unplugged one too, cooling in the same air).
+    const bool inCircuit = m_hw.labSupplyVolts <= 0 && m_hw.batteryPresent;
+    m_battery.step(dt, inCircuit ? ic - id : 0.0, m_hw.outputs.fan);
     m_seconds += dt;
     return ic;
 }
 
-int Model::deltaCount() const {
+double Model::deltaRaw() const {
     const Outputs &o = m_hw.outputs;
     const double offset = o.potOffset * hw::kDeltaOffsetStep;
-    return clampCount((batteryVolts() - offset) * hw::deltaGain(o.potGain) *
-                      hw::kDeltaCountsPerVolt);
+    return (measuredBatteryVolts() - offset) * hw::deltaGain(o.potGain) * hw::kDeltaCountsPerVolt;
 }
 
-// The count a channel answers: the inverse of the PC's conversion with the calibration held
-// in the charger's own EEPROMs, so that calibrated displays read true values.
+int Model::deltaCount() const {
+    return clampCount(deltaRaw());
+}
+
 int Model::count(Quantity q, double value) const {
-    return clampCount(charger::countFor(q, value, m_mem.eepromMaster, m_mem.eepromSlave));
+    return clampCount(m_hw.truth.transfer(q).count(value));
+}
+
+// A reading on the line: the hardware's count with the converter's noise, uniform within
+// noiseCounts either way (a fixed sequence, so that runs repeat).
+int Model::reading(const Transfer &t, double value) const {
+    return clampCount(t.count(value) + noise());
+}
+
+double Model::noise() const {
+    m_noise ^= m_noise << 13;
+    m_noise ^= m_noise >> 17;
+    m_noise ^= m_noise << 5;
+    return m_hw.truth.noiseCounts * (2.0 * (m_noise / 4294967295.0) - 1.0);
 }
 
 int Model::count(int code) const {
     const charger::ChannelMeaning *channel = charger::channelMeaning(code);
     if (!channel) return 0;
+    const HardwareTruth &t = m_hw.truth;
     switch (channel->measure) {
     case Measure::HeatsinkTemperature:
-        return count(Quantity::Temper, m_sinkC);
+        return reading(t.heatsink, m_sinkC);
     case Measure::SupplyVolts:
-        return count(Quantity::Valim, m_hw.supplyVolts);
+        return reading(t.supply, m_hw.supplyVolts);
     case Measure::DoublerVolts:
-        return count(Quantity::Vdbl, doublerVolts());
+        return reading(t.doubler, doublerVolts());
     case Measure::Polarity:
-        return m_hw.reversedBattery ? 12 : 850;
+        // With no pack the input sees no reversed voltage either.
+        return m_hw.reversedBattery && packConnected() ? 12 : 850;
     case Measure::PackTemperature:
-        // No conversion of its own: the same sensor scale as the heat sink's.
-        return count(Quantity::Temper, m_battery.temperatureC());
+        // The pack's sensor goes with the pack: unplugged, its input floats to the top.
+        if (!m_hw.batteryPresent) return hw::kAdcMax;
+        return reading(t.pack, m_battery.temperatureC());
     case Measure::ChargeAmps:
-        return count(Quantity::Ichrg, chargeAmps());
+        return reading(t.charge, chargeAmps());
     case Measure::DischargeAmps:
-        return count(Quantity::Idech, dischargeAmps());
+        return reading(t.discharge, dischargeAmps());
     case Measure::DeltaVolts:
-        return deltaCount();
+        return clampCount(deltaRaw() + noise());
     case Measure::BatteryVolts:
-        if (m_hw.reversedBattery) return 0;
-        return count(Quantity::Vbat, batteryVolts());
+        if (m_hw.reversedBattery && packConnected()) return 0;
+        return reading(t.battery, measuredBatteryVolts());
     }
     return 0;
 }

@@ -3,6 +3,7 @@
 #include "battery.h"
 #include "charger/channels.h"
 #include "memories.h"
+#include "truth.h"
 
 #include <QtGlobal>
 
@@ -41,15 +42,29 @@ struct Hardware {
     // A charger with a boost-type supply takes command 51 with its PWM frequency and delta
     // (four argument bytes); one with a doubler takes the cut argument alone.
     bool boosterSupply = false;
+    // A broken doubler (or booster): its output stays at the supply less the diode, whatever
+    // command 51 says.
+    bool doublerBroken = false;
+    // The pack is plugged in (with its temperature sensor).
+    bool batteryPresent = true;
+    // What the converters and potentiometers of this unit really do, fixed at power-on.
+    HardwareTruth truth = HardwareTruth::unit();
 };
 
 // The physics behind the channels: the supply and its doubler (or booster), the linear
 // charge stage and the discharge load, the battery pack, the heat sink, the push-buttons.
-// Every channel count is formed here (count()), through the calibration constants held in
-// the charger's own EEPROMs, so that calibrated displays read true values.
+// Every channel count is formed here (count()), through the hardware truth: the EEPROMs'
+// calibration constants only tell the PC how to read the counts, so a calibration made
+// from measured values reads true and a wrong one reads wrong.
+//
+// The ground output (command 18): on, the pack's negative terminal is tied to the
+// measuring ground and the battery channels (12, 13) read the pack at its terminals; off
+// (while charging), the charge current returns through the sense resistor and switch
+// (kReturnOhms), which lift the pack's negative terminal, so the channels read that much
+// more. With nothing flowing the two read alike.
 class Model {
   public:
-    Model(Hardware &hardware, const ChargerMemories &memories);
+    explicit Model(Hardware &hardware);
 
     Hardware &hardware() { return m_hw; }
     Battery &battery() { return m_battery; }
@@ -71,13 +86,17 @@ class Model {
     double dischargeAmps() const;
     double packVolts(double amps) const; // at the battery terminals with `amps` flowing
     double batteryVolts() const { return packVolts(chargeAmps() - dischargeAmps()); }
+    // What the battery channels see: the pack, lifted by the return path when not grounded.
+    double measuredBatteryVolts() const;
+    static constexpr double kReturnOhms = 0.05;
     double packTemperature() const { return m_battery.temperatureC(); }
     double heatsinkTemperature() const { return m_sinkC; }
 
-    // The converter count a channel command (5..13) answers now (0 for any other code).
+    // The converter count a channel command (5..13) answers now, with the converter noise
+    // (0 for any other code).
     int count(int code) const;
-    // The count that reads as `value` through the EEPROM calibration, clipped to the
-    // converter's range.
+    // The noiseless count the hardware gives for `value` on the channel of `q` (the
+    // firmware's own filtered reading), clipped to the converter's range.
     int count(charger::Quantity q, double value) const;
     int deltaCount() const;
 
@@ -87,11 +106,16 @@ class Model {
 
   private:
     Hardware &m_hw;
-    const ChargerMemories &m_mem;
     Battery m_battery;
     double m_seconds = 0;
     double m_sinkC = 25;
     bool m_buttons[6] = {};
+    mutable quint32 m_noise = 0x2545F491u; // the noise generator's state
+    int reading(const Transfer &t, double value) const;
+    double noise() const;
+    double deltaRaw() const;
+    // A pack (or the laboratory supply) at the battery terminals.
+    bool packConnected() const { return m_hw.batteryPresent || m_hw.labSupplyVolts > 0; }
 };
 
 } // namespace sim

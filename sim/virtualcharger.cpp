@@ -5,6 +5,7 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <utility>
 
 using namespace chlink;
 
@@ -14,11 +15,13 @@ VirtualCharger::VirtualCharger(QObject *parent) : VirtualCharger(Mode::Firmware,
 
 VirtualCharger::VirtualCharger(Mode mode, QObject *parent)
     : QObject(parent), m_mode(mode == Mode::Monitor ? Mode::Firmware : mode),
-      m_line(faults, [this](const QByteArray &bytes) { emit transmit(bytes); }),
-      m_model(*this, *this), m_monitor(m_model, *this, m_clock, m_line, forceMonitorType),
+      m_line(faults, [this](const QByteArray &bytes) { emit transmit(bytes); }), m_model(*this),
+      m_monitor(m_model, *this, m_clock, m_line, forceMonitorType),
       m_boot(*this, m_line, [this] { emit uploadEnded(); }),
-      m_firmware(m_model, *this, m_clock, m_line,
-                 {[this] { setMode(Mode::Monitor); }, [this] { emit beeped(); }}) {
+      m_firmware(
+          m_model, *this, m_clock, m_line,
+          {[this] { setMode(Mode::Monitor); }, [this] { emit beeped(); },
+           [this](int ms, std::function<void()> done) { writeCycle(ms, std::move(done)); }}) {
     m_monitorTimer = new QTimer(this);
     m_monitorTimer->setInterval(100);
     connect(m_monitorTimer, &QTimer::timeout, this, &VirtualCharger::update);
@@ -61,6 +64,40 @@ void VirtualCharger::advance(double chargerSeconds) {
 void VirtualCharger::setBattery(const BatterySpec &spec) {
     update();
     m_model.battery().reset(spec);
+}
+
+void VirtualCharger::setAmbient(double celsius) {
+    update();
+    Battery &b = m_model.battery();
+    const double soc = b.stateOfCharge(), temp = b.temperatureC(), polar = b.polarisationVolts();
+    BatterySpec spec = b.spec();
+    spec.ambientC = celsius;
+    spec.stateOfCharge = soc;
+    b.reset(spec);
+    b.setState(soc, temp, polar);
+}
+
+void VirtualCharger::setPackTemperature(double celsius) {
+    update();
+    Battery &b = m_model.battery();
+    b.setState(b.stateOfCharge(), celsius, b.polarisationVolts());
+}
+
+void VirtualCharger::setBatteryPresent(bool present) {
+    update();
+    batteryPresent = present;
+}
+
+void VirtualCharger::writeCycle(int ms, std::function<void()> done) {
+    m_writing = true;
+    QTimer::singleShot(ms, Qt::PreciseTimer, this, [this, done = std::move(done)] {
+        update();
+        done();
+        m_writing = false;
+        emit writeCycleEnded();
+        // The bytes that came in meanwhile, as the receive buffer hands them over now.
+        if (!m_writing && !m_held.isEmpty()) receive(std::exchange(m_held, QByteArray()));
+    });
 }
 
 void VirtualCharger::update() {
@@ -114,9 +151,13 @@ int VirtualCharger::channelCount(int code) {
 
 void VirtualCharger::receive(const QByteArray &bytes) {
     update();
-    for (char c : bytes) {
+    for (qsizetype i = 0; i < bytes.size(); ++i) {
         if (m_line.gone()) return; // nothing more reaches the charger
-        onByte(quint8(c));
+        if (m_writing) {           // busy writing its EEPROM: the rest waits
+            m_held += bytes.mid(i);
+            return;
+        }
+        onByte(quint8(bytes.at(i)));
         if (m_line.byteTaken()) {
             emit vanishRequested();
             return;

@@ -23,8 +23,10 @@ namespace sim {
 // monitor stream at 19200 after command 3) or its resident boot loader (19200 baud).
 //
 // Behind the protocol is a model: the outputs drive a battery pack, and every channel is
-// the converter count of a physical value, formed through the calibration constants in the
-// charger's own EEPROM images, so that calibrated displays read true values.
+// the converter count of a physical value through the hardware truth (truth.h). The
+// calibration constants in the charger's EEPROM images only say how the PC reads the
+// counts: the factory's are close to the truth, and a calibration made from measured values
+// reads true.
 //
 // The charger's parts: the memories (memories.h) and the hardware settings (model.h) it
 // shows as its own fields, the model (model.h), the firmware's command table (firmware.h),
@@ -65,6 +67,13 @@ class VirtualCharger : public QObject, public ChargerMemories, public Hardware {
     Battery &battery() { return m_model.battery(); }
     const Battery &battery() const { return m_model.battery(); }
     void setBattery(const BatterySpec &spec);
+    // The air around the charger and the pack (the pack keeps its charge and temperature and
+    // moves towards the new ambient from there).
+    void setAmbient(double celsius);
+    // The pack's temperature now (it then moves towards the ambient).
+    void setPackTemperature(double celsius);
+    // Plugs or unplugs the pack.
+    void setBatteryPresent(bool present);
 
     // ---- Physical values now (the model brought up to the clock first) ----
     double chargeAmps();
@@ -110,6 +119,9 @@ class VirtualCharger : public QObject, public ChargerMemories, public Hardware {
     int bootBlocksWritten() const { return m_boot.blocksWritten(); }
     int bootUploadsEnded() const { return m_boot.uploadsEnded(); }
 
+    // An EEPROM write cycle is running: bytes received meanwhile wait for its end.
+    bool writing() const { return m_writing; }
+
   signals:
     void transmit(const QByteArray &bytes);
     // The charger's line speed changed (entering the monitor stream or the boot loader).
@@ -119,9 +131,12 @@ class VirtualCharger : public QObject, public ChargerMemories, public Hardware {
     // The boot loader received its end sequence 27, 255, 0.
     void uploadEnded();
     void beeped();
+    // An EEPROM write cycle ended (its ACK, if any, has been sent).
+    void writeCycleEnded();
 
   private:
     void onByte(quint8 b);
+    void writeCycle(int ms, std::function<void()> done);
 
     Mode m_mode = Mode::Firmware;
     SimClock m_clock;
@@ -131,6 +146,8 @@ class VirtualCharger : public QObject, public ChargerMemories, public Hardware {
     BootLoader m_boot;
     Firmware m_firmware;
     QTimer *m_monitorTimer = nullptr;
+    bool m_writing = false;
+    QByteArray m_held; // received during a write cycle
 };
 
 } // namespace sim

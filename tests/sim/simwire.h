@@ -4,6 +4,7 @@
 
 #include <QByteArray>
 #include <QObject>
+#include <QSignalSpy>
 
 // Talks to a virtual charger directly: collects what it transmits.
 struct SimWire {
@@ -17,10 +18,15 @@ struct SimWire {
     }
     ~SimWire() { QObject::disconnect(conn); }
 
-    // Sends the bytes and returns what the charger answered to them.
+    // Sends the bytes and returns what the charger answered to them, EEPROM write cycles
+    // included (each waited for, at most a second).
     QByteArray exchange(const QByteArray &bytes) {
         rx.clear();
         charger.receive(bytes);
+        while (charger.writing()) {
+            QSignalSpy ended(&charger, &sim::VirtualCharger::writeCycleEnded);
+            if (!ended.wait(1000)) break;
+        }
         return rx;
     }
     static QByteArray cmd(int code, std::initializer_list<int> args = {}) {

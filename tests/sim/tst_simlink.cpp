@@ -95,6 +95,7 @@ class TestSimLink : public QObject {
     void pacingFollowsTheLineSpeed_data();
     void pacingFollowsTheLineSpeed();
     void chargersimServesAndSavesOnCtrlC();
+    void chargersimConsoleChangesTheBench();
     void chargersimRejectsBadOptions_data();
     void chargersimRejectsBadOptions();
 };
@@ -337,6 +338,69 @@ void TestSimLink::chargersimServesAndSavesOnCtrlC() {
     QVERIFY(std::abs(c.battery().stateOfCharge() - 0.75) < 0.01);
 }
 
+// A console line and the lines it prints (bounded waits).
+QString consoleSays(QProcess &p, const QByteArray &line, int lines = 1) {
+    p.write(line + '\n');
+    QByteArray out = p.readAll();
+    while (out.count('\n') < lines && p.waitForReadyRead(3000))
+        out += p.readAll();
+    return QString::fromLocal8Bit(out);
+}
+
+// Options and console lines change the bench live; status shows every output, the supply
+// and doubler and both temperatures; a failing EEPROM cell is acknowledged but keeps its
+// byte; --miscalibrate stores constants about 10 % off.
+void TestSimLink::chargersimConsoleChangesTheBench() {
+    QProcess p;
+    p.start(chargersimPath(), {QStringLiteral("--unplugged"), QStringLiteral("--supply"),
+                               QStringLiteral("14"), QStringLiteral("--fail-eeprom-write"),
+                               QStringLiteral("slave:4"), QStringLiteral("--miscalibrate")});
+    QVERIFY(p.waitForStarted());
+    QVERIFY(p.waitForReadyRead(5000));
+    const QString dev = QString::fromLocal8Bit(p.readLine()).trimmed();
+    QVERIFY2(dev.startsWith(QStringLiteral("/dev/")), qPrintable(dev));
+    QString status = consoleSays(p, "status", 4);
+    QVERIFY2(status.contains(QLatin1String("battery out")), qPrintable(status));
+    QVERIFY(status.contains(QLatin1String("supply 14.00 V (doubler)")));
+    QVERIFY(status.contains(QLatin1String("ground on")));
+    QVERIFY(status.contains(QLatin1String("doubler cut")));
+    QVERIFY(consoleSays(p, "supply 15.5").contains(QLatin1String("15.5")));
+    QVERIFY(consoleSays(p, "battery in").contains(QLatin1String("plugged in")));
+    QVERIFY(consoleSays(p, "packtemp 33").contains(QLatin1String("33")));
+    QVERIFY(consoleSays(p, "ambient 30").contains(QLatin1String("30")));
+    QVERIFY(consoleSays(p, "doubler broken").contains(QLatin1String("broken")));
+    QVERIFY(consoleSays(p, "fail-eeprom nowhere:3").contains(QLatin1String("expects")));
+    status = consoleSays(p, "status", 4);
+    QVERIFY2(status.contains(QLatin1String("battery in")), qPrintable(status));
+    QVERIFY(status.contains(QLatin1String("supply 15.50 V")));
+    QVERIFY(status.contains(QLatin1String("ambient 30.0 C")));
+    QVERIFY(status.contains(QLatin1String("pack 33.0 C")));
+    QVERIFY(status.contains(QLatin1String("(broken)")));
+    {
+        QSerialPort port(dev);
+        QVERIFY(port.open(QIODevice::ReadWrite));
+        // The slave's charge divisor, about 10 % off the factory's (about 2048).
+        port.write(QByteArray("\x1b\x26\x00", 3));
+        const QByteArray high = readAll(port, 3, 3000);
+        port.write(QByteArray("\x1b\x26\x01", 3));
+        const QByteArray low = readAll(port, 3, 3000);
+        QCOMPARE(high.size(), 3);
+        QCOMPARE(low.size(), 3);
+        const int divisor = quint8(high.at(1)) * 256 + quint8(low.at(1));
+        QVERIFY2(std::abs(divisor - 2048) > 150, qPrintable(QString::number(divisor)));
+        // Slave address 4 fails its write: ACK, then the old byte reads back.
+        port.write(QByteArray("\x1b\x26\x04", 3));
+        const QByteArray before = readAll(port, 3, 3000);
+        port.write(QByteArray("\x1b\x28\x04\x63", 4));
+        QCOMPARE(readAll(port, 1, 3000), QByteArray(1, char(6)));
+        port.write(QByteArray("\x1b\x26\x04", 3));
+        QCOMPARE(readAll(port, 3, 3000), before);
+    }
+    p.write("quit\n");
+    QVERIFY(p.waitForFinished(5000));
+    QCOMPARE(p.exitCode(), 0);
+}
+
 void TestSimLink::chargersimRejectsBadOptions_data() {
     QTest::addColumn<QStringList>("args");
     QTest::newRow("speed") << QStringList{QStringLiteral("--speed"), QStringLiteral("0")};
@@ -344,6 +408,10 @@ void TestSimLink::chargersimRejectsBadOptions_data() {
                                               QStringLiteral("zinc")};
     QTest::newRow("cells") << QStringList{QStringLiteral("--cells"), QStringLiteral("99")};
     QTest::newRow("block") << QStringList{QStringLiteral("--nack-block"), QStringLiteral("x:2")};
+    QTest::newRow("EEPROM cell") << QStringList{QStringLiteral("--fail-eeprom-write"),
+                                                QStringLiteral("slave:300")};
+    QTest::newRow("pack temperature")
+        << QStringList{QStringLiteral("--pack-temp"), QStringLiteral("hot")};
 }
 
 void TestSimLink::chargersimRejectsBadOptions() {
