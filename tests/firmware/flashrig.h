@@ -5,32 +5,24 @@
 
 #include <QRandomGenerator>
 
-// A link to an in-process virtual charger that records every byte the PC writes, and
-// HEX text made from images, for the flash transfer and window tests.
+// A link to the in-process virtual charger through the scripted charger, which records
+// every byte the PC writes, and HEX text made from images, for the flash transfer and
+// window tests.
 
 #include "link/chargerlink.h"
 #include "link/session.h"
-#include "sim/simport.h"
 #include "sim/virtualcharger.h"
+#include "support/scriptedcharger.h"
 
 #include <QByteArray>
 #include <QVector>
 
-class RecordingPort : public sim::SimBytePort {
-  public:
-    using sim::SimBytePort::SimBytePort;
-    void write(const QByteArray &bytes) override {
-        written += bytes;
-        sim::SimBytePort::write(bytes);
-    }
-    QByteArray written;
-};
-
 struct FlashRig {
     sim::VirtualCharger charger;
-    RecordingPort *port = nullptr;
-    chlink::ChargerLink link{[this](const QString &) { return port = new RecordingPort(&charger); },
-                             [](int) { return QStringLiteral("virtuel"); }};
+    ScriptedCharger *port = nullptr;
+    chlink::ChargerLink link{
+        [this](const QString &) { return port = new ScriptedCharger(&charger); },
+        [](int) { return QStringLiteral("virtuel"); }};
     // What the flash transfers and the window talk through.
     chlink::Session session{link};
 
@@ -43,36 +35,9 @@ struct FlashRig {
         link.setReplyTimeout(replyTimeoutMs);
     }
 
-    // Commands of one code the PC sent, as (address, argument bytes after the address),
-    // read from the recorded bytes with the argument counts of the flash commands.
-    struct Sent {
-        int code;
-        int address;
-        QByteArray data;
-    };
-    QList<Sent> sent() const {
-        QList<Sent> out;
-        const QByteArray &w = port->written;
-        for (qsizetype i = 0; i + 1 < w.size();) {
-            if (quint8(w[i]) != 27) {
-                ++i;
-                continue;
-            }
-            const int code = quint8(w[i + 1]);
-            const int args = code == 47 ? 66 : code == 48 ? 4 : (code == 45 || code == 46) ? 2 : 0;
-            if (i + 2 + args > w.size()) break;
-            const int address = args >= 2 ? 256 * quint8(w[i + 2]) + quint8(w[i + 3]) : 0;
-            out.append({code, address, w.mid(i + 4, qMax(0, args - 2))});
-            i += 2 + args;
-        }
-        return out;
-    }
-    int count(int code) const {
-        int n = 0;
-        for (const Sent &s : sent())
-            n += s.code == code;
-        return n;
-    }
+    // The commands the PC sent, as (code, address, argument bytes after the address).
+    QList<ScriptedCharger::Sent> sent() const { return port->sent(); }
+    int count(int code) const { return port->count(code); }
 };
 
 // Random slave program words (14 bits), the same for the same seed.
