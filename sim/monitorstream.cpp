@@ -102,6 +102,11 @@ void MonitorStream::applyOutputs() {
     outputs.ground = false;
     outputs.power = true;
     outputs.charge = true;
+    // The doubler only when the supply cannot reach the pack's highest voltage (it costs
+    // the heat sink dearly).
+    const double highest =
+        m_run.program.cells * (m_run.limitPerCell > 0 ? m_run.limitPerCell : 1.6);
+    if (highest + 1.5 > m_model.hardware().supplyVolts - 0.6) outputs.doublerCut = 0;
     m_model.setChargeLimit(m_run.program.chemistry == Chemistry::Lithium
                                ? m_run.program.cells * m_run.limitPerCell
                                : 0.0);
