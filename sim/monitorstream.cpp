@@ -94,9 +94,7 @@ void MonitorStream::applyOutputs() {
     Outputs &outputs = m_model.hardware().outputs;
     outputs.discharge = false;
     if (m_run.ended) {
-        outputs.charge = outputs.power = false;
-        outputs.ground = true;
-        m_model.setChargeLimit(0);
+        cutOutputs();
         return;
     }
     outputs.ground = false;
@@ -106,7 +104,10 @@ void MonitorStream::applyOutputs() {
     // the heat sink dearly).
     const double highest =
         m_run.program.cells * (m_run.limitPerCell > 0 ? m_run.limitPerCell : 1.6);
-    if (highest + 1.5 > m_model.hardware().supplyVolts - 0.6) outputs.doublerCut = 0;
+    if (highest + 1.5 > m_model.hardware().supplyVolts - 0.6 && outputs.doublerCut) {
+        outputs.doublerCut = 0;
+        m_run.doublerOn = true;
+    }
     m_model.setChargeLimit(m_run.program.chemistry == Chemistry::Lithium
                                ? m_run.program.cells * m_run.limitPerCell
                                : 0.0);
@@ -132,9 +133,15 @@ void MonitorStream::stop() {
     if (!m_run.active) return;
     m_run.active = false;
     m_run.suspended = true;
+    cutOutputs();
+}
+
+void MonitorStream::cutOutputs() {
     Outputs &outputs = m_model.hardware().outputs;
     outputs.charge = outputs.power = outputs.discharge = false;
     outputs.ground = true;
+    if (m_run.doublerOn) outputs.doublerCut = 1;
+    m_run.doublerOn = false;
     m_model.setChargeLimit(0);
 }
 

@@ -47,6 +47,7 @@ struct MonitorRun {
     double setAmps = 0;       // the current the charge path is set to
     double limitPerCell = 0;  // lithium, lead: the voltage the run holds or ends at
     double taperFraction = 0; // lithium: the end when the current falls below this share
+    bool doublerOn = false;   // the run switched the doubler on (the supply was too low)
     double startSeconds = 0;
     double chargeAs = 0; // ampere-seconds put in
     int samples = 0;
@@ -94,6 +95,7 @@ class MonitorStream {
     MonitorEnd endReached(double now);
     void choose(); // the program and the settings of a new run
     void applyOutputs();
+    void cutOutputs(); // every path cut, the doubler back as the run found it
     void sendRecord();
 
     Model &m_model;

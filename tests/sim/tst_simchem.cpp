@@ -195,6 +195,7 @@ void TestSimChem::ownRunEndsByChemistry() {
     QVERIFY(run.ended);
     QCOMPARE(int(run.end), end);
     QVERIFY(!c.outputs.charge && !c.outputs.power);
+    QCOMPARE(c.outputs.doublerCut, quint8(1)); // back as the run found it
     if (run.program.chemistry == Chemistry::Lithium) {
         QVERIFY2(highest <= run.limitPerCell + 0.005, qPrintable(QString::number(highest)));
         QVERIFY(c.battery().stateOfCharge() > 0.85);
