@@ -391,6 +391,11 @@ int main(int argc, char **argv) {
                                  "2 (capacity); by default 1 while the charger's "
                                  "own run charges and 2 once it has ended.",
                                  "N");
+    const auto program = opt("program",
+                             "Charge program (1 to 127, a record of the second external EEPROM) "
+                             "the charger's own run follows after command 3; by default the "
+                             "first program for the battery's chemistry and cell count.",
+                             "N");
     const auto strictBaud = opt("strict-baud", "Bytes pass only when the PC's port is set to the "
                                                "charger's line speed (9600, or 19200 in the "
                                                "monitor stream and the boot loader).");
@@ -444,6 +449,8 @@ int main(int argc, char **argv) {
     if (p.isSet(monitorType))
         charger.forceMonitorType =
             int(number(p.value(monitorType), QStringLiteral("monitor-type"), 1, 2));
+    if (p.isSet(program))
+        charger.monitorProgram = int(number(p.value(program), QStringLiteral("program"), 1, 127));
     bool ok = false;
     const double factor = p.value(speed).toDouble(&ok);
     if (!ok || factor <= 0) fail(QStringLiteral("--speed expects a positive number"));

@@ -41,7 +41,17 @@ double Model::chargeAmps() const {
     const double wanted = o.potCharge / m_hw.truth.chargeStepsPerAmp;
     // The linear stage needs headroom above the battery.
     const double headroom = sourceVolts() - 1.5 - packVolts(0);
-    return std::clamp(headroom / m_battery.resistanceOhms(), 0.0, wanted);
+    const double amps = std::clamp(headroom / m_battery.resistanceOhms(), 0.0, wanted);
+    // The voltage loop: no more current than brings the terminals to the limit.
+    const double limit = chargeLimit();
+    if (limit <= 0 || m_hw.labSupplyVolts > 0) return amps;
+    return std::min(amps, std::max(0.0, (limit - packVolts(0)) / m_battery.resistanceOhms()));
+}
+
+double Model::chargeLimit() const {
+    if (m_chargeLimit > 0) return m_chargeLimit;
+    const BatterySpec &spec = m_battery.spec();
+    return spec.chemistry == Chemistry::Lithium ? spec.cells * kLithiumCellLimit : 0.0;
 }
 
 double Model::dischargeAmps() const {

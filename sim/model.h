@@ -79,6 +79,14 @@ class Model {
     // Nothing flows: the pack only rests and cools, which longer steps follow well.
     bool idle() const { return chargeAmps() == 0 && dischargeAmps() == 0; }
 
+    // The charge path regulates its voltage: the firmware closes a loop around the linear
+    // stage that holds the pack at this voltage, so the current tapers as the pack reaches
+    // it (constant current, then constant voltage). The charger's own run sets its program's
+    // limit (0: none of its own); otherwise a lithium pack is held at 4.20 V per cell.
+    void setChargeLimit(double packVolts) { m_chargeLimit = packVolts; }
+    double chargeLimit() const;
+    static constexpr double kLithiumCellLimit = 4.20;
+
     // Physical values now.
     double doublerVolts() const;
     double sourceVolts() const; // what feeds the charge stage
@@ -109,6 +117,7 @@ class Model {
     Battery m_battery;
     double m_seconds = 0;
     double m_sinkC = 25;
+    double m_chargeLimit = 0;
     bool m_buttons[6] = {};
     mutable quint32 m_noise = 0x2545F491u; // the noise generator's state
     int reading(const Transfer &t, double value) const;

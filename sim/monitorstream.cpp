@@ -11,63 +11,182 @@ using charger::Quantity;
 
 namespace sim {
 
-MonitorStream::MonitorStream(Model &model, const ChargerMemories &memories, const SimClock &clock,
-                             LineFaults &line, const int &forcedType)
-    : m_model(model), m_mem(memories), m_clock(clock), m_line(line), m_forcedType(forcedType) {}
+namespace {
 
-void MonitorStream::start() {
-    if (m_run.active) return;
-    m_run = MonitorRun{};
-    m_run.active = true;
-    m_run.startSeconds = m_model.seconds();
-    m_run.nextRecord = m_model.seconds();
-    // The charger charges on its own at its automatic-mode current.
+// The value of `count` ASCII digits (a non-digit counts as 0).
+int digitsValue(const QByteArray &bytes, int from, int count) {
+    int v = 0;
+    for (int i = from; i < from + count && i < bytes.size(); ++i) {
+        const char c = bytes.at(i);
+        v = 10 * v + (c >= '0' && c <= '9' ? c - '0' : 0);
+    }
+    return v;
+}
+
+} // namespace
+
+bool readProgram(const QByteArray &library, int record, ChargeProgram *out) {
+    if (record < 1 || record > 127 || library.size() < 32 * (record + 1)) return false;
+    const QByteArray r = library.mid(32 * record, 32);
+    ChargeProgram p;
+    p.record = record;
+    p.name = r.left(16).trimmed();
+    p.flags = quint8(r.at(16));
+    if (!chemistryFromText(QString(QLatin1Char(r.at(17))), &p.chemistry)) return false;
+    p.cells = digitsValue(r, 18, 2);
+    p.chargeAmps = digitsValue(r, 20, 3) / 100.0;
+    p.durationSeconds = digitsValue(r, 26, 1) * 3600 + digitsValue(r, 27, 1) * 600;
+    p.volts = digitsValue(r, 29, 3) / 100.0;
+    if (p.cells < 1) return false;
+    *out = p;
+    return true;
+}
+
+MonitorStream::MonitorStream(Model &model, const ChargerMemories &memories, const SimClock &clock,
+                             LineFaults &line, const int &forcedType, const int &program)
+    : m_model(model), m_mem(memories), m_clock(clock), m_line(line), m_forcedType(forcedType),
+      m_program(program) {}
+
+void MonitorStream::choose() {
+    const QByteArray &library = m_mem.extEeprom[1];
+    const BatterySpec &pack = m_model.battery().spec();
+    ChargeProgram p;
+    bool found = readProgram(library, m_program, &p);
+    // No program chosen: the first for the pack, else the first of its chemistry.
+    for (int pass = 0; pass < 2 && !found; ++pass)
+        for (int k = 1; k <= 127 && !found; ++k)
+            found = readProgram(library, k, &p) && p.chemistry == pack.chemistry &&
+                    (pass == 1 || p.cells == pack.cells);
+    if (!found) { // the pack's chemistry, at the automatic-mode current
+        p = ChargeProgram{};
+        p.chemistry = pack.chemistry;
+        p.cells = pack.cells;
+    }
+    m_run.program = p;
+
+    const int k = charger::value(m_mem.eepromSlave, charger::slave::kPotCharge);
+    const int perAmp = k > 0 && k != 0xFF ? k : hw::kPotCoefficient;
+    int pot = int(std::lround(p.chargeAmps * perAmp));
+    if (pot <= 0) {
+        const int autoPot = charger::value(m_mem.eepromMaster, charger::master::kAutoCharge);
+        pot =
+            autoPot != 0 && autoPot != 0xFF ? autoPot : int(std::lround(pack.capacityAh * perAmp));
+    }
+    pot = std::clamp(pot, 1, 255);
+    m_model.hardware().outputs.potCharge = quint8(pot);
+    m_run.setAmps = double(pot) / perAmp;
+
+    // Lithium: held at its maximum ("C à V = 4.1v": 4.10 V), ended when the current falls
+    // to a tenth of the set current (a fifth with "Fin rapide"). Lead-acid: ended at its
+    // maximum, the gassing voltage.
+    if (p.chemistry == Chemistry::Lithium) {
+        const bool cv41 = p.flags & 4;
+        m_run.limitPerCell = cv41                                ? 4.10
+                             : p.volts >= 3.5 && p.volts <= 4.35 ? p.volts
+                                                                 : Model::kLithiumCellLimit;
+        m_run.taperFraction = p.flags & 2 ? 0.2 : 0.1;
+    } else if (p.chemistry == Chemistry::LeadAcid) {
+        m_run.limitPerCell = p.volts >= 2.0 && p.volts <= 2.7 ? p.volts : 2.45;
+    }
+}
+
+void MonitorStream::applyOutputs() {
     Outputs &outputs = m_model.hardware().outputs;
-    const int autoPot = charger::value(m_mem.eepromMaster, charger::master::kAutoCharge);
-    if (autoPot != 0 && autoPot != 0xFF)
-        outputs.potCharge = quint8(autoPot);
-    else if (outputs.potCharge == 0)
-        outputs.potCharge = quint8(std::clamp(
-            int(std::lround(m_model.battery().spec().capacityAh * hw::kPotCoefficient)), 1, 255));
     outputs.discharge = false;
+    if (m_run.ended) {
+        cutOutputs();
+        return;
+    }
     outputs.ground = false;
     outputs.power = true;
     outputs.charge = true;
+    // The doubler only when the supply cannot reach the pack's highest voltage (it costs
+    // the heat sink dearly).
+    const double highest =
+        m_run.program.cells * (m_run.limitPerCell > 0 ? m_run.limitPerCell : 1.6);
+    if (highest + 1.5 > m_model.hardware().supplyVolts - 0.6 && outputs.doublerCut) {
+        outputs.doublerCut = 0;
+        m_run.doublerOn = true;
+    }
+    m_model.setChargeLimit(m_run.program.chemistry == Chemistry::Lithium
+                               ? m_run.program.cells * m_run.limitPerCell
+                               : 0.0);
+}
+
+void MonitorStream::start() {
+    if (m_run.active) return;
+    if (m_run.suspended) { // the PC asked again: the run goes on where it was
+        m_run.suspended = false;
+        m_run.active = true;
+    } else {
+        m_run = MonitorRun{};
+        m_run.active = true;
+        m_run.startSeconds = m_model.seconds();
+        m_run.nextRecord = m_model.seconds();
+        choose();
+    }
+    applyOutputs();
     step();
 }
 
 void MonitorStream::stop() {
     if (!m_run.active) return;
     m_run.active = false;
+    m_run.suspended = true;
+    cutOutputs();
+}
+
+void MonitorStream::cutOutputs() {
     Outputs &outputs = m_model.hardware().outputs;
     outputs.charge = outputs.power = outputs.discharge = false;
     outputs.ground = true;
+    if (m_run.doublerOn) outputs.doublerCut = 1;
+    m_run.doublerOn = false;
+    m_model.setChargeLimit(0);
 }
 
 void MonitorStream::addCharge(double ampereSeconds) {
     if (m_run.active) m_run.chargeAs += ampereSeconds;
 }
 
-bool MonitorStream::endReached(double now) {
+MonitorEnd MonitorStream::endReached(double now) {
+    const double elapsed = now - m_run.startSeconds;
+    const ChargeProgram &p = m_run.program;
     // The firmware watches the resting battery voltage for its drop past the peak, and
     // the pack's temperature against its stop temperature.
     const int rest = m_model.count(Quantity::Vbat, m_model.packVolts(0));
     m_run.vbatPeak = std::max(m_run.vbatPeak, rest);
-    const int dropCounts = std::max(2, m_model.battery().spec().cells / 2);
     const int stopC = charger::value(m_mem.eepromMaster, charger::master::kStopTemp);
-    const bool dropped = now - m_run.startSeconds > 300 && rest <= m_run.vbatPeak - dropCounts;
-    const bool hot = stopC > 0 && stopC < 200 && m_model.packTemperature() >= stopC;
-    return dropped || hot;
+    if (stopC > 0 && stopC < 200 && m_model.packTemperature() >= stopC)
+        return MonitorEnd::Temperature;
+    if (p.durationSeconds > 0 && elapsed >= p.durationSeconds) return MonitorEnd::Duration;
+    switch (p.chemistry) {
+    case Chemistry::NiCd:
+    case Chemistry::NiMH: {
+        const int dropCounts = std::max(2, p.cells / 2);
+        if (elapsed > 300 && rest <= m_run.vbatPeak - dropCounts) return MonitorEnd::DeltaDrop;
+        break;
+    }
+    case Chemistry::Lithium:
+        if (elapsed > 60 && m_model.chargeAmps() < m_run.taperFraction * m_run.setAmps)
+            return MonitorEnd::Taper;
+        break;
+    case Chemistry::LeadAcid:
+        if (m_model.chargeAmps() > 0 && m_model.batteryVolts() >= p.cells * m_run.limitPerCell)
+            return MonitorEnd::Voltage;
+        break;
+    }
+    return MonitorEnd::None;
 }
 
 void MonitorStream::step() {
     const double now = m_model.seconds();
-    if (!m_run.ended && endReached(now)) {
-        m_run.ended = true;
-        Outputs &outputs = m_model.hardware().outputs;
-        outputs.charge = false;
-        outputs.power = false;
-        outputs.ground = true;
+    if (!m_run.ended) {
+        m_run.end = endReached(now);
+        if (m_run.end != MonitorEnd::None) {
+            m_run.ended = true;
+            applyOutputs();
+        }
     }
     m_run.deltaPeak = std::max(m_run.deltaPeak, m_model.deltaCount());
     if (now >= m_run.nextRecord) {

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <utility>
+#include <cmath>
 
 using namespace chlink;
 
@@ -16,7 +17,7 @@ VirtualCharger::VirtualCharger(QObject *parent) : VirtualCharger(Mode::Firmware,
 VirtualCharger::VirtualCharger(Mode mode, QObject *parent)
     : QObject(parent), m_mode(mode == Mode::Monitor ? Mode::Firmware : mode),
       m_line(faults, [this](const QByteArray &bytes) { emit transmit(bytes); }), m_model(*this),
-      m_monitor(m_model, *this, m_clock, m_line, forceMonitorType),
+      m_monitor(m_model, *this, m_clock, m_line, forceMonitorType, monitorProgram),
       m_boot(*this, m_line, [this] { emit uploadEnded(); }),
       m_firmware(
           m_model, *this, m_clock, m_line,
@@ -100,20 +101,49 @@ void VirtualCharger::writeCycle(int ms, std::function<void()> done) {
     });
 }
 
+double VirtualCharger::stepModel(double dt, bool running) {
+    const int cells = m_model.battery().spec().cells;
+    const double before = m_model.packVolts(0) / cells;
+    const double chargeAmps = m_model.step(dt);
+    m_monitor.addCharge(chargeAmps * dt);
+    if (running) m_monitor.step();
+    const double moved = std::abs(m_model.packVolts(0) / cells - before);
+    m_voltsPerSecond = moved / dt;
+    return moved;
+}
+
 void VirtualCharger::update() {
     const double target = m_clock.seconds();
     if (target < m_model.seconds()) // the clock was set back
         m_model.setSeconds(target);
-    while (m_model.seconds() < target) {
+    const double speed = m_clock.speed();
+    const bool paced = speed > 1;
+    // The wall-clock time this update covers, less what earlier steps ran ahead.
+    double wall = paced ? (target - m_model.seconds()) / speed - m_paceDebt : 0;
+    m_paceDebt = 0;
+    bool held = paced && wall < 0;
+    while (!held && m_model.seconds() < target) {
         const bool running = m_mode == Mode::Monitor && m_monitor.active();
         // Second steps while anything flows; an idle pack only cools and rests, which
         // longer steps follow well (its time constants are minutes), so hours of idle
-        // charger time at a high speed factor cost little.
+        // charger time at a high speed factor cost little. Where the pack's voltage moves
+        // fast (the collapse of an empty pack), shorter steps, down to an eighth of a second,
+        // keep each within a few millivolts per cell.
         const bool idle = m_model.idle() && !running;
-        const double dt = std::min(idle ? 20.0 : 1.0, target - m_model.seconds());
-        const double chargeAmps = m_model.step(dt);
-        m_monitor.addCharge(chargeAmps * dt);
-        if (running) m_monitor.step();
+        const double fine = std::clamp(0.005 / std::max(m_voltsPerSecond, 1e-9), 0.125, 1.0);
+        const double dt = std::min(idle ? 20.0 : fine, target - m_model.seconds());
+        const double moved = stepModel(dt, running);
+        if (paced) {
+            // What the step costs in wall-clock time: its share at the speed factor, or the
+            // time the pace allows for the voltage it moved, never more than real time.
+            wall -= std::min(dt, std::max(dt / speed, moved / kPaceVoltsPerCell));
+            held = wall < 0;
+        }
+    }
+    if (held) {
+        // The charger's time waits for the wall clock to catch up with the model.
+        m_paceDebt = -wall;
+        m_clock.setSeconds(m_model.seconds());
     }
 }
 
@@ -173,9 +203,15 @@ void VirtualCharger::onByte(quint8 b) {
     if (m_mode == Mode::Monitor) {
         // The stream only talks. Any byte from the PC (back at 9600 baud) ends it: the
         // charger returns to its command set, and takes the byte if it is a probe or the
-        // start of a command.
+        // start of a command. Its own run is suspended: a command 3 next (the monitor
+        // window asking again) continues it; anything else ends it.
         setMode(Mode::Firmware);
+        if (b != ESC) m_monitor.discard();
+        m_escLeavingMonitor = b == ESC;
         if (b != PROBE && b != ESC) return;
+    } else if (m_monitor.suspended()) {
+        if (!(m_escLeavingMonitor && b == CMD_DISCONNECT)) m_monitor.discard();
+        m_escLeavingMonitor = false;
     }
     m_firmware.onByte(b);
 }
@@ -186,6 +222,7 @@ void VirtualCharger::receiveGarbled(int count) {
     // A byte at the wrong speed is noise to the charger, but in the monitor stream it still
     // tells the charger that the PC talks again.
     if (m_mode == Mode::Monitor) setMode(Mode::Firmware);
+    m_monitor.discard();
 }
 
 } // namespace sim

@@ -96,14 +96,23 @@ class VirtualCharger : public QObject, public ChargerMemories, public Hardware {
     // Moves the charger's time forward and runs the model over it (monitor records due in
     // that time are sent).
     void advance(double chargerSeconds);
-    // Runs the model up to the clock's present time.
+    // Runs the model up to the clock's present time. With a speed factor above 1 (the
+    // demo) the charger's time holds back while the pack's voltage moves fast: between two
+    // wall-clock instants a second apart it moves at most kPaceVoltsPerCell, or as far as it
+    // would in a real second if that is more. A window polling once a second then stops a
+    // run as close to its end condition as on a real charger. With a manual clock and a
+    // speed factor above 1, advance(s) counts as s / speed wall-clock seconds.
     void update();
+    static constexpr double kPaceVoltsPerCell = 0.02;
 
     // ---- Monitor stream ----
     const MonitorRun &monitorRun() const { return m_monitor.run(); }
     // Record type sent: 1 while the charger's own run charges, 2 (the capacity) once it has
     // ended; forceMonitorType 1 or 2 fixes it.
     int forceMonitorType = 0;
+    // The charge program (record 1..127 of the second external EEPROM) chosen on the
+    // charger's keys for its own run; 0: the first program for the pack.
+    int monitorProgram = 0;
 
     // ---- Fault injection ----
     Faults faults;
@@ -137,6 +146,9 @@ class VirtualCharger : public QObject, public ChargerMemories, public Hardware {
   private:
     void onByte(quint8 b);
     void writeCycle(int ms, std::function<void()> done);
+    // One step of the model (and of the charger's own run); returns how far the pack's
+    // resting voltage moved, per cell.
+    double stepModel(double dt, bool running);
 
     Mode m_mode = Mode::Firmware;
     SimClock m_clock;
@@ -148,6 +160,9 @@ class VirtualCharger : public QObject, public ChargerMemories, public Hardware {
     QTimer *m_monitorTimer = nullptr;
     bool m_writing = false;
     QByteArray m_held; // received during a write cycle
+    bool m_escLeavingMonitor = false; // the byte that ended the stream was an ESC
+    double m_paceDebt = 0;            // wall-clock seconds the model ran ahead
+    double m_voltsPerSecond = 0;      // how fast the pack's voltage moved in the last step
 };
 
 } // namespace sim

@@ -103,7 +103,8 @@ void TestSimPhysics::nickelChargeEndsOnDeltaDrop() {
     const int onceC = int(std::lround(capacity * 50)); // 1C through the potentiometer
     const ChargeRun r = runCharge(c, w, onceC, gainPot, offsetPot, 100,
                                   QTest::currentDataTag() == QByteArray("Ni-MH 6 cells 2 Ah"));
-    QVERIFY2(r.endMinutes >= 70 && r.endMinutes <= 90, qPrintable(QString::number(r.endMinutes)));
+    // A 1C charge of an empty pack takes in some 105-130 % of its capacity.
+    QVERIFY2(r.endMinutes >= 62 && r.endMinutes <= 80, qPrintable(QString::number(r.endMinutes)));
     QVERIFY(r.peak > 100 && r.peak < 1000); // a real peak, not the converter's limit
     // The pack stays near the ambient for most of the charge and warms at its end.
     QVERIFY2(r.tempAt40 < 30, qPrintable(QString::number(r.tempAt40)));
