@@ -5,8 +5,8 @@
 #include <QTimer>
 
 #include <algorithm>
-#include <utility>
 #include <cmath>
+#include <utility>
 
 using namespace chlink;
 
@@ -102,12 +102,17 @@ void VirtualCharger::writeCycle(int ms, std::function<void()> done) {
 }
 
 double VirtualCharger::stepModel(double dt, bool running) {
-    const int cells = m_model.battery().spec().cells;
-    const double before = m_model.packVolts(0) / cells;
+    // The pace follows the pack's open-circuit voltage: the polarisation swings each time a
+    // window pulses a path off to measure, which says nothing about how close the run is to
+    // its end.
+    const Battery &b = m_model.battery();
+    const int cells = b.spec().cells;
+    const auto openCircuit = [&] { return m_model.packVolts(0) / cells - b.polarisationVolts(); };
+    const double before = openCircuit();
     const double chargeAmps = m_model.step(dt);
     m_monitor.addCharge(chargeAmps * dt);
     if (running) m_monitor.step();
-    const double moved = std::abs(m_model.packVolts(0) / cells - before);
+    const double moved = std::abs(openCircuit() - before);
     m_voltsPerSecond = moved / dt;
     return moved;
 }
