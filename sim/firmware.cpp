@@ -40,17 +40,17 @@ const std::array<Firmware::Entry, 256> &Firmware::table() {
             {CMD_READ_IDECH, &Firmware::readChannel},
             {CMD_READ_VDELTA, &Firmware::readChannel},
             {CMD_READ_VBAT, &Firmware::readChannel},
-            {CMD_CUT_CHARGE, &Firmware::setCharge},
-            {CMD_CUT_DISCHARGE, &Firmware::setDischarge},
-            {CMD_CUT_POWER, &Firmware::setPower},
-            {CMD_GROUND_BAT, &Firmware::setGround},
-            {CMD_POT_ICHRG, &Firmware::setPotCharge},
-            {CMD_POT_IDECH, &Firmware::setPotDischarge},
-            {CMD_POT_VDELTA, &Firmware::setPotGain},
-            {CMD_POT_OFFSET, &Firmware::setPotOffset},
-            {CMD_LED, &Firmware::setLed},
+            {CMD_CUT_CHARGE, &Firmware::setSwitch<&Outputs::charge>},
+            {CMD_CUT_DISCHARGE, &Firmware::setSwitch<&Outputs::discharge>},
+            {CMD_CUT_POWER, &Firmware::setSwitch<&Outputs::power>},
+            {CMD_GROUND_BAT, &Firmware::setSwitch<&Outputs::ground>},
+            {CMD_POT_ICHRG, &Firmware::setPot<&Outputs::potCharge>},
+            {CMD_POT_IDECH, &Firmware::setPot<&Outputs::potDischarge>},
+            {CMD_POT_VDELTA, &Firmware::setPot<&Outputs::potGain>},
+            {CMD_POT_OFFSET, &Firmware::setPot<&Outputs::potOffset>},
+            {CMD_LED, &Firmware::setSwitch<&Outputs::led>},
             {CMD_BEEP, &Firmware::beep},
-            {CMD_FAN, &Firmware::setFan},
+            {CMD_FAN, &Firmware::setSwitch<&Outputs::fan>},
             {CMD_READ_SW6, &Firmware::readSw6},
             {CMD_READ_OUTPUTS, &Firmware::readOutputs},
             {CMD_READ_PORT, &Firmware::readPort},
@@ -156,59 +156,9 @@ void Firmware::readChannel() {
     word(m_model.count(m_code));
 }
 
-void Firmware::setCharge() {
-    m_out.charge = arg(0) != 0;
-    answer();
-}
-
-void Firmware::setDischarge() {
-    m_out.discharge = arg(0) != 0;
-    answer();
-}
-
-void Firmware::setPower() {
-    m_out.power = arg(0) != 0;
-    answer();
-}
-
-void Firmware::setGround() {
-    m_out.ground = arg(0) != 0;
-    answer();
-}
-
-void Firmware::setPotCharge() {
-    m_out.potCharge = arg(0);
-    answer();
-}
-
-void Firmware::setPotDischarge() {
-    m_out.potDischarge = arg(0);
-    answer();
-}
-
-void Firmware::setPotGain() {
-    m_out.potGain = arg(0);
-    answer();
-}
-
-void Firmware::setPotOffset() {
-    m_out.potOffset = arg(0);
-    answer();
-}
-
-void Firmware::setLed() {
-    m_out.led = arg(0) != 0;
-    answer();
-}
-
 void Firmware::beep() {
     ++m_beeps;
     m_hooks.beep();
-    answer();
-}
-
-void Firmware::setFan() {
-    m_out.fan = arg(0) != 0;
     answer();
 }
 

@@ -70,17 +70,16 @@ class Firmware {
     void linkStatus();
     void disconnect();
     void readChannel();
-    void setCharge();
-    void setDischarge();
-    void setPower();
-    void setGround();
-    void setPotCharge();
-    void setPotDischarge();
-    void setPotGain();
-    void setPotOffset();
-    void setLed();
+    // Commands 15-18, 23, 25: an output on (argument not 0) or off; 19-22: a potentiometer.
+    template <bool Outputs::*Field> void setSwitch() {
+        m_out.*Field = arg(0) != 0;
+        answer();
+    }
+    template <quint8 Outputs::*Field> void setPot() {
+        m_out.*Field = arg(0);
+        answer();
+    }
     void beep();
-    void setFan();
     void booster();
     void readSw6();
     void readOutputs();
