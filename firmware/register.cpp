@@ -11,9 +11,6 @@ void registerWindows(winkit::WindowRegistry &registry) {
                   .needsConnection = false,
                   .hidesOpener = true,
                   .stopsMainTimers = false});
-    registry.add({.id = QStringLiteral("FEtat"), .needsConnection = true});
-    registry.add({.id = QStringLiteral("EEprom")});
-    registry.add({.id = QStringLiteral("Exteepr")});
 }
 
 } // namespace firmware

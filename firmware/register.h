@@ -6,8 +6,8 @@ class WindowRegistry;
 
 namespace firmware {
 
-// The microcontroller window ("Micro"), and the windows it opens that other subsystems
-// write ("FEtat", "EEprom", "Exteepr"), registered as not available until they register.
+// The microcontroller window ("Micro"). The windows it opens ("FEtat", "EEprom", "Exteepr")
+// are registered by the diagnostics subsystem.
 void registerWindows(winkit::WindowRegistry &registry);
 
 } // namespace firmware

@@ -640,7 +640,11 @@ class TstMicro : public QObject {
                 return nullptr;
             };
         };
-        // Without the windows: the button says so and does its other effects.
+        // Without the windows (registered but not written): the button says so and does its
+        // other effects.
+        v.registry.add({.id = QStringLiteral("FEtat"), .needsConnection = true});
+        v.registry.add({.id = QStringLiteral("EEprom")});
+        v.registry.add({.id = QStringLiteral("Exteepr")});
         v.micro->findChild<QPushButton *>(button)->click();
         QCOMPARE(texts(), QStringList{"Cette fenêtre n'est pas encore disponible."});
         QCOMPARE(v.rig.link.targetSelector, selector);

@@ -1,5 +1,7 @@
 #include "app.h"
 
+#include "calib/register.h"
+#include "diag/register.h"
 #include "firmware/register.h"
 #include "link/chargerlink.h"
 #include "mainwindow.h"
@@ -70,7 +72,8 @@ void registerWindows(winkit::WindowRegistry &registry) {
     // Windows whose subsystem is not written yet say so when opened.
     registry.add({.id = QStringLiteral("MesCapa"), .needsConnection = true});
     registry.add({.id = QStringLiteral("SelMoni")});
-    registry.add({.id = QStringLiteral("Reglage")});
     modes::registerWindows(registry);
     firmware::registerWindows(registry);
+    diag::registerWindows(registry);
+    calib::registerWindows(registry);
 }
