@@ -4,6 +4,7 @@
 #include "bootlink.h"
 #include "upload.h"
 
+#include <QCommandLineParser>
 #include <QTextStream>
 
 namespace loader {
@@ -29,6 +30,8 @@ QString helpText() {
         "  --yes             upload without asking for confirmation\n"
         "  --wait SECONDS    how long to probe for the boot loader (default 30)\n"
         "  -h, --help        show this help\n"
+        "  --version         show the version\n"
+        "Each option takes its value either as the next argument or after '=' (--port=DEVICE).\n"
         "\n"
         "Exit status:\n"
         "  0  upload successful\n"
@@ -44,55 +47,63 @@ QString helpText() {
 
 CliOptions parseCommandLine(const QStringList &arguments) {
     CliOptions o;
-    bool uploadAsked = false;
     const auto fail = [&o](const QString &why) {
         o.mode = CliOptions::Mode::Error;
         o.error = why;
         return o;
     };
-    for (int i = 1; i < arguments.size(); ++i) {
-        const QString &a = arguments[i];
-        const auto value = [&](QString *out) {
-            if (i + 1 >= arguments.size()) return false;
-            *out = arguments[++i];
-            return true;
-        };
-        QString v;
-        if (a == QLatin1String("-h") || a == QLatin1String("--help")) {
-            o.mode = CliOptions::Mode::Help;
-            return o;
-        } else if (a == QLatin1String("--port")) {
-            if (!value(&v) || v.isEmpty()) return fail(QStringLiteral("--port needs a device"));
-            o.device = v;
-            uploadAsked = true;
-        } else if (a == QLatin1String("--com")) {
-            if (!value(&v)) return fail(QStringLiteral("--com needs N or N=DEVICE"));
-            if (v.contains(QLatin1Char('='))) {
-                o.mappings << v;
-            } else {
-                bool ok = false;
-                o.com = v.toInt(&ok);
-                if (!ok || o.com < 1 || o.com > 12)
-                    return fail(
-                        QStringLiteral("--com expects a port from 1 to 12, not '%1'").arg(v));
-                uploadAsked = true;
-            }
-        } else if (a == QLatin1String("--file")) {
-            if (!value(&v) || v.isEmpty()) return fail(QStringLiteral("--file needs a HEX file"));
-            o.file = v;
-            uploadAsked = true;
-        } else if (a == QLatin1String("--yes")) {
-            o.yes = true;
-            uploadAsked = true;
-        } else if (a == QLatin1String("--wait")) {
-            bool ok = false;
-            if (value(&v)) o.waitSeconds = v.toInt(&ok);
-            if (!ok || o.waitSeconds < 1)
-                return fail(QStringLiteral("--wait expects a number of seconds (1 or more)"));
-            uploadAsked = true;
-        } else {
-            return fail(QStringLiteral("unknown argument '%1'").arg(a));
+    QCommandLineParser p;
+    const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")}, QString());
+    const QCommandLineOption version(QStringLiteral("version"), QString());
+    const QCommandLineOption port(QStringLiteral("port"), QString(), QStringLiteral("DEVICE"));
+    const QCommandLineOption com(QStringLiteral("com"), QString(), QStringLiteral("N"));
+    const QCommandLineOption file(QStringLiteral("file"), QString(), QStringLiteral("FILE"));
+    const QCommandLineOption yes(QStringLiteral("yes"), QString());
+    const QCommandLineOption wait(QStringLiteral("wait"), QString(), QStringLiteral("SECONDS"));
+    p.addOptions({help, version, port, com, file, yes, wait});
+    if (!p.parse(arguments)) return fail(p.errorText());
+    if (p.isSet(help)) {
+        o.mode = CliOptions::Mode::Help;
+        return o;
+    }
+    if (p.isSet(version)) {
+        o.mode = CliOptions::Mode::Version;
+        return o;
+    }
+    if (!p.positionalArguments().isEmpty())
+        return fail(QStringLiteral("unknown argument '%1'").arg(p.positionalArguments().first()));
+    bool uploadAsked = false;
+    if (p.isSet(port)) {
+        o.device = p.value(port);
+        if (o.device.isEmpty()) return fail(QStringLiteral("--port needs a device"));
+        uploadAsked = true;
+    }
+    for (const QString &v : p.values(com)) {
+        if (v.contains(QLatin1Char('='))) {
+            o.mappings << v;
+            continue;
         }
+        bool ok = false;
+        o.com = v.toInt(&ok);
+        if (!ok || o.com < 1 || o.com > 12)
+            return fail(QStringLiteral("--com expects a port from 1 to 12, not '%1'").arg(v));
+        uploadAsked = true;
+    }
+    if (p.isSet(file)) {
+        o.file = p.value(file);
+        if (o.file.isEmpty()) return fail(QStringLiteral("--file needs a HEX file"));
+        uploadAsked = true;
+    }
+    if (p.isSet(yes)) {
+        o.yes = true;
+        uploadAsked = true;
+    }
+    if (p.isSet(wait)) {
+        bool ok = false;
+        o.waitSeconds = p.value(wait).toInt(&ok);
+        if (!ok || o.waitSeconds < 1)
+            return fail(QStringLiteral("--wait expects a number of seconds (1 or more)"));
+        uploadAsked = true;
     }
     if (!uploadAsked) return o;
     if (o.file.isEmpty()) return fail(QStringLiteral("--file is required to upload"));

@@ -26,7 +26,7 @@ enum CliExit {
 };
 
 struct CliOptions {
-    enum class Mode { Window, Upload, Help, Error } mode = Mode::Window;
+    enum class Mode { Window, Upload, Help, Version, Error } mode = Mode::Window;
     QString device;       // --port DEVICE
     int com = 0;          // --com N
     QStringList mappings; // --com N=DEVICE

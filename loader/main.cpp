@@ -2,6 +2,9 @@
 // the command line.
 #include "bootlink.h"
 #include "cli.h"
+#include "desktop/icon.h"
+#include "desktop/qtfrench.h"
+#include "desktop/version.h"
 #include "mainwindow.h"
 #include "settingsfile.h"
 
@@ -113,6 +116,9 @@ int main(int argc, char **argv) {
     case CliOptions::Mode::Help:
         std::fputs(qPrintable(helpText()), stdout);
         return ExitOk;
+    case CliOptions::Mode::Version:
+        std::fprintf(stdout, "sparlo %s\n", qPrintable(desktop::version()));
+        return ExitOk;
     case CliOptions::Mode::Error:
         std::fprintf(stderr, "sparlo: %s\nTry 'sparlo --help'.\n", qPrintable(options.error));
         return ExitUsage;
@@ -124,6 +130,9 @@ int main(int argc, char **argv) {
 
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("sparlo"));
+    QApplication::setApplicationVersion(desktop::version());
+    desktop::useQtFrench(app);
+    QApplication::setWindowIcon(desktop::appIcon());
     ComMap ports(kComPorts, comMapFile());
     for (const QString &m : options.mappings) {
         QString why;

@@ -295,6 +295,7 @@ int main(int argc, char **argv) {
         if (::fcntl(fd, F_GETFD) == -1) ::open("/dev/null", fd == 0 ? O_RDONLY : O_WRONLY);
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("chargersim"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(PELMORA_VERSION));
 
     QCommandLineParser p;
     p.setApplicationDescription(QStringLiteral(
@@ -311,6 +312,7 @@ int main(int argc, char **argv) {
         "EEPROM byte write takes its write time (4 ms master, 5 ms slave and external) "
         "before the ACK."));
     p.addHelpOption();
+    p.addVersionOption();
     const auto opt = [&p](const char *name, const char *help, const char *value = nullptr,
                           const char *def = nullptr) {
         QCommandLineOption o(QString::fromLatin1(name), QString::fromLatin1(help));
@@ -400,7 +402,13 @@ int main(int argc, char **argv) {
                                                "charger's line speed (9600, or 19200 in the "
                                                "monitor stream and the boot loader).");
     const auto noConsole = opt("no-console", "Do not read console commands from standard input.");
-    p.process(app);
+    // A wrong option is a usage error (exit 2), like pelmora's.
+    if (!p.parse(QCoreApplication::arguments())) {
+        std::fprintf(stderr, "chargersim: %s\nTry 'chargersim --help'.\n",
+                     qPrintable(p.errorText()));
+        return 2;
+    }
+    p.process(app); // --help and --version
 
     sim::VirtualCharger charger(p.isSet(bootloader) ? sim::VirtualCharger::Mode::BootLoader
                                                     : sim::VirtualCharger::Mode::Firmware);

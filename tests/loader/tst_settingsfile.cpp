@@ -1,6 +1,6 @@
 // "sparlo.ini": its exact three lines, reading back, and the files it must not trust.
-#include "loader/cli.h"
 #include "loader/bootport.h"
+#include "loader/cli.h"
 #include "loader/settingsfile.h"
 
 #include <QTemporaryDir>
@@ -134,7 +134,12 @@ void TestSettingsFile::commandLine_data() {
                                    << int(M::Upload) << "/dev/ttyS0" << 0;
     QTest::newRow("com and file") << QStringList{"--com", "12", "--file", "a.hex", "--yes"}
                                   << int(M::Upload) << "" << 12;
+    QTest::newRow("values after =")
+        << QStringList{"--port=/dev/ttyUSB0", "--file=a.hex", "--wait=5"} << int(M::Upload)
+        << "/dev/ttyUSB0" << 0;
     QTest::newRow("help") << QStringList{"--file", "a.hex", "--help"} << int(M::Help) << "" << 0;
+    QTest::newRow("version") << QStringList{"--version"} << int(M::Version) << "" << 0;
+    QTest::newRow("stray argument") << QStringList{"a.hex"} << int(M::Error) << "" << 0;
     QTest::newRow("file without port")
         << QStringList{"--file", "a.hex"} << int(M::Error) << "" << 0;
     QTest::newRow("port and com") << QStringList{"--port", "/dev/x", "--com", "1", "--file", "a"}

@@ -1,6 +1,7 @@
 #include "app.h"
 
 #include "calib/register.h"
+#include "desktop/version.h"
 #include "diag/register.h"
 #include "firmware/register.h"
 #include "link/chargerlink.h"
@@ -20,38 +21,67 @@ PelmoraApp::~PelmoraApp() {
     link.reset();
 }
 
-bool PelmoraApp::setUp(const QStringList &arguments, QString *error) {
+PelmoraOptions parseOptions(const QStringList &arguments) {
     QCommandLineParser p;
     p.setApplicationDescription(QStringLiteral("Fast charger controller."));
-    p.addHelpOption();
-    QCommandLineOption demo(QStringLiteral("demo"),
-                            QStringLiteral("Connect COM 1 to the built-in virtual charger."));
-    QCommandLineOption com(QStringLiteral("com"),
-                           QStringLiteral("Map port N to a serial device, for example "
-                                          "1=/dev/ttyUSB0 (remembered for the next runs)."),
-                           QStringLiteral("N=DEVICE"));
-    QCommandLineOption speed(
+    const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")},
+                                  QStringLiteral("Show this help and exit."));
+    const QCommandLineOption version(QStringLiteral("version"),
+                                     QStringLiteral("Show the version and exit."));
+    const QCommandLineOption demo(QStringLiteral("demo"),
+                                  QStringLiteral("Connect COM 1 to the built-in virtual charger."));
+    const QCommandLineOption com(QStringLiteral("com"),
+                                 QStringLiteral("Map port N to a serial device, for example "
+                                                "1=/dev/ttyUSB0 (remembered for the next runs)."),
+                                 QStringLiteral("N=DEVICE"));
+    const QCommandLineOption speed(
         QStringLiteral("demo-speed"),
         QStringLiteral("Clock speed factor of the virtual charger (default 20: "
                        "a one-hour charge takes three minutes)."),
         QStringLiteral("factor"), QStringLiteral("20"));
-    p.addOptions({demo, com, speed});
-    p.process(arguments);
+    p.addOptions({help, version, demo, com, speed});
 
+    PelmoraOptions o;
+    if (!p.parse(arguments)) {
+        o.action = PelmoraOptions::Action::Error;
+        o.message = p.errorText();
+        return o;
+    }
+    if (p.isSet(help)) {
+        o.action = PelmoraOptions::Action::Help;
+        o.message = p.helpText();
+        return o;
+    }
+    if (p.isSet(version)) {
+        o.action = PelmoraOptions::Action::Version;
+        o.message = QStringLiteral("pelmora %1\n").arg(desktop::version());
+        return o;
+    }
+    if (!p.positionalArguments().isEmpty()) {
+        o.action = PelmoraOptions::Action::Error;
+        o.message = QStringLiteral("unexpected argument '%1'").arg(p.positionalArguments().first());
+        return o;
+    }
+    o.mappings = p.values(com);
+    o.demo = p.isSet(demo);
+    bool ok = false;
+    o.demoSpeed = p.value(speed).toDouble(&ok);
+    if (!ok || o.demoSpeed <= 0 || o.demoSpeed > 1000) {
+        o.action = PelmoraOptions::Action::Error;
+        o.message = QStringLiteral("--demo-speed expects a number from 0 to 1000");
+    }
+    return o;
+}
+
+bool PelmoraApp::setUp(const PelmoraOptions &o, QString *error) {
     ports = std::make_unique<serialio::ComMap>(
         4, QStandardPaths::writableLocation(QStandardPaths::AppConfigLocation) +
                QStringLiteral("/ports.ini"));
-    for (const QString &spec : p.values(com))
+    for (const QString &spec : o.mappings)
         if (!ports->parseAndSet(spec, true, error)) return false;
-    if (p.isSet(demo)) {
-        bool ok = false;
-        const double factor = p.value(speed).toDouble(&ok);
-        if (!ok || factor <= 0 || factor > 1000) {
-            *error = QStringLiteral("--demo-speed expects a number from 0 to 1000");
-            return false;
-        }
+    if (o.demo) {
         demoCharger = std::make_unique<sim::VirtualCharger>();
-        demoCharger->setSpeed(factor);
+        demoCharger->setSpeed(o.demoSpeed);
         ports->set(1, QLatin1String(kVirtualDevice), false);
     }
 

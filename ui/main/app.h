@@ -18,6 +18,16 @@ namespace winkit {
 class WindowRegistry;
 }
 
+// pelmora's command line, read before any window or display is needed.
+struct PelmoraOptions {
+    enum class Action { Run, Help, Version, Error } action = Action::Run;
+    QString message;      // Help, Version: the text to print; Error: what is wrong
+    QStringList mappings; // --com N=DEVICE
+    bool demo = false;
+    double demoSpeed = 20;
+};
+PelmoraOptions parseOptions(const QStringList &arguments);
+
 // pelmora put together: the port map from the command line and settings, the link with
 // its port factory (real ports, or the in-process virtual charger for --demo), and the
 // main window.
@@ -27,8 +37,9 @@ struct PelmoraApp {
     std::unique_ptr<chlink::ChargerLink> link;
     std::unique_ptr<Main> main;
 
-    // Parses the arguments (--demo, --com N=DEVICE); false with a message on bad ones.
-    bool setUp(const QStringList &arguments, QString *error);
+    // Sets the program up from its options; false with a message on bad ones (a port
+    // mapping the port map refuses).
+    bool setUp(const PelmoraOptions &options, QString *error);
     ~PelmoraApp();
 };
 

@@ -1,4 +1,7 @@
 #include "app.h"
+#include "desktop/icon.h"
+#include "desktop/qtfrench.h"
+#include "desktop/version.h"
 #include "link/chargerlink.h"
 #include "mainwindow.h"
 #include "modes/runlog.h"
@@ -7,25 +10,34 @@
 
 #include <QApplication>
 #include <cstdio>
-#include <cstring>
 
 int main(int argc, char **argv) {
-    // --help needs no display: answer it before the window system is asked for.
-    for (int i = 1; i < argc; ++i) {
-        if (!std::strcmp(argv[i], "--help") || !std::strcmp(argv[i], "-h")) {
-            QCoreApplication core(argc, argv);
-            PelmoraApp options;
-            QString error;
-            options.setUp(QCoreApplication::arguments(), &error); // prints the help and exits
-            return 0;
-        }
+    // The options are read before the window system is asked for: --help, --version and a
+    // wrong option need no display.
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments << QString::fromLocal8Bit(argv[i]);
+    const PelmoraOptions options = parseOptions(arguments);
+    switch (options.action) {
+    case PelmoraOptions::Action::Help:
+    case PelmoraOptions::Action::Version:
+        std::fputs(qPrintable(options.message), stdout);
+        return 0;
+    case PelmoraOptions::Action::Error:
+        std::fprintf(stderr, "pelmora: %s\nTry 'pelmora --help'.\n", qPrintable(options.message));
+        return 2;
+    case PelmoraOptions::Action::Run:
+        break;
     }
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("pelmora"));
+    QApplication::setApplicationVersion(desktop::version());
+    desktop::useQtFrench(app);
+    QApplication::setWindowIcon(desktop::appIcon());
 
     PelmoraApp pelmora;
     QString error;
-    if (!pelmora.setUp(QApplication::arguments(), &error)) {
+    if (!pelmora.setUp(options, &error)) {
         std::fprintf(stderr, "pelmora: %s\n", qPrintable(error));
         return 2;
     }

@@ -1,22 +1,27 @@
 #include "mainwindow.h"
 
+#include "desktop/version.h"
 #include "link/chargerlink.h"
 #include "link/handshake.h"
 #include "link/messages.h"
+#include "modes/runlog.h"
 #include "serial/commap.h"
 #include "winkit/chargerwindow.h"
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QDir>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QLabel>
 #include <QListWidget>
 #include <QMenuBar>
+#include <QMessageBox>
 #include <QPainter>
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QStandardPaths>
 #include <QStyledItemDelegate>
 #include <QTimer>
 #include <QVBoxLayout>
@@ -155,7 +160,7 @@ void Main::buildUi() {
     grid->setColumnStretch(1, 1);
     setCentralWidget(central);
 
-    QMenu *file = menuBar()->addMenu(QStringLiteral("File"));
+    QMenu *file = menuBar()->addMenu(QStringLiteral("&File")); // Alt+F opens it
     file->setObjectName(QStringLiteral("Mnufile"));
     const auto entry = [file](const char *name, const QString &text) {
         QAction *a = file->addAction(text);
@@ -171,6 +176,11 @@ void Main::buildUi() {
     QAction *menuReset = entry("MenuReset", QStringLiteral("Reinitialisation serie"));
     QAction *mnuQuitter = entry("Mnuquitter", QStringLiteral("Quitter"));
     menuReset->setToolTip(QStringLiteral("Sans effet"));
+    QMenu *help = menuBar()->addMenu(QStringLiteral("&?"));
+    help->setObjectName(QStringLiteral("MnuAide"));
+    QAction *about = help->addAction(QStringLiteral("À &propos de pelmora"));
+    about->setObjectName(QStringLiteral("MnuAPropos"));
+    connect(about, &QAction::triggered, this, &Main::showAbout);
 
     connect(chargeur, &QPushButton::clicked, this,
             [this] { open(QStringLiteral("Chargeur"), Check::AsRegistered); });
@@ -206,6 +216,29 @@ void Main::buildUi() {
     connect(mnuQuitter, &QAction::triggered, this, &Main::quit);
     connect(m_list, &QListWidget::itemClicked, this,
             [this](QListWidgetItem *item) { chooseComPort(m_list->row(item)); });
+}
+
+QString Main::aboutText() {
+    const QString data = QDir::toNativeSeparators(modes::runLogFolder());
+    const QString config = QDir::toNativeSeparators(
+        QStandardPaths::writableLocation(QStandardPaths::AppConfigLocation));
+    return QStringLiteral("<p><b>pelmora %1</b></p>"
+                          "<p>Pilotage du chargeur rapide par la ligne série : charge, "
+                          "décharge, mesure de capacité, moniteur, réglages, EEPROM et "
+                          "programmation des microcontrôleurs.</p>"
+                          "<p>Licence : GNU GPL version 3 ou ultérieure. Ce programme est "
+                          "fourni sans aucune garantie.</p>"
+                          "<p>Journaux des mesures : %2<br>Réglages : %3</p>")
+        .arg(desktop::version(), data.toHtmlEscaped(), config.toHtmlEscaped());
+}
+
+void Main::showAbout() {
+    QMessageBox box(QMessageBox::Information, QStringLiteral("À propos de pelmora"), aboutText(),
+                    QMessageBox::Ok, this);
+    box.setObjectName(QStringLiteral("APropos"));
+    box.setTextFormat(Qt::RichText);
+    box.setIconPixmap(windowIcon().pixmap(64, 64));
+    box.exec();
 }
 
 void Main::refreshPortList() {

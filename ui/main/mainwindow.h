@@ -54,6 +54,9 @@ class Main : public QMainWindow {
     // then leave the port alone until "Reconnection" or "Quitter".
     bool waitingForUser() const;
 
+    // The "À propos" box's text: program, version, licence, the data and settings folders.
+    static QString aboutText();
+
   signals:
     // An activation of the window has been dealt with; fromDialog: it came from one of the
     // program's boxes or dialogs closing, and was ignored.
@@ -64,6 +67,7 @@ class Main : public QMainWindow {
     void closeEvent(QCloseEvent *e) override;
 
   private:
+    void showAbout();
     void buildUi();
     void setDisplay(const QString &text);
     void onPortLost(const QString &reason);

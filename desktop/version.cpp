@@ -1,0 +1,9 @@
+#include "version.h"
+
+namespace desktop {
+
+QString version() {
+    return QStringLiteral(PELMORA_VERSION);
+}
+
+} // namespace desktop
