@@ -55,8 +55,11 @@ void KeepAwake::acquire(const QString &why) {
     m_wanted = true;
     if (d->fd.isValid() || d->pending) return;
     QDBusConnection bus = QDBusConnection::systemBus();
-    if (!bus.isConnected()) return;
-    // A missing login manager answers with an error, which is ignored.
+    if (!bus.isConnected()) {
+        emit refused(QStringLiteral("pas de bus système"));
+        return;
+    }
+    // A missing login manager answers with an error: the run goes on, the window says so.
     QDBusMessage call = QDBusMessage::createMethodCall(
         QStringLiteral("org.freedesktop.login1"), QStringLiteral("/org/freedesktop/login1"),
         QStringLiteral("org.freedesktop.login1.Manager"), QStringLiteral("Inhibit"));
@@ -71,6 +74,8 @@ void KeepAwake::acquire(const QString &why) {
                 w->deleteLater();
                 if (m_wanted && reply.isValid())
                     d->fd = reply.value(); // released or not wanted: the copy closes it
+                else if (m_wanted)
+                    emit refused(reply.error().message());
             });
 }
 

@@ -23,6 +23,11 @@ class KeepAwake : public QObject {
     // True once the system granted the lock (Linux: the descriptor arrived).
     bool held() const;
 
+  signals:
+    // The system would not keep the computer awake (no login manager, lock refused): the run
+    // goes on, but the PC may sleep in the middle of it.
+    void refused(const QString &reason);
+
   private:
     struct Impl;
     std::unique_ptr<Impl> d;

@@ -1,5 +1,6 @@
 #include "modewindow.h"
 
+#include "desktop/notify.h"
 #include "link/messages.h"
 #include "link/numtext.h"
 #include "serial/polltimer.h"
@@ -117,6 +118,7 @@ void ModeWindow::timerCycle() {
         m_endFlag = false;
         endPolling(); // the log stays open until Arret or Retour
         setOuts(endOfRunOutputs());
+        notifyUser(m_state->text());
     }
 }
 
@@ -179,7 +181,10 @@ void ModeWindow::linkFailure() {
     endRun();
     closeLog(); // every record written so far is already on disk
     if (e == LinkError::Timeout && wasRunning) switchOffAfterFailure();
-    if (wasRunning) setState(QStringLiteral("Arret"));
+    if (wasRunning) {
+        setState(QStringLiteral("Arret"));
+        notifyUser(QStringLiteral("Liaison avec le chargeur perdue : mesure arrêtée"));
+    }
     if (session().isShuttingDown()) return;
     if (e == LinkError::Timeout || e == LinkError::NotOpen) timeoutBox(this);
     // A port failure has already been reported by the main window.
@@ -278,6 +283,13 @@ void ModeWindow::beginRun() {
     m_awake.acquire(QStringLiteral("Charge ou décharge de batterie en cours"));
 }
 
+void ModeWindow::notifyUser(const QString &what) {
+    // Whoever watches this window sees it already; the others learn it from the desktop.
+    if (isActiveWindow()) return;
+    desktop::notify(windowTitle(),
+                    what + QStringLiteral(" (") + m_total->text() + QStringLiteral(")"));
+}
+
 void ModeWindow::endPolling() {
     m_polling = false;
     m_awake.release();
@@ -363,6 +375,20 @@ QWidget *ModeWindow::buildCommon() {
     m_state->setMinimumWidth(
         QFontMetrics(bold).horizontalAdvance(QStringLiteral("Charge Terminée")) + 8);
     sl->addWidget(m_state);
+    // Said once, the first time the system will not keep the computer awake during a run.
+    auto *sleepNote = make<QLabel>("LbVeille");
+    sleepNote->setWordWrap(true);
+    sleepNote->setAlignment(Qt::AlignCenter);
+    sleepNote->hide();
+    sl->addWidget(sleepNote);
+    connect(&m_awake, &KeepAwake::refused, sleepNote, [sleepNote](const QString &why) {
+        if (!sleepNote->isHidden()) return;
+        sleepNote->setText(QStringLiteral("Veille du PC non bloquée"));
+        sleepNote->setToolTip(QStringLiteral("Le système refuse de bloquer la mise en veille "
+                                             "(%1) : le PC peut s'endormir pendant la mesure.")
+                                  .arg(why));
+        sleepNote->show();
+    });
     col->addWidget(state);
 
     const auto button = [this](const char *name, const QString &text) {

@@ -126,7 +126,10 @@ class ModeWindow : public winkit::ChargerWindow {
     void appendRecord(const std::vector<Field> &fields);
     void beginRun();   // a run starts: start button off, sleep lock on
     void endPolling(); // polling has ended (end of run): the sleep lock goes
-    void endRun();     // the run is over (stop, failure): the start button comes back
+    // A run ended or stopped on a fault: a desktop notification, unless this window is the
+    // one the user is looking at.
+    void notifyUser(const QString &what);
+    void endRun(); // the run is over (stop, failure): the start button comes back
     void closeLog();
 
     // ---- Window ----
