@@ -56,13 +56,6 @@ bool ChartSeries::valueRange(double t0, double t1, double &lo, double &hi) const
     return true;
 }
 
-int columnOf(double t, double t0, double t1, int columns) {
-    if (columns <= 0 || !(t1 > t0)) return 0;
-    const double c = std::floor((t - t0) / (t1 - t0) * columns);
-    if (!(c >= 0)) return 0;
-    return c >= columns ? columns - 1 : int(c);
-}
-
 std::vector<ChartPoint> decimate(const ChartSeries &s, double t0, double t1, int columns) {
     std::vector<ChartPoint> out;
     const std::size_t n = s.size();
@@ -71,6 +64,7 @@ std::vector<ChartPoint> decimate(const ChartSeries &s, double t0, double t1, int
     std::size_t i = s.lowerBound(t0);
     if (i > 0) out.push_back({s.time(i - 1), s.value(i - 1)});
 
+    const ColumnMap columnOf(t0, t1, columns);
     int col = -1;
     std::size_t iMin = 0, iMax = 0;
     double vMin = 0, vMax = 0;
@@ -84,7 +78,7 @@ std::vector<ChartPoint> decimate(const ChartSeries &s, double t0, double t1, int
         const double t = s.time(i);
         if (t > t1) break;
         const double v = s.value(i);
-        const int c = columnOf(t, t0, t1, columns);
+        const int c = columnOf(t);
         if (c != col) {
             flush();
             col = c;
@@ -243,6 +237,19 @@ QString valueLabel(double v, double step) {
     // Anything that prints as zero prints without a sign.
     if (std::fabs(v) < 0.5 * std::pow(10.0, -decimals)) v = 0;
     const QString text = QString::number(v, 'f', decimals);
+    return text;
+}
+
+QString readoutValue(double v) {
+    const double magnitude = v == 0 ? 0 : std::floor(std::log10(std::fabs(v)));
+    const int decimals = int(std::clamp(4 - magnitude, 0.0, 6.0));
+    QString text = QString::number(v, 'f', decimals);
+    if (text.contains(QLatin1Char('.'))) {
+        while (text.endsWith(QLatin1Char('0')))
+            text.chop(1);
+        if (text.endsWith(QLatin1Char('.'))) text.chop(1);
+    }
+    if (text == QLatin1String("-0")) text = QStringLiteral("0");
     return text;
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <algorithm>
 #include <cstddef>
 #include <vector>
 
@@ -51,7 +52,24 @@ class ChartSeries {
 std::vector<ChartPoint> decimate(const ChartSeries &s, double t0, double t1, int columns);
 
 // Column of time t in a decimation of [t0, t1] over `columns` columns.
-int columnOf(double t, double t0, double t1, int columns);
+class ColumnMap {
+  public:
+    ColumnMap(double t0, double t1, int columns)
+        : m_t0(t0), m_perSecond(t1 > t0 && columns > 0 ? columns / (t1 - t0) : 0),
+          m_last(std::max(0, columns - 1)) {}
+    int operator()(double t) const {
+        const double c = (t - m_t0) * m_perSecond;
+        if (!(c >= 0)) return 0;
+        return c >= m_last ? m_last : int(c);
+    }
+
+  private:
+    double m_t0, m_perSecond;
+    int m_last;
+};
+inline int columnOf(double t, double t0, double t1, int columns) {
+    return ColumnMap(t0, t1, columns)(t);
+}
 
 // Time axis. Steps are round in seconds (1, 2, 5, 10, 15, 30), minutes (1, 2, 5, 10, 15, 30),
 // hours (1, 2, 3, 6, 12), days (1, 2) and weeks (1, 2, 5, 10, ...).
@@ -84,5 +102,8 @@ ValueScale niceScale(double lo, double hi, int maxIntervals);
 ValueScale alignedScale(double lo, double hi, int intervals);
 // Tick label with as many decimals as the step needs ("-0" never shows).
 QString valueLabel(double v, double step);
+// A measured value in a read-out: five significant digits, no trailing zeros ("7.2034",
+// "576.12", "2").
+QString readoutValue(double v);
 
 } // namespace modes

@@ -339,7 +339,7 @@ void RunChart::drawCurve(QPainter &p, const QRectF &plot, const Curve &c,
     line.reserve(points.size());
     for (const ChartPoint &pt : points)
         line.emplace_back(xOf(plot, pt.t), yOf(plot, c.side, pt.v));
-    p.setPen(QPen(c.colour, 1.5));
+    p.setPen(QPen(c.colour, 1.0));
     if (line.size() == 1)
         p.drawPoint(line.front());
     else
@@ -384,7 +384,7 @@ QRect RunChart::drawNewSegments() {
         line.clear();
         for (std::size_t i = c.drawn > 0 ? c.drawn - 1 : 0; i < n; ++i)
             line.emplace_back(xOf(m_plot, c.data.time(i)), yOf(m_plot, c.side, c.data.value(i)));
-        p.setPen(QPen(c.colour, 1.5));
+        p.setPen(QPen(c.colour, 1.0));
         if (line.size() == 1)
             p.drawPoint(line.front());
         else
@@ -441,7 +441,7 @@ void RunChart::paintEvent(QPaintEvent *) {
         if (i >= c.data.size() || std::fabs(c.data.time(i) - t) > reach) continue;
         const QPointF at(xOf(m_plot, c.data.time(i)), yOf(m_plot, c.side, c.data.value(i)));
         if (!m_plot.contains(at)) continue;
-        p.setPen(QPen(c.colour, 1.5));
+        p.setPen(QPen(c.colour, 1.0));
         p.setBrush(Qt::white);
         p.drawEllipse(at, 3, 3);
     }
@@ -474,8 +474,7 @@ QString RunChart::readout() const {
     for (const Curve &c : m_curves) {
         const std::size_t i = c.data.nearest(t);
         if (i >= c.data.size() || std::fabs(c.data.time(i) - t) > reach) continue;
-        const ValueScale &s = m_scale[c.side];
-        QString line = c.name + QStringLiteral(" : ") + valueLabel(c.data.value(i), s.step / 100);
+        QString line = c.name + QStringLiteral(" : ") + readoutValue(c.data.value(i));
         if (!m_axisTitle[c.side].isEmpty()) line += QLatin1Char(' ') + m_axisTitle[c.side];
         lines << line;
     }

@@ -39,6 +39,8 @@ class TestChartData : public QObject {
     void valueScales();
     void valueLabels_data();
     void valueLabels();
+    void readoutValues_data();
+    void readoutValues();
 };
 
 void TestChartData::keepsEveryPoint_data() {
@@ -309,6 +311,25 @@ void TestChartData::valueLabels() {
     QFETCH(double, step);
     QFETCH(QString, label);
     QCOMPARE(valueLabel(value, step), label);
+}
+
+void TestChartData::readoutValues_data() {
+    QTest::addColumn<double>("value");
+    QTest::addColumn<QString>("text");
+    QTest::newRow("cell voltage") << 1.23456 << "1.2346";
+    QTest::newRow("pack voltage") << 7.20341 << "7.2034";
+    QTest::newRow("counts") << 576.123 << "576.12";
+    QTest::newRow("no trailing zeros") << 2.0 << "2";
+    QTest::newRow("small current") << 0.012345 << "0.012345";
+    QTest::newRow("negative") << -1.5 << "-1.5";
+    QTest::newRow("zero") << 0.0 << "0";
+    QTest::newRow("large") << 123456.7 << "123457";
+}
+
+void TestChartData::readoutValues() {
+    QFETCH(double, value);
+    QFETCH(QString, text);
+    QCOMPARE(readoutValue(value), text);
 }
 
 QTEST_APPLESS_MAIN(TestChartData)
