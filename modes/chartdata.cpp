@@ -193,6 +193,15 @@ void widen(double &lo, double &hi) {
     hi += pad;
 }
 
+// A little room so that a curve on the highest or lowest value does not run along the frame,
+// but never below zero for data that is not.
+void addMargin(double &lo, double &hi) {
+    widen(lo, hi);
+    const double margin = (hi - lo) * 0.02;
+    lo = (lo >= 0 && lo - margin < 0) ? 0 : lo - margin;
+    hi = (hi <= 0 && hi + margin > 0) ? 0 : hi + margin;
+}
+
 } // namespace
 
 int ValueScale::intervals() const {
@@ -201,12 +210,7 @@ int ValueScale::intervals() const {
 
 ValueScale niceScale(double lo, double hi, int maxIntervals) {
     maxIntervals = std::max(1, maxIntervals);
-    widen(lo, hi);
-    // A little room so that a flat curve does not run along the frame, but never below zero
-    // for data that is not.
-    const double margin = (hi - lo) * 0.02;
-    lo = (lo >= 0 && lo - margin < 0) ? 0 : lo - margin;
-    hi = (hi <= 0 && hi + margin > 0) ? 0 : hi + margin;
+    addMargin(lo, hi);
     double step = roundStepAtLeast((hi - lo) / maxIntervals);
     for (int k = 0; k < 100; ++k, step = nextRoundStep(step)) {
         const double slo = std::floor(lo / step + 1e-9) * step;
@@ -216,9 +220,9 @@ ValueScale niceScale(double lo, double hi, int maxIntervals) {
     return {lo, hi, (hi - lo) / maxIntervals};
 }
 
-ValueScale alignedScale(double lo, double hi, int intervals) {
-    intervals = std::max(1, intervals);
-    widen(lo, hi);
+namespace {
+
+ValueScale alignedFit(double lo, double hi, int intervals) {
     double step = roundStepAtLeast((hi - lo) / intervals);
     for (int k = 0; k < 100; ++k, step = nextRoundStep(step)) {
         const double slo = std::floor(lo / step + 1e-9) * step;
@@ -226,6 +230,19 @@ ValueScale alignedScale(double lo, double hi, int intervals) {
         if (shi >= hi - step * 1e-9) return {slo, shi, step};
     }
     return {lo, hi, (hi - lo) / intervals};
+}
+
+} // namespace
+
+ValueScale alignedScale(double lo, double hi, int intervals) {
+    intervals = std::max(1, intervals);
+    widen(lo, hi);
+    // Room around the data unless it costs a coarser step: with a fixed number of steps that
+    // could leave half the height empty.
+    const ValueScale tight = alignedFit(lo, hi, intervals);
+    addMargin(lo, hi);
+    const ValueScale roomy = alignedFit(lo, hi, intervals);
+    return roomy.step <= tight.step * (1 + 1e-9) ? roomy : tight;
 }
 
 QString valueLabel(double v, double step) {

@@ -34,6 +34,10 @@ const QColor kGrid(0xe2, 0xe2, 0xe2);
 const QColor kFrame(0x70, 0x70, 0x70);
 const QColor kText(0x20, 0x20, 0x20);
 
+QRectF curveClip(const QRectF &plot) {
+    return plot.adjusted(-1, -1, 1, 1);
+}
+
 // The widget's font with a size in pixels, so that a PDF page scales it like everything else.
 QFont pixelFont(const QFont &base) {
     QFont f = base;
@@ -319,15 +323,16 @@ void RunChart::render(QPainter &p, const QSizeF &size, double columnsPerUnit) co
         x += 20 + w + 14;
     }
 
+    p.setPen(QPen(kFrame, 1));
+    p.setBrush(Qt::NoBrush);
+    p.drawRect(plot);
+    // Curves over the frame, so that one on the highest or lowest value still shows.
     p.save();
-    p.setClipRect(plot);
+    p.setClipRect(curveClip(plot));
     p.setRenderHint(QPainter::Antialiasing);
     for (const Curve &c : m_curves)
         drawCurve(p, plot, c, columnsPerUnit);
     p.restore();
-    p.setPen(QPen(kFrame, 1));
-    p.setBrush(Qt::NoBrush);
-    p.drawRect(plot);
 }
 
 void RunChart::drawCurve(QPainter &p, const QRectF &plot, const Curve &c,
@@ -374,7 +379,7 @@ QRect RunChart::drawNewSegments() {
         return rect();
     }
     QPainter p(&m_cache);
-    p.setClipRect(m_plot);
+    p.setClipRect(curveClip(m_plot));
     p.setRenderHint(QPainter::Antialiasing);
     QRectF changed;
     std::vector<QPointF> line;
@@ -394,10 +399,6 @@ QRect RunChart::drawNewSegments() {
         c.drawn = n;
     }
     p.end();
-    // Keep the frame on top of line ends that touch it.
-    QPainter frame(&m_cache);
-    frame.setPen(QPen(kFrame, 1));
-    frame.drawRect(m_plot);
     return changed.adjusted(-3, -3, 3, 3).toAlignedRect().intersected(rect());
 }
 

@@ -6,8 +6,8 @@
 // Each case runs in a child process of its own so that its memory is measured alone:
 //   bench_runchart [--repeat N] [--hours 1,4,12,24]    every case, best of N, as a table
 //   bench_runchart --case new|old HOURS                 one case, one line
-//   bench_runchart --picture FILE.png SECONDS           the new chart after that much data,
-//                                                       the mouse in the middle of the plot
+//   bench_runchart --picture FILE.png SECONDS [WxH]     the new chart after that much of a
+//                                                       capacity cycle, the mouse over the plot
 //
 // Times are the GUI thread's CPU time (the redraw's wall time is shown too).
 // per point:  append one point to each of the five curves, then bring the picture up to date
@@ -162,14 +162,33 @@ template <class Chart> Result measure(int hours, int pointSamples, int redrawSam
     return r;
 }
 
-int picture(const QString &path, int seconds) {
+// A capacity cycle for pictures: charge at 2 A, pause, discharge at 2 A to the end voltage,
+// pause, recharge; the pack voltage follows with its peak at the end of charge.
+std::pair<double, double> cycle(int t, int seconds) {
+    const double x = double(t) / seconds; // 0..1 over the run
+    const double ripple = 0.003 * std::sin(t * 0.9);
+    if (x < 0.35)
+        return {7.2 + 1.3 * std::sqrt(x / 0.35) - 0.1 * std::max(0.0, x - 0.33) / 0.02 + ripple,
+                2.0};
+    if (x < 0.4) return {8.3 - 0.3 * (x - 0.35) / 0.05, 0.0};
+    if (x < 0.75) return {7.9 - 0.9 * std::pow((x - 0.4) / 0.35, 3) - 0.2 + ripple, -2.0};
+    if (x < 0.8) return {6.8 + 0.4 * (x - 0.75) / 0.05, 0.0};
+    return {7.2 + 0.9 * std::sqrt((x - 0.8) / 0.2) + ripple, 2.0};
+}
+
+int picture(const QString &path, int seconds, QSize size) {
     modes::RunChart chart(QStringLiteral("Batterie"), QStringLiteral("V"), QStringLiteral("A"));
-    addCurves(chart);
-    chart.resize(700, 320);
+    chart.addCurve(QStringLiteral("V Batterie"), modes::RunChart::Left, QColor(0x1f, 0x5f, 0xbf));
+    chart.addCurve(QStringLiteral("I Batterie"), modes::RunChart::Right, QColor(0xc0, 0x30, 0x30));
+    chart.resize(size);
     chart.show();
-    fill(chart, seconds);
+    for (int t = 0; t <= seconds; ++t) {
+        const auto [v, i] = cycle(t, std::max(1, seconds));
+        chart.append(0, t, v);
+        chart.append(1, t, i);
+    }
     chart.grab();
-    const QPointF middle(chart.width() * 0.55, chart.height() * 0.45);
+    const QPointF middle(chart.width() * 0.45, chart.height() * 0.45);
     QMouseEvent move(QEvent::MouseMove, middle, chart.mapToGlobal(middle), Qt::NoButton,
                      Qt::NoButton, Qt::NoModifier);
     QCoreApplication::sendEvent(&chart, &move);
@@ -194,8 +213,10 @@ int main(int argc, char **argv) {
     QStringList args = app.arguments().mid(1);
     if (args.size() == 3 && args[0] == QLatin1String("--case"))
         return runCase(args[1], args[2].toInt());
-    if (args.size() == 3 && args[0] == QLatin1String("--picture"))
-        return picture(args[1], args[2].toInt());
+    if (args.size() >= 3 && args[0] == QLatin1String("--picture")) {
+        const QStringList wh = args.value(3, QStringLiteral("700x320")).split(QLatin1Char('x'));
+        return picture(args[1], args[2].toInt(), QSize(wh.value(0).toInt(), wh.value(1).toInt()));
+    }
 
     int repeat = 1;
     QList<int> hours{1, 4, 12, 24};

@@ -261,15 +261,24 @@ void TestChartData::valueScales_data() {
     QTest::addColumn<double>("scaleLo");
     QTest::addColumn<double>("scaleHi");
     QTest::addColumn<double>("step");
-    QTest::newRow("current from zero") << 0.0 << 12.0 << 20.0 << 31.5 << 0.0 << 12.5 << 2.5;
-    QTest::newRow("cell voltage") << 1.2 << 1.45 << 0.0 << 4.0 << 1.1 << 1.5 << 0.1;
-    QTest::newRow("a flat temperature") << 25.0 << 25.0 << 0.0 << 0.0 << 23.5 << 26.5 << 0.5;
-    QTest::newRow("across zero") << -3.0 << 2.0 << 1000.0 << 1001.0 << -4.0 << 4.0 << 2.0;
-    QTest::newRow("large counts") << 0.0 << 1023.0 << 0.01 << 0.02 << 0.0 << 1200.0 << 200.0;
+    QTest::addColumn<double>("secondLo");
+    QTest::addColumn<double>("secondHi");
+    QTest::newRow("current from zero")
+        << 0.0 << 12.0 << 20.0 << 31.5 << 0.0 << 12.5 << 2.5 << 20.0 << 32.5;
+    QTest::newRow("cell voltage") << 1.2 << 1.45 << 0.0 << 4.0 << 1.1 << 1.5 << 0.1 << 0.0 << 4.0;
+    QTest::newRow("a flat temperature")
+        << 25.0 << 25.0 << 0.0 << 0.0 << 23.5 << 26.5 << 0.5 << -0.6 << 0.6;
+    QTest::newRow("across zero") << -3.0 << 2.0 << 1000.0 << 1001.0 << -4.0 << 4.0 << 2.0 << 1000.0
+                                 << 1001.0;
+    QTest::newRow("large counts") << 0.0 << 1023.0 << 0.01 << 0.02 << 0.0 << 1200.0 << 200.0 << 0.01
+                                  << 0.022;
+    QTest::newRow("current both ways, on the frame")
+        << 6.8 << 8.46 << -2.0 << 2.0 << 6.5 << 8.5 << 0.5 << -2.0 << 2.0;
 }
 
 // The first axis takes few round steps around its data; the second gets as many steps,
-// round too, around its own data: one grid serves both.
+// round too, around its own data: one grid serves both. Neither gets a coarser step than its
+// data needs (room around the data only when it comes free).
 void TestChartData::valueScales() {
     QFETCH(double, lo);
     QFETCH(double, hi);
@@ -278,6 +287,8 @@ void TestChartData::valueScales() {
     QFETCH(double, scaleLo);
     QFETCH(double, scaleHi);
     QFETCH(double, step);
+    QFETCH(double, secondLo);
+    QFETCH(double, secondHi);
     const ValueScale first = niceScale(lo, hi, 6);
     QCOMPARE(first.lo, scaleLo);
     QCOMPARE(first.hi, scaleHi);
@@ -286,6 +297,8 @@ void TestChartData::valueScales() {
 
     const ValueScale second = alignedScale(otherLo, otherHi, first.intervals());
     QCOMPARE(second.intervals(), first.intervals());
+    QCOMPARE(second.lo + 1, secondLo + 1);
+    QCOMPARE(second.hi + 1, secondHi + 1);
     QVERIFY(second.lo <= otherLo && second.hi >= otherHi);
     const double k = second.lo / second.step;
     QVERIFY(std::fabs(k - std::round(k)) < 1e-9);
