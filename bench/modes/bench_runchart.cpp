@@ -6,8 +6,9 @@
 // Each case runs in a child process of its own so that its memory is measured alone:
 //   bench_runchart [--repeat N] [--hours 1,4,12,24]    every case, best of N, as a table
 //   bench_runchart --case new|old HOURS                 one case, one line
-//   bench_runchart --picture FILE.png SECONDS [WxH]     the new chart after that much of a
-//                                                       capacity cycle, the mouse over the plot
+//   bench_runchart --picture FILE.png SECONDS [WxH [T0:T1]]
+//                 the new chart after that much of a capacity cycle (zoomed on T0 to T1
+//                 seconds), the mouse over the plot
 //
 // Times are the GUI thread's CPU time (the redraw's wall time is shown too).
 // per point:  append one point to each of the five curves, then bring the picture up to date
@@ -176,7 +177,7 @@ std::pair<double, double> cycle(int t, int seconds) {
     return {7.2 + 0.9 * std::sqrt((x - 0.8) / 0.2) + ripple, 2.0};
 }
 
-int picture(const QString &path, int seconds, QSize size) {
+int picture(const QString &path, int seconds, QSize size, const QString &zoom) {
     modes::RunChart chart(QStringLiteral("Batterie"), QStringLiteral("V"), QStringLiteral("A"));
     chart.addCurve(QStringLiteral("V Batterie"), modes::RunChart::Left, QColor(0x1f, 0x5f, 0xbf));
     chart.addCurve(QStringLiteral("I Batterie"), modes::RunChart::Right, QColor(0xc0, 0x30, 0x30));
@@ -187,6 +188,8 @@ int picture(const QString &path, int seconds, QSize size) {
         chart.append(0, t, v);
         chart.append(1, t, i);
     }
+    const QStringList span = zoom.split(QLatin1Char(':'));
+    if (span.size() == 2) chart.zoomTo(span[0].toDouble(), span[1].toDouble());
     chart.grab();
     const QPointF middle(chart.width() * 0.45, chart.height() * 0.45);
     QMouseEvent move(QEvent::MouseMove, middle, chart.mapToGlobal(middle), Qt::NoButton,
@@ -215,7 +218,8 @@ int main(int argc, char **argv) {
         return runCase(args[1], args[2].toInt());
     if (args.size() >= 3 && args[0] == QLatin1String("--picture")) {
         const QStringList wh = args.value(3, QStringLiteral("700x320")).split(QLatin1Char('x'));
-        return picture(args[1], args[2].toInt(), QSize(wh.value(0).toInt(), wh.value(1).toInt()));
+        return picture(args[1], args[2].toInt(), QSize(wh.value(0).toInt(), wh.value(1).toInt()),
+                       args.value(4));
     }
 
     int repeat = 1;
