@@ -91,7 +91,11 @@ double nextTimeEnd(double t);
 struct ValueScale {
     double lo = 0, hi = 1, step = 0.25;
     int intervals() const;
-    bool contains(double v) const { return v >= lo && v <= hi; }
+    // Within the scale, give or take rounding.
+    bool contains(double v) const {
+        const double eps = (hi - lo) * 1e-6;
+        return v >= lo - eps && v <= hi + eps;
+    }
 };
 // Round steps: 1, 2, 2.5, 5 times a power of ten.
 // The scale with the fewest round steps (at most maxIntervals) that holds [lo, hi] with a

@@ -101,8 +101,9 @@ void RunChart::append(int curve, double seconds, std::optional<double> value) {
         m_fullEnd = nextTimeEnd(t);
         moved = !m_zoomed;
     }
-    if (t >= viewStart() && t <= viewEnd() &&
-        (!m_scaled[c.side] || !m_scale[c.side].contains(*value))) {
+    // The value as stored, which the scales were fitted to.
+    const double v = c.data.value(c.data.size() - 1);
+    if (t >= viewStart() && t <= viewEnd() && (!m_scaled[c.side] || !m_scale[c.side].contains(v))) {
         rescale();
         moved = true;
     }

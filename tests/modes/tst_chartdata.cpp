@@ -37,6 +37,8 @@ class TestChartData : public QObject {
     void timeAxisGrowsInSteps();
     void valueScales_data();
     void valueScales();
+    void valueAxesMoveInSteps_data();
+    void valueAxesMoveInSteps();
     void valueLabels_data();
     void valueLabels();
     void readoutValues_data();
@@ -306,6 +308,49 @@ void TestChartData::valueScales() {
     QVERIFY2(std::fabs(mantissa - 1) < 1e-9 || std::fabs(mantissa - 2) < 1e-9 ||
                  std::fabs(mantissa - 2.5) < 1e-9 || std::fabs(mantissa - 5) < 1e-9,
              qPrintable(QString::number(second.step)));
+}
+
+void TestChartData::valueAxesMoveInSteps_data() {
+    QTest::addColumn<QString>("left");
+    QTest::addColumn<QString>("right");
+    QTest::addColumn<int>("maxRefits");
+    QTest::newRow("rising pack, constant current") << "rise"
+                                                   << "constant" << 12;
+    QTest::newRow("current on a step boundary") << "constant"
+                                                << "tenths" << 12;
+    QTest::newRow("cooling, then warming") << "cool"
+                                           << "rise" << 16;
+}
+
+// A day of points, the axes refitted only when a point falls outside: a few dozen times at
+// most, however the curves move, and never at every point because a value sits on a limit.
+void TestChartData::valueAxesMoveInSteps() {
+    QFETCH(QString, left);
+    QFETCH(QString, right);
+    QFETCH(int, maxRefits);
+    auto value = [](const QString &kind, int t) {
+        if (kind == "rise") return 7.2 + 1.3 * std::sqrt(t / 86400.0) + 0.003 * std::sin(t * 0.9);
+        if (kind == "constant") return 2.0;
+        if (kind == "tenths") return 0.1 * 3; // 0.30000000000000004, not a float
+        return 40 - 20 * std::sin(t / 86400.0 * 3.2);
+    };
+    ChartSeries curves[2];
+    ValueScale scales[2];
+    bool fitted = false;
+    int refits = 0;
+    for (int t = 0; t < 86400; ++t) {
+        bool outside = !fitted;
+        for (int s = 0; s < 2; ++s) {
+            curves[s].append(t, value(s == 0 ? left : right, t));
+            outside = outside || !scales[s].contains(curves[s].value(curves[s].size() - 1));
+        }
+        if (!outside) continue;
+        scales[0] = niceScale(curves[0].minValue(), curves[0].maxValue(), 6);
+        scales[1] = alignedScale(curves[1].minValue(), curves[1].maxValue(), scales[0].intervals());
+        fitted = true;
+        ++refits;
+    }
+    QVERIFY2(refits <= maxRefits, qPrintable(QString::number(refits)));
 }
 
 void TestChartData::valueLabels_data() {
