@@ -20,6 +20,7 @@
 #include <QPushButton>
 #include <QScrollBar>
 #include <QSettings>
+#include <QStyle>
 #include <QVBoxLayout>
 
 namespace diag {
@@ -28,9 +29,8 @@ using namespace chlink;
 using serialio::ExchangeGate;
 
 namespace {
-// 7200 x 5400 twips at 15 twips a pixel.
+// 7200 twips at 15 twips a pixel.
 constexpr int kWidth = 7200 / 15;
-constexpr int kHeight = 5400 / 15;
 
 QString defaultFolder() {
 #ifdef Q_OS_WIN
@@ -47,7 +47,7 @@ EEprom::EEprom(const winkit::Host &host) : ChargerWindow(host), m_selected(kNoAd
     m_target = session().targetSelector() == 1 ? 1 : 2;
     m_controller = charger::controllerOf(m_target);
     buildUi();
-    resize(kWidth, kHeight);
+    resize(qMax(kWidth, sizeHint().width()), sizeHint().height());
     drawGeneral();
     drawRow();
     showIdentification();
@@ -107,6 +107,8 @@ void EEprom::buildUi() {
     auto *rows = new QGridLayout;
     auto *rowHead = make<QLabel>("LBadr2", rowHeader());
     rowHead->setFont(fixed);
+    // Over the text of the row view, which starts after the line edit's frame and margin.
+    rowHead->setIndent(style()->pixelMetric(QStyle::PM_DefaultFrameWidth) + 2);
     m_row = make<QLineEdit>("Lbdat2");
     m_row->setFont(fixed);
     m_row->setReadOnly(true);

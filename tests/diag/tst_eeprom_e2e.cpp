@@ -17,6 +17,14 @@
 #include <QPushButton>
 #include <QtTest>
 
+// PELMORA_SHOT_DIR set: saves a picture of the window there.
+void shot(QWidget *w, const char *name) {
+    const QString dir = qEnvironmentVariable("PELMORA_SHOT_DIR");
+    if (dir.isEmpty()) return;
+    QCoreApplication::processEvents();
+    w->grab().save(dir + QLatin1Char('/') + QLatin1String(name) + QStringLiteral(".png"));
+}
+
 class TestEEpromEndToEnd : public QObject {
     Q_OBJECT
   private slots:
@@ -79,6 +87,7 @@ class TestEEpromEndToEnd : public QObject {
         QCOMPARE(quint8(link.tableB.at(10)), edited);
         QCOMPARE(w->findChild<QLabel *>("Label3")->text().mid(40, 2),
                  diag::hexByte(edited)); // address 10 of the general line
+        shot(w, "eeprom");
         QCOMPARE(link.timeouts(), 0);
         delete w.data();
         chlink::setBoxHook({});

@@ -30,6 +30,14 @@ QString consoleSays(QProcess &p, const QByteArray &line, int lines) {
 }
 } // namespace
 
+// PELMORA_SHOT_DIR set: saves a picture of the window there.
+void shot(QWidget *w, const char *name) {
+    const QString dir = qEnvironmentVariable("PELMORA_SHOT_DIR");
+    if (dir.isEmpty()) return;
+    QCoreApplication::processEvents();
+    w->grab().save(dir + QLatin1Char('/') + QLatin1String(name) + QStringLiteral(".png"));
+}
+
 class TestFEtatEndToEnd : public QObject {
     Q_OBJECT
   private slots:
@@ -81,6 +89,7 @@ class TestFEtatEndToEnd : public QObject {
         w->findChild<QPushButton *>("Cbcutch")->click();    // the charge path on
         w->findChild<QPushButton *>("Cbventillo")->click(); // the fan on
         QTRY_VERIFY(!w->isBusy());
+        shot(w, "fetat");
         QString status = consoleSays(sim, "status", 4);
         QVERIFY2(status.contains("charge on") && status.contains("fan on") &&
                      status.contains("doubler running") && status.contains("pwm 200/500"),
