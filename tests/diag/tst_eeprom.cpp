@@ -5,7 +5,10 @@
 #include "diag/eeprom.h"
 #include "diag/eepromlogic.h"
 #include "diag/esvfile.h"
+#include "diag/fetat.h"
 #include "diag/register.h"
+#include "firmware/micro.h"
+#include "firmware/register.h"
 #include "modes/bench.h"
 
 #include <QLabel>
@@ -62,6 +65,8 @@ class TestEEprom : public QObject {
     void updateWithoutConnection();
     void files_data();
     void files();
+    void microOpensTheWindows_data();
+    void microOpensTheWindows();
 
   private:
     QTemporaryDir m_config;
@@ -439,6 +444,39 @@ void TestEEprom::files() {
     QVERIFY(titles.contains(QStringLiteral("Fichier Save EpromPicSlave")));
     if (changed) QCOMPARE(text(w, "Label3"), generalLine(saved));
     chlink::setFileHook({});
+}
+
+void TestEEprom::microOpensTheWindows_data() {
+    QTest::addColumn<QString>("button");
+    QTest::addColumn<QString>("id");
+    QTest::addColumn<int>("target");
+    QTest::newRow("EEprom Master") << "CBepr"
+                                   << "EEprom" << 1;
+    QTest::newRow("EEprom Slave") << "CbEEprSalave"
+                                  << "EEprom" << 2;
+    QTest::newRow("Tableau de bord") << "CBEtat"
+                                     << "FEtat" << 0;
+}
+
+void TestEEprom::microOpensTheWindows() {
+    QFETCH(QString, button);
+    QFETCH(QString, id);
+    QFETCH(int, target);
+    EditorBench b;
+    firmware::registerWindows(*b.registry);
+    auto *micro = b.registry->open(QStringLiteral("Micro"), &b.main);
+    QVERIFY(micro);
+    micro->findChild<QPushButton *>(button)->click();
+    winkit::ChargerWindow *w = b.registry->openWindow(id);
+    QVERIFY(w);
+    QVERIFY(w->isVisible());
+    QVERIFY(!micro->isVisible()); // hidden until the window is left
+    if (auto *e = qobject_cast<EEprom *>(w)) QCOMPARE(e->target(), target);
+    QVERIFY(qobject_cast<FEtat *>(w) || target != 0);
+    QTRY_VERIFY_WITH_TIMEOUT(!w->gate().busy(), 20000);
+    w->leave();
+    QTRY_VERIFY(micro->isVisible());
+    QVERIFY(b.boxes.isEmpty());
 }
 
 QTEST_MAIN(TestEEprom)
