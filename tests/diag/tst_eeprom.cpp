@@ -16,6 +16,7 @@
 #include <QPointer>
 #include <QPushButton>
 #include <QScrollBar>
+#include <QTimer>
 #include <QtTest>
 
 using namespace diag;
@@ -65,6 +66,7 @@ class TestEEprom : public QObject {
     void updateWithoutConnection();
     void files_data();
     void files();
+    void closingDuringReadsStopsThem();
     void microOpensTheWindows_data();
     void microOpensTheWindows();
 
@@ -444,6 +446,31 @@ void TestEEprom::files() {
     QVERIFY(titles.contains(QStringLiteral("Fichier Save EpromPicSlave")));
     if (changed) QCOMPARE(text(w, "Label3"), generalLine(saved));
     chlink::setFileHook({});
+}
+
+void TestEEprom::closingDuringReadsStopsThem() {
+    EditorBench b;
+    b.session->setTargetSelector(1);
+    bool clicked = false;
+    QPointer<EEprom> w;
+    // "Retour" and "Mise à jour PIC" in the middle of the activation's reads.
+    b.fake->onCommand = [&](const QString &cmd) {
+        if (cmd != "37,100" || clicked) return;
+        clicked = true;
+        QTimer::singleShot(0, w, [&] {
+            w->updatePic(); // waits for the reads, then never runs
+            w->findChild<QPushButton *>("CBeepend")->click();
+            QVERIFY(w); // not deleted inside its own wait
+        });
+    };
+    w = qobject_cast<EEprom *>(b.registry->open(QStringLiteral("EEprom"), &b.main));
+    QTRY_VERIFY(clicked);
+    QTRY_VERIFY(w.isNull());
+    QCOMPARE(b.fake->count(chlink::CMD_EE_READ_MASTER), 101); // the reply in progress, no more
+    QCOMPARE(b.fake->count(chlink::CMD_EE_READ_SLAVE), 0);
+    QCOMPARE(b.fake->count(chlink::CMD_EE_WRITE_MASTER), 0);
+    QVERIFY(b.boxes.isEmpty());
+    QVERIFY(b.main.isVisible());
 }
 
 void TestEEprom::microOpensTheWindows_data() {
