@@ -50,8 +50,6 @@ class TestEEprom : public QObject {
     void views();
     void byteEntry_data();
     void byteEntry();
-    void identification_data();
-    void identification();
     void esvParse_data();
     void esvParse();
     void esvRoundTrip();
@@ -118,25 +116,6 @@ void TestEEprom::byteEntry() {
     QFETCH(QString, entry);
     QFETCH(int, value);
     QCOMPARE(diag::byteEntry(entry).value_or(-1), value);
-}
-
-void TestEEprom::identification_data() {
-    QTest::addColumn<QByteArray>("area"); // from address 192 on
-    QTest::addColumn<QString>("expected");
-    QTest::newRow("text then zeros") << QByteArray("PIC V1.2") << "PIC V1.2";
-    QTest::newRow("zeros inside are skipped") << QByteArray("AB\0\0C", 5) << "ABC";
-    QTest::newRow("all zero") << QByteArray() << "";
-    QTest::newRow("bytes above 127 as Latin-1")
-        << QByteArray("\xe9t\xe9") << QString::fromUtf8("été");
-}
-
-void TestEEprom::identification() {
-    QFETCH(QByteArray, area);
-    QFETCH(QString, expected);
-    QByteArray img(257, 0);
-    img.replace(charger::kIdentFirst, area.size(), area);
-    img[256] = 'X'; // the spare element is not part of it
-    QCOMPARE(charger::identificationText(img), expected);
 }
 
 void TestEEprom::esvParse_data() {

@@ -110,12 +110,6 @@ void TestFEtat::captions_data() {
     QTest::newRow("pot amperes round down") << potText(100, 30) << " 100 <=>  3.33";
     QTest::newRow("pot without coefficient") << potText(77, 0) << " 77";
     QTest::newRow("max duty at 255") << maxDutyText(255) << "MAX :  1020";
-    QTest::newRow("a temperature of -2.5 shows -3") << [] {
-        QByteArray a(257, 0), b(257, 0);
-        charger::setValue(a, charger::master::kTempSlope, 2048);
-        charger::setValue(a, charger::master::kTempOffset, 600);
-        return *convertedText(chlink::CMD_READ_TEMP, 605, a, b);
-    }() << "-3";
 }
 
 void TestFEtat::captions() {
