@@ -82,6 +82,13 @@ QString editorName(Controller c, int address) {
     return {};
 }
 
+QString identificationText(const QByteArray &image) {
+    QByteArray text;
+    for (int a = kIdentFirst; a < kImageBytes && a < image.size(); ++a)
+        if (image.at(a) != 0) text.append(image.at(a));
+    return QString::fromLatin1(text);
+}
+
 int word(const QByteArray &image, int address) {
     if (address < 0 || address + 1 >= image.size()) return 0;
     return 256 * quint8(image.at(address)) + quint8(image.at(address + 1));

@@ -21,6 +21,9 @@ constexpr int kImageBytes = 256;
 constexpr int kGeneralBytes = 16;
 constexpr int kIdentFirst = 192;
 constexpr int kIdentBytes = kImageBytes - kIdentFirst;
+// The EEPROM editor writes addresses 0..kEditorWritten - 1 back to a controller: never the
+// identification text, which belongs to the firmware.
+constexpr int kEditorWritten = kIdentFirst;
 
 constexpr Region regionOf(int address) {
     return address < kGeneralBytes ? Region::General
@@ -130,6 +133,13 @@ const QVector<Param> &addressMap(Controller c);
 
 // The name the editor shows for an address of the general region; empty elsewhere.
 QString editorName(Controller c, int address);
+// The controller a target selector value addresses: 1 the master, any other the slave.
+constexpr Controller controllerOf(int targetSelector) {
+    return targetSelector == 1 ? Controller::Master : Controller::Slave;
+}
+// The identification text of an image: its non-zero bytes from kIdentFirst on, in address
+// order, each taken as a Latin-1 character.
+QString identificationText(const QByteArray &image);
 
 // A 16-bit constant of an image, high byte first: 256 x T(i) + T(i + 1); 0 when the image
 // holds no byte at i or i + 1.

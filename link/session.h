@@ -52,6 +52,8 @@ class Session {
     // One byte into lastByte(); timeoutMs < 0: the reply time-out.
     bool waitByte(int timeoutMs = -1) { return m_link->waitByte(timeoutMs); }
     quint8 lastByte() const { return m_link->lastByte; }
+    // Bytes received and not read yet.
+    qint64 pending() const { return m_link->pending(); }
     // How the last exchange ended.
     LinkError error() const { return m_link->error(); }
     // The port is open: bytes sent now reach the charger.
