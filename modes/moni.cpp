@@ -171,6 +171,7 @@ bool Moni::streamOpen() const {
 
 void Moni::depart() {
     if (m_running || isClosing()) return;
+    if (!m_activated && !activate()) return; // clicked before the window had switched over
     gate().request(KeyListen, [this] { listen(); });
 }
 

@@ -2,6 +2,7 @@
 // the stream started with, written to the log, and reduced to one chart point per ten.
 #include "modes/monilogic.h"
 
+#include <QRandomGenerator>
 #include <QtTest>
 
 using namespace modes::moni;
@@ -119,6 +120,33 @@ class TestMoniLogic : public QObject {
             if (const auto r = sync.feed(quint8(c))) got << r->vbat;
         QCOMPARE(got, vbats);
         QCOMPARE(sync.rejected(), rejected);
+    }
+
+    // Whatever the line carries (noise, records cut anywhere), every record found has its '='
+    // and whole records sent among the noise are all found.
+    void noiseNeverMakesARecord() {
+        QRandomGenerator rng(17);
+        RecordSync sync;
+        QByteArray stream;
+        int sent = 0;
+        for (int i = 0; i < 2000; ++i) {
+            QByteArray chunk(int(rng.bounded(80)), 0);
+            for (char &c : chunk)
+                c = char(rng.bounded(4) == 0 ? kLineFeed : rng.bounded(256));
+            stream += chunk;
+            if (i % 4 == 0) {
+                stream += char(kLineFeed) + withType(4000 + i, 0, 0, 0, 1);
+                ++sent;
+            }
+        }
+        int found = 0;
+        for (char c : stream)
+            if (const auto r = sync.feed(quint8(c))) {
+                QCOMPARE(r->separator, '=');
+                found += r->vbat >= 4000;
+            }
+        QVERIFY2(found >= sent * 9 / 10,
+                 qPrintable(QStringLiteral("%1 of %2").arg(found).arg(sent)));
     }
 
     // One point per ten records: the means of the ten battery and current counts, and the
