@@ -35,20 +35,21 @@ QString captionStyle(const QColor &c) {
 
 // The monitor's log folder: "C:\temp" on Windows, elsewhere "temp" in the program's data
 // folder; made when missing, and made the program's current directory (later logs of
-// other windows follow it). Empty, with the reason, when it cannot be made.
-QString logFolder(QString *why) {
+// other windows follow it). False, with the reason, when it cannot be made.
+bool enterLogFolder(QString *folder, QString *why) {
 #ifdef Q_OS_WIN
-    const QString folder = QStringLiteral("C:/temp");
+    *folder = QStringLiteral("C:/temp");
 #else
     const QString base = QStandardPaths::writableLocation(QStandardPaths::AppDataLocation);
-    const QString folder = (base.isEmpty() ? QDir::homePath() : base) + QStringLiteral("/temp");
+    *folder = (base.isEmpty() ? QDir::homePath() : base) + QStringLiteral("/temp");
 #endif
-    if (!QDir().mkpath(folder) || !QDir::setCurrent(folder)) {
+    if (!QDir().mkpath(*folder) || !QDir::setCurrent(*folder)) {
         *why = QStringLiteral("Dossier impossible à créer ou à ouvrir");
-        return QString();
+        return false;
     }
     keepCurrentFolder();
-    return QDir::currentPath();
+    *folder = QDir::currentPath();
+    return true;
 }
 } // namespace
 
@@ -186,6 +187,8 @@ void Moni::listen() {
     m_label2->setText(QStringLiteral("Courant"));
     m_label3->setText(QStringLiteral("Temperature Systeme"));
     m_label3->setStyleSheet(captionStyle(kColours[2]));
+    m_logPath.clear();
+    m_logLabel->setText(QStringLiteral("Journal : aucun"));
     if (m_fileFlag && !openLog()) return;
     m_running = true;
     m_depart->setEnabled(false);
@@ -241,13 +244,12 @@ void Moni::take(const moni::Record &r) {
 }
 
 bool Moni::openLog() {
-    QString why;
-    const QString folder = logFolder(&why);
+    QString why, folder;
+    const bool entered = enterLogFolder(&folder, &why);
     const QString wanted =
         folder + QLatin1Char('/') + moni::logFileName(QDateTime::currentDateTime());
-    QByteArray header;
-    if (!folder.isEmpty() && createNewFile(m_log, wanted, &why)) {
-        header = moni::logHeader().toUtf8() + "\r\n";
+    if (entered && createNewFile(m_log, wanted, &why)) {
+        const QByteArray header = moni::logHeader().toUtf8() + "\r\n";
         if (m_log.write(header) == header.size() && m_log.flush()) {
             m_logPath = m_log.fileName();
             m_logLabel->setText(QStringLiteral("Journal : ") + QDir::toNativeSeparators(m_logPath));
@@ -258,7 +260,7 @@ bool Moni::openLog() {
     }
     m_logLabel->setText(QStringLiteral("Journal : aucun"));
     errorBox(this, QStringLiteral("Impossible de créer le fichier journal\n") +
-                       QDir::toNativeSeparators(folder.isEmpty() ? wanted : m_log.fileName()) +
+                       QDir::toNativeSeparators(entered ? m_log.fileName() : wanted) +
                        QLatin1Char('\n') + why);
     return false;
 }

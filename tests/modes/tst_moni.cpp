@@ -161,6 +161,7 @@ class TestMoni : public QObject {
     void logFollowsTheFileBox_data();
     void logFollowsTheFileBox();
     void chartAndCaptions();
+    void logFolderRefused();
     void vanishedPortEndsListening();
     void waitingSleeps();
     void printsToPdf();
@@ -308,6 +309,25 @@ void TestMoni::logFollowsTheFileBox() {
     QVERIFY(m->logPath() != first);
     QCOMPARE(fileLines(first).size(), 1 + logged);
     QCOMPARE(fileLines(m->logPath()).size(), 3);
+}
+
+// "Fichier" ticked and the log folder cannot be made: said, and no listening without the log
+// the user asked for.
+void TestMoni::logFolderRefused() {
+    Rig rig;
+    QFile blocker(rig.dir.filePath(QStringLiteral("data")));
+    QVERIFY(blocker.open(QIODevice::WriteOnly)); // a file where the data folder would be
+    blocker.close();
+    const QByteArray before = qgetenv("XDG_DATA_HOME");
+    qputenv("XDG_DATA_HOME", blocker.fileName().toLocal8Bit());
+    QPointer<Moni> m = rig.open();
+    m->depart();
+    qputenv("XDG_DATA_HOME", before);
+    QCOMPARE(rig.boxes.size(), 1);
+    QVERIFY(rig.boxes.first().startsWith(QStringLiteral("Impossible de créer le fichier journal")));
+    QVERIFY(!m->isListening());
+    QVERIFY(m->findChild<QPushButton *>("CbDepart")->isEnabled());
+    QCOMPARE(m->findChild<QLabel *>("LbFichier")->text(), QStringLiteral("Journal : aucun"));
 }
 
 // A point every ten records; records of type 2 move the third series to the capacity / 10
