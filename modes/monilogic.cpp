@@ -39,9 +39,11 @@ QString logHeader() {
 }
 
 QString logLine(const Record &r) {
-    // A control byte in the prompt would split the line: it is written as '?'.
+    // A control byte or a comma as the prompt would split the line or shift its columns: it
+    // is written as '?'.
     const quint8 p = quint8(r.prompt);
-    const QChar prompt = (p < 32 || p == 127) ? QLatin1Char('?') : QChar::fromLatin1(char(p));
+    const QChar prompt =
+        (p < 32 || p == 127 || p == ',') ? QLatin1Char('?') : QChar::fromLatin1(char(p));
     QStringList cols{QString(prompt), chlink::logText(r.echantillon), chlink::logText(r.temps),
                      QStringLiteral("=")};
     for (int v : {r.vbat, r.cour, r.temper, r.vdelta, r.resist, r.capacite, r.type, r.cdv, r.valim,

@@ -80,9 +80,11 @@ class TestMoniLogic : public QObject {
         QCOMPARE(line, QStringLiteral("C, 7 , 3723 ,=, 600 , 300 , 512 , 0 , 0 ,-2 , 2 , 4 , 0 , "
                                       "0 , 0 , 0 "));
         QCOMPARE(line.count(QLatin1Char(',')), logHeader().count(QLatin1Char(',')));
-        // A control byte as the prompt would split the line.
-        b[0] = '\n';
-        QVERIFY(logLine(decode(b)).startsWith(QStringLiteral("?,")));
+        // A control byte or a comma as the prompt would split the line or shift its columns.
+        for (char prompt : {'\n', '\r', ','}) {
+            b[0] = prompt;
+            QVERIFY(logLine(decode(b)).startsWith(QStringLiteral("?,")));
+        }
         QCOMPARE(logFileName(QDateTime(QDate(2026, 12, 9), QTime(8, 5))),
                  QStringLiteral("MOni_CHrg_D12_09_26T08_05.txt"));
     }
