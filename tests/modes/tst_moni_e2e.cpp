@@ -12,6 +12,7 @@
 #include "modes/runchart.h"
 #include "serial/serialport.h"
 #include "sim/ptyserver.h"
+#include "sim/simport.h"
 #include "sim/virtualcharger.h"
 #include "winkit/windowregistry.h"
 
@@ -54,6 +55,7 @@ class TestMoniEndToEnd : public QObject {
         });
     }
     void followsTheChargersOwnRun();
+    void followsTheDemoCharger();
 
   private:
     QTemporaryDir m_data;
@@ -151,6 +153,39 @@ void TestMoniEndToEnd::followsTheChargersOwnRun() {
         shot(*sel, "selmoni", sel->size());
         sel->close();
     }
+}
+
+// pelmora --demo: the virtual charger of the program itself, its clock twenty times as fast.
+void TestMoniEndToEnd::followsTheDemoCharger() {
+    sim::VirtualCharger charger;
+    charger.setBattery({sim::Chemistry::NiMH, 6, 2.0, 0.3, 20.0});
+    charger.setSpeed(20);
+    chlink::ChargerLink link(
+        [&](const QString &) {
+            auto *p = new sim::SimBytePort(&charger);
+            p->strictBaud = true;
+            return p;
+        },
+        [](int) { return QStringLiteral("virtual"); });
+    link.portSetup();
+    QVERIFY(link.openPort());
+    chlink::Session session(link);
+    winkit::WindowRegistry registry(&session);
+    modes::registerWindows(registry);
+    QWidget main;
+    main.show();
+    QPointer<Moni> m = qobject_cast<Moni *>(registry.open(QStringLiteral("Moni"), &main));
+    QVERIFY(m);
+    QTRY_VERIFY(m->streamOpen());
+    QCOMPARE(charger.mode(), sim::VirtualCharger::Mode::Monitor);
+    QTimer::singleShot(2500, m, [&] { m->arret(); });
+    m->depart();
+    QVERIFY2(m->tally().total() >= 10, qPrintable(QString::number(m->tally().total())));
+    QCOMPARE(fileLines(m->logPath()).size(), 1 + m->tally().total());
+    QCOMPARE(m->chart()->pointCount(m->curve(Moni::CurveVbat)), m->tally().total() / 10);
+    m->close();
+    QTRY_VERIFY(!m);
+    QCOMPARE(link.port()->baudRate(), 9600);
 }
 
 QTEST_MAIN(TestMoniEndToEnd)
