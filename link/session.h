@@ -76,6 +76,38 @@ class Session {
     // The program is ending: no box, nothing more sent.
     bool isShuttingDown() const { return m_link->isShuttingDown(); }
 
+    // ---- A stream that is only listened to (the monitor) ----
+    // Bytes received and not read yet.
+    qint64 pending() const { return m_link->pending(); }
+    // One received byte, -1 when none is pending.
+    int readPending() { return m_link->readPending(); }
+
+    // ---- The port's speed, for the one window that changes it (the monitor) ----
+    // Opens the port the user chose if it is closed, as it is set. False, with the reason,
+    // when it will not open.
+    bool openPort(QString *reason = nullptr) { return m_link->openPort(reason); }
+    // Closes the port and opens the port the user chose again at `baud`. False, with the
+    // reason, when it will not open.
+    bool reopenAt(int baud, QString *reason = nullptr) {
+        m_link->closePort();
+        m_link->setBaudRate(baud);
+        return m_link->openPort(reason);
+    }
+    // The port set up again as for the command dialogue (9600 baud, the port the user chose)
+    // and opened. A link that had failed or been cut stays unconnected; false, with the
+    // reason, when the port will not open (the connection flag is then 0).
+    bool restorePort(QString *reason = nullptr) {
+        const int connection = m_link->connectionFlag;
+        const bool fault = m_link->portFault;
+        m_link->closePort();
+        m_link->portSetup();
+        const bool open = m_link->openPort(reason);
+        m_link->connectionFlag = open ? connection : 0;
+        m_link->portFault = fault;
+        return open;
+    }
+    int baudRate() const { return m_link->port() ? m_link->port()->baudRate() : 0; }
+
   private:
     ChargerLink *m_link;
 };

@@ -2,6 +2,8 @@
 
 #include "chargeur.h"
 #include "dechargeur.h"
+#include "moni.h"
+#include "selmoni.h"
 #include "winkit/windowregistry.h"
 
 namespace modes {
@@ -21,6 +23,16 @@ template <class W> winkit::WindowEntry entry(const char *id) {
 void registerWindows(winkit::WindowRegistry &registry) {
     registry.add(entry<Chargeur>("Chargeur"));
     registry.add(entry<Dechargeur>("Dechargeur"));
+    // The monitor opens without the connection check: it takes the port over itself.
+    registry.add(
+        {.id = QStringLiteral("SelMoni"),
+         .make = [](const winkit::Host &h) -> winkit::ChargerWindow * { return new SelMoni(h); },
+         .needsConnection = false,
+         .hidesOpener = true,
+         .stopsMainTimers = false});
+    winkit::WindowEntry moni = entry<Moni>("Moni");
+    moni.needsConnection = false;
+    registry.add(std::move(moni));
 }
 
 } // namespace modes
