@@ -2,6 +2,7 @@
 
 #include "chargeur.h"
 #include "dechargeur.h"
+#include "mescapa.h"
 #include "winkit/windowregistry.h"
 
 namespace modes {
@@ -21,6 +22,7 @@ template <class W> winkit::WindowEntry entry(const char *id) {
 void registerWindows(winkit::WindowRegistry &registry) {
     registry.add(entry<Chargeur>("Chargeur"));
     registry.add(entry<Dechargeur>("Dechargeur"));
+    registry.add(entry<MesCapa>("MesCapa"));
 }
 
 } // namespace modes

@@ -6,8 +6,8 @@ class WindowRegistry;
 
 namespace modes {
 
-// The charge and discharge windows ("Chargeur", "Dechargeur"): they need a connection,
-// hide the main window and stop its handshake timers while open.
+// The charge, discharge and capacity windows ("Chargeur", "Dechargeur", "MesCapa"): they
+// need a connection, hide the main window and stop its handshake timers while open.
 void registerWindows(winkit::WindowRegistry &registry);
 
 } // namespace modes

@@ -70,7 +70,6 @@ bool PelmoraApp::setUp(const QStringList &arguments, QString *error) {
 
 void registerWindows(winkit::WindowRegistry &registry) {
     // Windows whose subsystem is not written yet say so when opened.
-    registry.add({.id = QStringLiteral("MesCapa"), .needsConnection = true});
     registry.add({.id = QStringLiteral("SelMoni")});
     modes::registerWindows(registry);
     firmware::registerWindows(registry);
