@@ -272,8 +272,7 @@ void MesCapa::plot() {
     m_chart->append(m_curveVbat, t, m_vbat.value);
     m_chart->append(m_curveIchrg, t, m_ichrg.value);
     m_chart->append(m_curveIdech, t, m_idech.value);
-    m_deltaChart->append(m_curveDelta, t,
-                         m_phase == 1 ? std::optional<double>(m_vdeltaCad) : std::nullopt);
+    m_deltaChart->append(m_curveDelta, t, double(m_vdeltaCad));
     m_deltaChart->append(m_curveTemp, t, m_temper.value);
 }
 
@@ -409,7 +408,9 @@ void MesCapa::leaveWhenIdle() {
     // The process (if any) has unwound: every output off and both currents to zero.
     const bool wasRunning = m_running;
     Settings outputs = leaveOutputs();
-    if (m_watch.fanOn()) outputs.emplace_back(CMD_FAN, 0);
+    // The fan too, once this window has switched it on (a new process forgets the fan flag,
+    // not the fan).
+    if (m_fanUsed) outputs.emplace_back(CMD_FAN, 0);
     const bool confirmed = switchOff(outputs);
     const LinkError e = session().error();
     endProcess();

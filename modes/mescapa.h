@@ -146,6 +146,7 @@ class MesCapa : public winkit::ChargerWindow {
     bool m_preparationPending = false;
     bool m_overheat = false;
     bool m_logFailed = false;
+    bool m_fanUsed = false; // this window has switched the fan on
 
     // Run variables.
     double m_cells = 0;

@@ -239,6 +239,7 @@ bool MesCapa::measureResistance() {
 bool MesCapa::watchTemperature() {
     switch (m_watch.update(m_temper.value)) {
     case capa::TempWatch::Fan::On:
+        m_fanUsed = true;
         if (!send(CMD_FAN, 1)) return false;
         break;
     case capa::TempWatch::Fan::Off:

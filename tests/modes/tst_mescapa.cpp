@@ -5,6 +5,8 @@
 #include "modes/capalogic.h"
 #include "modes/mescapa.h"
 #include "modes/runchart.h"
+#include "serial/serialport.h"
+#include "sim/ptyserver.h"
 
 #include <QLabel>
 #include <QLineEdit>
@@ -93,8 +95,10 @@ class TestMesCapa : public QObject {
     void leavingDuringProcess_data();
     void leavingDuringProcess();
     void overheatHold();
+    void timeoutDuringProcess();
     void sliderDuringProcess();
     void endToEndOnVirtualCharger();
+    void stopThroughPseudoTerminal();
 };
 
 void TestMesCapa::refusedStart_data() {
@@ -366,6 +370,31 @@ void TestMesCapa::overheatHold() {
     QCOMPARE(fan->palette().color(QPalette::Window), QColor(128, 128, 128));
 }
 
+// A reply that does not come ends the process: the charge and discharge paths are cut, the
+// log keeps what it had, the user is told, and the process can start again.
+void TestMesCapa::timeoutDuringProcess() {
+    CapaBench b;
+    b.link->setReplyTimeout(100);
+    setPack(*b.fake);
+    MesCapa w(b.host);
+    prepare(w);
+    Driver d{w, *b.fake, 0, 0, {}, 3, 20, {}};
+    d.extra = [&](const QString &s, int n) {
+        if (s == "Decharge" && n == 4) b.fake->dropReplies[chlink::CMD_READ_IDECH] = 1;
+    };
+    d.install();
+    w.start();
+    QCOMPARE(b.boxes, QStringList{"Time out sur interface Serie"});
+    QCOMPARE(text(&w, "LbEtat"), QStringLiteral("Arret"));
+    QVERIFY(!w.isRunning());
+    QVERIFY(!w.logOpen());
+    QVERIFY(w.findChild<QPushButton *>("CBstart")->isEnabled());
+    QVERIFY(!w.keepAwake().wanted());
+    const QStringList sent = b.fake->take();
+    QCOMPARE(sent.mid(sent.size() - 3), (QStringList{"11", "15,0", "16,0"}));
+    QCOMPARE(Bench::lines(w.logPath()).size(), 2 + 4); // header, empty line, four steps
+}
+
 // A slider moved during the process takes effect at the process's next wait, not at its end.
 void TestMesCapa::sliderDuringProcess() {
     CapaBench b;
@@ -457,6 +486,76 @@ void TestMesCapa::endToEndOnVirtualCharger() {
     QVERIFY(field(log[log.size() - 2], 4) / 3.6 > 0.5 * 500);
     for (int i = 3; i < star; ++i)
         QCOMPARE(field(log[i], 0) - field(log[i - 1], 0), 2.0);
+
+    // PELMORA_SHOT_DIR set: a picture of the window at the end of the process.
+    const QString shots = qEnvironmentVariable("PELMORA_SHOT_DIR");
+    if (!shots.isEmpty()) {
+        w.resize(w.sizeHint().expandedTo(QSize(1160, 660)));
+        w.show();
+        QCoreApplication::processEvents();
+        w.grab().save(shots + QStringLiteral("/mescapa.png"));
+    }
+}
+
+// Through the real serial stack, with the virtual charger on a pseudo-terminal: the soft
+// start and the delta adjustment reach the charge, and Arret leaves the charger with every
+// path off, one beep, and the process ready to start again.
+void TestMesCapa::stopThroughPseudoTerminal() {
+    QTemporaryDir dir;
+    qputenv("XDG_DATA_HOME", dir.path().toUtf8());
+    sim::VirtualCharger charger;
+    sim::BatterySpec spec;
+    spec.cells = 6;
+    spec.capacityAh = 1.0;
+    spec.stateOfCharge = 0.6;
+    charger.setBattery(spec);
+    charger.setManualClock(true);
+    sim::PtyServer server(&charger);
+    QString why;
+    if (!server.start(&why)) QSKIP(qPrintable(why));
+    const QString device = server.slavePath();
+    chlink::ChargerLink link([](const QString &d) { return new chlink::SerialBytePort(d); },
+                             [&](int) { return device; });
+    link.portSetup();
+    QVERIFY(link.openPort(&why));
+    chlink::Session session(link);
+    for (int i = 0; i < 16; ++i) {
+        link.tableA[i] = charger.eepromMaster[i];
+        link.tableB[i] = charger.eepromSlave[i];
+    }
+    QStringList boxes;
+    chlink::setBoxHook([&](const chlink::BoxRequest &r) {
+        boxes << r.text;
+        return true;
+    });
+    QWidget main;
+    winkit::Host host;
+    host.session = &session;
+    host.opener = &main;
+    {
+        MesCapa w(host);
+        prepare(w);
+        int chargeSteps = 0;
+        w.setStepPacer([&](int ms) {
+            charger.advance(ms / 1000.0);
+            if (text(&w, "LbEtat") == "Charge" && ++chargeSteps == 3) {
+                QVERIFY(charger.outputs.charge && charger.outputs.power);
+                QCOMPARE(int(charger.outputs.potCharge), 100);
+                w.stop();
+            }
+            QTimer::singleShot(0, &w, [&] { w.tick(); });
+        });
+        w.start();
+        QTRY_COMPARE(text(&w, "LbEtat"), QStringLiteral("Arret"));
+        QCOMPARE(chargeSteps, 3);
+        QVERIFY(w.gain() > 0);
+        QVERIFY(!charger.outputs.charge && !charger.outputs.discharge && !charger.outputs.power);
+        QVERIFY(charger.outputs.ground);
+        QCOMPARE(charger.beeps(), 1);
+        QVERIFY(w.findChild<QPushButton *>("CBstart")->isEnabled());
+    }
+    chlink::setBoxHook(nullptr);
+    QVERIFY2(boxes.isEmpty(), qPrintable(boxes.join(';')));
 }
 
 QTEST_MAIN(TestMesCapa)
