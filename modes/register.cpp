@@ -2,6 +2,7 @@
 
 #include "chargeur.h"
 #include "dechargeur.h"
+#include "mescapa.h"
 #include "moni.h"
 #include "selmoni.h"
 #include "winkit/windowregistry.h"
@@ -23,6 +24,7 @@ template <class W> winkit::WindowEntry entry(const char *id) {
 void registerWindows(winkit::WindowRegistry &registry) {
     registry.add(entry<Chargeur>("Chargeur"));
     registry.add(entry<Dechargeur>("Dechargeur"));
+    registry.add(entry<MesCapa>("MesCapa"));
     // The monitor opens without the connection check: it takes the port over itself.
     registry.add(
         {.id = QStringLiteral("SelMoni"),

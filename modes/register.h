@@ -6,10 +6,10 @@ class WindowRegistry;
 
 namespace modes {
 
-// The charge and discharge windows ("Chargeur", "Dechargeur"): they need a connection,
-// hide the main window and stop its handshake timers while open. The monitor's selection
-// ("SelMoni") and the monitor ("Moni") open without a connection; both hide their opener,
-// the monitor stops the main window's timers.
+// The charge, discharge and capacity windows ("Chargeur", "Dechargeur", "MesCapa"): they
+// need a connection, hide the main window and stop its handshake timers while open. The
+// monitor's selection ("SelMoni") and the monitor ("Moni") open without a connection; both
+// hide their opener, the monitor stops the main window's timers.
 void registerWindows(winkit::WindowRegistry &registry);
 
 } // namespace modes

@@ -100,7 +100,6 @@ bool PelmoraApp::setUp(const PelmoraOptions &o, QString *error) {
 
 void registerWindows(winkit::WindowRegistry &registry) {
     // Windows whose subsystem is not written yet say so when opened.
-    registry.add({.id = QStringLiteral("MesCapa"), .needsConnection = true});
     modes::registerWindows(registry);
     firmware::registerWindows(registry);
     diag::registerWindows(registry);
