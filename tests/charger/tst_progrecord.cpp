@@ -100,62 +100,6 @@ class TstProgRecord : public QObject {
         const auto unfit = unfitField(name, params);
         QCOMPARE(unfit ? int(*unfit) : -1, field);
     }
-
-    // Texts of the editor's files: padded or cut to their width; a parameter text is 21
-    // digits or nothing.
-    void texts_data() {
-        QTest::addColumn<QString>("in");
-        QTest::addColumn<QString>("param");
-        QTest::addColumn<QString>("name");
-        QTest::addColumn<bool>("digits");
-        QTest::newRow("short line") << "123"
-                                    << "123000000000000000000"
-                                    << "123             " << true;
-        QTest::newRow("long line") << "1234567890123456789012345"
-                                   << "123456789012345678901"
-                                   << "1234567890123456" << true;
-        QTest::newRow("empty") << "" << blankParamText() << QString(16, ' ') << true;
-        QTest::newRow("not digits") << "12a"
-                                    << "12a000000000000000000"
-                                    << "12a             " << false;
-    }
-    void texts() {
-        QFETCH(QString, in);
-        QFETCH(QString, param);
-        QFETCH(QString, name);
-        QFETCH(bool, digits);
-        QCOMPARE(fitParamText(in), param);
-        QCOMPARE(fitName(in), name);
-        QCOMPARE(parseParamText(fitParamText(in)).has_value(), digits);
-        QVERIFY(!parseParamText(in.left(20)).has_value() || in.size() == 21);
-    }
-
-    // Captions of the option boxes by type: the lithium and lead-acid ones where they
-    // differ, none where the option does not exist; an unknown type shows Ni-Cd's.
-    void options_data() {
-        QTest::addColumn<int>("type");
-        QTest::addColumn<int>("bit");
-        QTest::addColumn<QString>("caption");
-        QTest::newRow("nimh 6") << 1 << 6 << "Dech Resistive";
-        QTest::newRow("lithium 2") << 2 << 2 << QString::fromUtf8("C à V = 4.1v");
-        QTest::newRow("lithium 6") << 2 << 6 << QString();
-        QTest::newRow("lead 2") << 3 << 2 << QString();
-        QTest::newRow("lead 1") << 3 << 1 << "Pas de Maintien";
-        QTest::newRow("type 7 as 0") << 7 << 1 << "No Topping ch";
-        QTest::newRow("bit 0") << 0 << 0 << QString();
-    }
-    void options() {
-        QFETCH(int, type);
-        QFETCH(int, bit);
-        QFETCH(QString, caption);
-        QCOMPARE(optionCaption(type, bit), caption);
-    }
-
-    void header() {
-        QCOMPARE(headerBytes(QStringLiteral("7")), QByteArray("7  "));
-        QCOMPARE(headerBytes(QStringLiteral("0123")), QByteArray("012"));
-        QCOMPARE(headerText(QByteArray("010") + QByteArray(29, ' ')), QStringLiteral("010"));
-    }
 };
 
 QTEST_APPLESS_MAIN(TstProgRecord)

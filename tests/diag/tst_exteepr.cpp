@@ -117,23 +117,17 @@ class TstExteepr : public QObject {
         chlink::setFileHook({});
     }
 
-    // Micro's "External EEprom" opens the editor over it.
-    void openedFromMicro() {
+    // Opened by Micro's "External EEprom" over it, the editor reads each memory once per
+    // opening, every byte in address order, and shows it from its first record.
+    void readsEachMemoryOnce() {
         Rig r;
         delete r.w.data();
         auto *micro = qobject_cast<Micro *>(r.registry.open(QStringLiteral("Micro"), &r.main));
         QVERIFY(micro);
         micro->externalEeprom();
-        QVERIFY(qobject_cast<Exteepr *>(r.registry.openWindow(QStringLiteral("Exteepr"))));
+        r.w = qobject_cast<Exteepr *>(r.registry.openWindow(QStringLiteral("Exteepr")));
+        QVERIFY(r.w);
         QVERIFY(!micro->isVisible());
-        QCOMPARE(m_boxes, QStringList());
-        r.registry.closeAll();
-    }
-
-    // Each memory is read once per opening, every byte in address order, and shown from
-    // its first record.
-    void readsEachMemoryOnce() {
-        Rig r;
         r.w->option2();
         QCOMPARE(r.count(chlink::CMD_EXT_EE_READ), 4096);
         for (int a : {0, 1, 255, 256, 4095}) // device 1, address high, low
@@ -154,6 +148,8 @@ class TstExteepr : public QObject {
         QCOMPARE(r.text("Label2"), QStringLiteral("Charge en cours "));
         r.move(255);
         QCOMPARE(r.text("Label2"), QString());
+        QCOMPARE(m_boxes, QStringList());
+        r.registry.closeAll();
     }
 
     // The type digit sets the type's name, the captions and which fields are shown.
@@ -165,10 +161,6 @@ class TstExteepr : public QObject {
         QTest::addColumn<bool>("check6");
         QTest::addColumn<bool>("volts");
         QTest::addColumn<bool>("duration");
-        QTest::newRow("nicd") << "0"
-                              << "0"
-                              << "Ni-Cd"
-                              << "No Topping ch" << true << true << true;
         QTest::newRow("lithium") << "2"
                                  << "2"
                                  << "Lith"
