@@ -1,16 +1,13 @@
 #include "register.h"
 
 #include "eeprom.h"
+#include "exteepr.h"
 #include "fetat.h"
 #include "winkit/windowregistry.h"
 
 namespace diag {
 
 void registerWindows(winkit::WindowRegistry &registry) {
-    // Windows not written yet say so when opened.
-    registry.add({.id = QStringLiteral("FEtat"), .needsConnection = true});
-    registry.add({.id = QStringLiteral("EEprom")});
-    registry.add({.id = QStringLiteral("Exteepr")});
     registry.add({.id = QStringLiteral("FEtat"),
                   .make = [](const winkit::Host &h) { return new FEtat(h); },
                   .needsConnection = true,
@@ -21,6 +18,12 @@ void registerWindows(winkit::WindowRegistry &registry) {
                   .needsConnection = false,
                   .hidesOpener = true,
                   .stopsMainTimers = false});
+    // Opened from the microcontroller window without a connection check: disconnected, it
+    // reads nothing and shows its files.
+    registry.add({.id = QStringLiteral("Exteepr"),
+                  .make = [](const winkit::Host &h) { return new Exteepr(h); },
+                  .needsConnection = false,
+                  .hidesOpener = true});
 }
 
 } // namespace diag

@@ -37,6 +37,8 @@ class Session {
     // 1: the main window runs a new handshake when it is activated again; a window leaving
     // by "Retour" sets 0.
     int reconnectOnActivate() const { return m_link->reconnectOnActivate; }
+    // The user disconnected (or the port did not open on activation): windows send nothing.
+    bool userDisconnected() const { return m_link->userDisconnected; }
     void setReconnectOnActivate(int v) { m_link->reconnectOnActivate = v; }
 
     // ---- Talking ----

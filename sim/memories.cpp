@@ -1,6 +1,7 @@
 #include "memories.h"
 
 #include "charger/eeprommap.h"
+#include "charger/progrecord.h"
 #include "truth.h"
 
 #include <algorithm>
@@ -116,62 +117,33 @@ QByteArray defaultTextEeprom() {
     return e;
 }
 
-namespace {
-
-struct Program {
-    const char *name;
-    int flags;
-    int type;
-    int cells;
-    int chargeCentiAmps;
-    int dischargeCentiAmps;
-    int hours;
-    int tensOfMinutes;
-    int cycles;
-    int voltsCenti; // discharge voltage per cell, or the maximum for lithium and lead
-};
-
-QByteArray digits(int v, int width) {
-    return QByteArray::number(v).rightJustified(width, '0').right(width);
-}
-
-QByteArray programRecord(const Program &p) {
-    QByteArray r = QByteArray(p.name).leftJustified(16, ' ', true);
-    r += char(p.flags);
-    r += digits(p.type, 1);
-    r += digits(p.cells, 2);
-    r += digits(p.chargeCentiAmps, 3);
-    r += digits(p.dischargeCentiAmps, 3);
-    r += digits(p.hours, 1);
-    r += digits(p.tensOfMinutes, 1);
-    r += digits(p.cycles, 1);
-    r += digits(p.voltsCenti, 3);
-    return r;
-}
-
-} // namespace
-
 QByteArray defaultProgramEeprom() {
+    namespace pr = charger::progrecord;
+    struct Program {
+        const char *name;
+        pr::ProgramParams p; // flags, type, cells, charge and discharge in 10 mA, hours,
+                             // minutes, cycles, voltage in 10 mV
+    };
     static const Program programs[] = {
-        {"NiMH AA 2000", 0, 1, 6, 200, 100, 1, 3, 1, 90},
-        {"NiMH AAA 800", 0, 1, 4, 80, 40, 1, 3, 1, 90},
-        {"NiCd SC 1700", 0, 0, 8, 170, 170, 1, 2, 1, 85},
-        {"NiCd Cyclage", 16, 0, 6, 120, 120, 1, 2, 3, 90},
-        {"NiMH 7.2V 3000", 2, 1, 6, 300, 200, 1, 3, 1, 100},
-        {"Rx 4.8V 1100", 32, 1, 4, 55, 55, 2, 4, 1, 100},
-        {"LiIon 2S 2200", 2, 2, 2, 110, 100, 2, 3, 1, 420},
-        {"LiPo 3S 1500", 4, 2, 3, 150, 150, 1, 5, 1, 410},
-        {"Plomb 12V 7Ah", 0, 3, 6, 70, 70, 0, 0, 1, 247},
-        {"Plomb 6V 4Ah", 2, 3, 3, 40, 40, 0, 0, 1, 229},
+        {"NiMH AA 2000", {0, pr::NiMh, 6, 200, 100, 1, 30, 1, 90}},
+        {"NiMH AAA 800", {0, pr::NiMh, 4, 80, 40, 1, 30, 1, 90}},
+        {"NiCd SC 1700", {0, pr::NiCd, 8, 170, 170, 1, 20, 1, 85}},
+        {"NiCd Cyclage", {16, pr::NiCd, 6, 120, 120, 1, 20, 3, 90}},
+        {"NiMH 7.2V 3000", {2, pr::NiMh, 6, 300, 200, 1, 30, 1, 100}},
+        {"Rx 4.8V 1100", {32, pr::NiMh, 4, 55, 55, 2, 40, 1, 100}},
+        {"LiIon 2S 2200", {pr::option::kLithiumFastEnd, pr::Lithium, 2, 110, 100, 2, 30, 1, 420}},
+        {"LiPo 3S 1500", {pr::option::kLithiumCv41, pr::Lithium, 3, 150, 150, 1, 50, 1, 410}},
+        {"Plomb 12V 7Ah", {0, pr::LeadAcid, 6, 70, 70, 0, 0, 1, 247}},
+        {"Plomb 6V 4Ah", {2, pr::LeadAcid, 3, 40, 40, 0, 0, 1, 229}},
     };
     const int count = int(sizeof programs / sizeof programs[0]);
-    QByteArray e = digits(count, 3) + QByteArray(29, ' ');
-    for (int k = 1; k < 128; ++k) {
-        if (k <= count)
-            e += programRecord(programs[k - 1]);
-        else
-            e += programRecord({"", 0, 0, 0, 0, 0, 0, 0, 0, 0});
-    }
+    // The header: the number of programs; the rest of the record is blank.
+    QByteArray e = QByteArray::number(count).rightJustified(pr::kHeaderChars, '0') +
+                   QByteArray(pr::kRecordBytes - pr::kHeaderChars, ' ');
+    for (int k = 1; k <= pr::kPrograms; ++k)
+        e += k <= count
+                 ? pr::programRecord(QString::fromLatin1(programs[k - 1].name), programs[k - 1].p)
+                 : pr::programRecord(QString(), {});
     return e;
 }
 

@@ -1,6 +1,7 @@
 #include "monitorstream.h"
 
 #include "charger/eeprommap.h"
+#include "charger/progrecord.h"
 #include "link/commands.h"
 
 #include <algorithm>
@@ -11,32 +12,22 @@ using charger::Quantity;
 
 namespace sim {
 
-namespace {
-
-// The value of `count` ASCII digits (a non-digit counts as 0).
-int digitsValue(const QByteArray &bytes, int from, int count) {
-    int v = 0;
-    for (int i = from; i < from + count && i < bytes.size(); ++i) {
-        const char c = bytes.at(i);
-        v = 10 * v + (c >= '0' && c <= '9' ? c - '0' : 0);
-    }
-    return v;
-}
-
-} // namespace
-
 bool readProgram(const QByteArray &library, int record, ChargeProgram *out) {
-    if (record < 1 || record > 127 || library.size() < 32 * (record + 1)) return false;
-    const QByteArray r = library.mid(32 * record, 32);
+    namespace pr = charger::progrecord;
+    if (record < 1 || record > pr::kPrograms || library.size() < pr::kRecordBytes * (record + 1))
+        return false;
+    const QByteArray r = library.mid(pr::kRecordBytes * record, pr::kRecordBytes);
+    const pr::ProgramParams params = pr::recordParams(r);
     ChargeProgram p;
     p.record = record;
-    p.name = r.left(16).trimmed();
-    p.flags = quint8(r.at(16));
+    p.name = r.left(pr::kNameChars).trimmed();
+    p.flags = params.flags;
+    // The type byte must be a type's digit (an erased record holds 0xFF).
     if (!chemistryFromText(QString(QLatin1Char(r.at(17))), &p.chemistry)) return false;
-    p.cells = digitsValue(r, 18, 2);
-    p.chargeAmps = digitsValue(r, 20, 3) / 100.0;
-    p.durationSeconds = digitsValue(r, 26, 1) * 3600 + digitsValue(r, 27, 1) * 600;
-    p.volts = digitsValue(r, 29, 3) / 100.0;
+    p.cells = params.cells;
+    p.chargeAmps = params.chargeCentiAmps / 100.0;
+    p.durationSeconds = params.hours * 3600 + params.minutes * 60;
+    p.volts = params.voltsCenti / 100.0;
     if (p.cells < 1) return false;
     *out = p;
     return true;
@@ -80,11 +71,11 @@ void MonitorStream::choose() {
     // to a tenth of the set current (a fifth with "Fin rapide"). Lead-acid: ended at its
     // maximum, the gassing voltage.
     if (p.chemistry == Chemistry::Lithium) {
-        const bool cv41 = p.flags & 4;
+        const bool cv41 = p.flags & charger::progrecord::option::kLithiumCv41;
         m_run.limitPerCell = cv41                                ? 4.10
                              : p.volts >= 3.5 && p.volts <= 4.35 ? p.volts
                                                                  : Model::kLithiumCellLimit;
-        m_run.taperFraction = p.flags & 2 ? 0.2 : 0.1;
+        m_run.taperFraction = p.flags & charger::progrecord::option::kLithiumFastEnd ? 0.2 : 0.1;
     } else if (p.chemistry == Chemistry::LeadAcid) {
         m_run.limitPerCell = p.volts >= 2.0 && p.volts <= 2.7 ? p.volts : 2.45;
     }
