@@ -1,12 +1,49 @@
 #include "register.h"
 
+#include "caliblogic.h"
+#include "currentwindows.h"
+#include "reglage.h"
+#include "scalewindows.h"
 #include "winkit/windowregistry.h"
 
 namespace calib {
 
 void registerWindows(winkit::WindowRegistry &registry) {
+    registerWindows(registry, Arithmetic::standard());
+}
+
+void registerWindows(winkit::WindowRegistry &registry, const Arithmetic &arithmetic) {
+    registry.add({.id = QStringLiteral("Reglage"),
+                  .make = [](const winkit::Host &h) { return new Reglage(h); },
+                  .needsConnection = false,
+                  .hidesOpener = true,
+                  .stopsMainTimers = false});
+    // The calibration windows open beside the selector, which stays on the screen.
+    const auto window = [&registry](const QString &id, auto make, bool managed = true) {
+        registry.add({.id = id,
+                      .make = make,
+                      .needsConnection = true,
+                      .hidesOpener = false,
+                      .stopsMainTimers = false,
+                      .group = managed ? kManagedGroup : QString()});
+    };
+    const Arithmetic *a = &arithmetic;
+    window(QStringLiteral("Vout"), [a](const winkit::Host &h) { return new Vout(h, *a); });
+    window(QStringLiteral("Vfiltrage"),
+           [a](const winkit::Host &h) { return new Vfiltrage(h, *a); });
+    window(QStringLiteral("Rcourant"), [a](const winkit::Host &h) {
+        return new CurrentWindow(CurrentWindow::Kind::Charge, h, *a);
+    });
+    // The discharge-current window stays open when the selector closes the others.
+    window(
+        QStringLiteral("RglDech"),
+        [a](const winkit::Host &h) {
+            return new CurrentWindow(CurrentWindow::Kind::Discharge, h, *a);
+        },
+        false);
     // Windows not written yet say so when opened.
-    registry.add({.id = QStringLiteral("Reglage")});
+    for (const char *id : {"Temper", "RegLIPO", "RegPB", "Reglageauto"})
+        window(QLatin1String(id), std::function<winkit::ChargerWindow *(const winkit::Host &)>());
 }
 
 } // namespace calib
