@@ -67,8 +67,11 @@ CurrentWindow::CurrentWindow(Kind kind, const winkit::Host &host, const Arithmet
     m_current = entry(charge ? "courText4" : "courmes");
     g->addWidget(m_current, 4, 1);
 
-    auto *results = new QGridLayout;
-    results->addWidget(label("Label6", "Valeur EEprom"), 0, 0, 1, 2);
+    // The results beside the entries, in a frame of their own.
+    auto *frame = make<QGroupBox>("Frame1", charge ? QStringLiteral("Valeur EEprom")
+                                                   : QStringLiteral("Infos"));
+    auto *results = new QGridLayout(frame);
+    if (!charge) results->addWidget(label("Label6", "Valeur EEprom"), 0, 0, 1, 2);
     results->addWidget(label("Label4", charge ? "MULT." : "Coef Diviseur"), 1, 0);
     m_multiplier = entry(charge ? "courtxt3" : "Coef1");
     m_multiplier->setReadOnly(true);
@@ -77,13 +80,7 @@ CurrentWindow::CurrentWindow(Kind kind, const winkit::Host &host, const Arithmet
     m_potCoefficient = entry(charge ? "Text1" : "Coef2");
     m_potCoefficient->setReadOnly(true);
     results->addWidget(m_potCoefficient, 2, 1);
-    if (charge) {
-        g->addLayout(results, 2, 2, 3, 1);
-    } else {
-        auto *infos = make<QGroupBox>("Frame1", QStringLiteral("Infos"));
-        infos->setLayout(results);
-        g->addWidget(infos, 2, 2, 3, 1);
-    }
+    g->addWidget(frame, 2, 2, 3, 1);
 
     auto *calc = make<QPushButton>("Btcalcul", QStringLiteral("Calcul"));
     auto *set = make<QPushButton>(charge ? "Courset" : "Dechset", QStringLiteral("SET"));
@@ -95,7 +92,8 @@ CurrentWindow::CurrentWindow(Kind kind, const winkit::Host &host, const Arithmet
     }
     buttons->insertStretch(2);
     g->addLayout(buttons, 5, 0, 1, 3);
-    g->setColumnStretch(2, 1);
+    g->setColumnMinimumWidth(2, 200);
+    resize(sizeHint());
 
     connect(m_slider, &QSlider::valueChanged, this, &CurrentWindow::onSlider);
     if (charge) connect(m_pot, &QLineEdit::returnPressed, this, &CurrentWindow::sendTyped);

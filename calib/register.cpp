@@ -2,6 +2,7 @@
 
 #include "caliblogic.h"
 #include "currentwindows.h"
+#include "paramwindows.h"
 #include "reglage.h"
 #include "scalewindows.h"
 #include "winkit/windowregistry.h"
@@ -28,6 +29,8 @@ void registerWindows(winkit::WindowRegistry &registry, const Arithmetic &arithme
                       .group = managed ? kManagedGroup : QString()});
     };
     const Arithmetic *a = &arithmetic;
+    window(QStringLiteral("Temper"), [](const winkit::Host &h) { return new Temper(h); });
+    window(QStringLiteral("Reglageauto"), [](const winkit::Host &h) { return new Reglageauto(h); });
     window(QStringLiteral("Vout"), [a](const winkit::Host &h) { return new Vout(h, *a); });
     window(QStringLiteral("Vfiltrage"),
            [a](const winkit::Host &h) { return new Vfiltrage(h, *a); });
@@ -42,7 +45,7 @@ void registerWindows(winkit::WindowRegistry &registry, const Arithmetic &arithme
         },
         false);
     // Windows not written yet say so when opened.
-    for (const char *id : {"Temper", "RegLIPO", "RegPB", "Reglageauto"})
+    for (const char *id : {"RegLIPO", "RegPB"})
         window(QLatin1String(id), std::function<winkit::ChargerWindow *(const winkit::Host &)>());
 }
 

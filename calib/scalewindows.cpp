@@ -68,6 +68,7 @@ Vout::Vout(const winkit::Host &host, const Arithmetic &arithmetic, QWidget *pare
     g->addWidget(set, 3, 0);
     g->addWidget(quit, 3, 2, Qt::AlignRight);
     g->setColumnStretch(2, 1);
+    resize(sizeHint());
     connect(m_entry, &QLineEdit::textChanged, this, [this] { showScale(); });
     connect(set, &QPushButton::clicked, this, &Vout::set);
     connect(quit, &QPushButton::clicked, this, &Vout::close);
@@ -166,6 +167,7 @@ Vfiltrage::Vfiltrage(const winkit::Host &host, const Arithmetic &arithmetic, QWi
     auto *quit = button(make<QPushButton>("CBQuit", QStringLiteral("RETOUR")));
     g->addWidget(set, 4, 0);
     g->addWidget(quit, 4, 3, Qt::AlignRight);
+    resize(sizeHint());
     connect(m_valim, &QLineEdit::textChanged, this,
             [this] { showScale(m_valimReading, m_valim, m_scaleAlim); });
     connect(m_vdbl, &QLineEdit::textChanged, this,

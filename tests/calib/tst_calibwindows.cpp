@@ -6,6 +6,7 @@
 #include "calib/caliblogic.h"
 #include "calib/calibwindow.h"
 #include "calib/currentwindows.h"
+#include "calib/paramwindows.h"
 #include "calib/register.h"
 #include "calib/reglage.h"
 #include "calib/scalewindows.h"
@@ -13,6 +14,7 @@
 #include "serial/polltimer.h"
 
 #include <QComboBox>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPointer>
 #include <QPushButton>
@@ -82,6 +84,11 @@ class TestCalibWindows : public QObject {
     void measurementTimeoutSaidOnce();
     void timerHeldDuringSet();
     void leavingDuringSet();
+    void temper_data();
+    void temper();
+    void reglageauto_data();
+    void reglageauto();
+    void pictures();
 };
 
 void TestCalibWindows::selectorClosesManagedWindows_data() {
@@ -454,6 +461,119 @@ void TestCalibWindows::leavingDuringSet() {
     QCOMPARE(sent.mid(sent.size() - 2), (QStringList{"15,0", "17,0"}));
     QCOMPARE(b.fake->outputs.value(chlink::CMD_CUT_CHARGE), 0);
     QCOMPARE(b.fake->outputs.value(chlink::CMD_CUT_POWER), 0);
+}
+
+void TestCalibWindows::temper_data() {
+    QTest::addColumn<QString>("box");
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<QStringList>("writes"); // empty: refused
+    const QStringList rest = {"39,0,4", "39,1,0", "39,8,20", "39,4,45", "39,5,60", "39,15,3"};
+    QTest::newRow("offset 1000") << "RegtText1"
+                                 << "1000" << (QStringList{"39,2,3", "39,3,232"} + rest);
+    QTest::newRow("fraction floored") << "RegtText1"
+                                      << "1000.7" << (QStringList{"39,2,3", "39,3,232"} + rest);
+    QTest::newRow("word too large") << "RegtText1"
+                                    << "65536" << QStringList{};
+    QTest::newRow("byte too large") << "Text3"
+                                    << "256" << QStringList{};
+    QTest::newRow("negative byte") << "Text5"
+                                   << "-1" << QStringList{};
+}
+
+// The six parameters as stored, shown at opening, and written back in their order with the
+// typed change; a value that does not fit its width writes nothing.
+void TestCalibWindows::temper() {
+    QFETCH(QString, box);
+    QFETCH(QString, typed);
+    QFETCH(QStringList, writes);
+    CalibBench b;
+    sim::VirtualCharger &m = b.useModel();
+    QByteArray &ee = m.eepromMaster;
+    charger::setWord(ee, 0, 1024);
+    charger::setWord(ee, 2, 40000); // above 32 767: shown whole
+    ee[8] = char(20);
+    ee[4] = char(45);
+    ee[5] = char(60);
+    ee[15] = char(3);
+    auto *w = b.open<calib::Temper>("Temper");
+    QVERIFY(w);
+    QCOMPARE(boxText(w, "RegtText1"), QStringLiteral(" 40000"));
+    QCOMPARE(boxText(w, "Text1"), QStringLiteral(" 1024"));
+    QCOMPARE(boxText(w, "Text5"), QStringLiteral(" 3"));
+    type(w, box.toLatin1(), typed);
+    b.boxes.clear();
+    b.fake->take();
+    w->set();
+    QTRY_COMPARE(b.sentWith("39,"), writes);
+    QCOMPARE(b.boxes.size(), writes.isEmpty() ? 1 : 0);
+    if (!writes.isEmpty()) QCOMPARE(charger::word(m.eepromMaster, 2), 1000);
+}
+
+void TestCalibWindows::reglageauto_data() {
+    QTest::addColumn<int>("stored");
+    QTest::addColumn<int>("minimum");
+    QTest::addColumn<int>("maximum");
+    QTest::addColumn<int>("moved");
+    QTest::addColumn<QString>("label");
+    QTest::addColumn<QStringList>("writes"); // empty: refused
+    QTest::newRow("40 to 50") << 40 << 20 << 80 << 50 << "Variation du courant de charge =  1.25"
+                              << QStringList{"39,13,50", "39,14,30"};
+    QTest::newRow("200 clamped") << 200 << 63 << 254 << 254 << "Variation du courant de charge =  2"
+                                 << QStringList{"39,13,254", "39,14,30"};
+    QTest::newRow("41 down") << 41 << 20 << 82 << 20 << "Variation du courant de charge =  .48"
+                             << QStringList{"39,13,20", "39,14,30"};
+    QTest::newRow("0 stored") << 0 << 0 << 0 << 0 << "Ajustage du courant de charge"
+                              << QStringList{};
+}
+
+void TestCalibWindows::reglageauto() {
+    QFETCH(int, stored);
+    QFETCH(int, minimum);
+    QFETCH(int, maximum);
+    QFETCH(int, moved);
+    QFETCH(QString, label);
+    QFETCH(QStringList, writes);
+    CalibBench b;
+    sim::VirtualCharger &m = b.useModel();
+    m.eepromMaster[13] = char(stored);
+    m.eepromMaster[14] = char(30);
+    auto *w = b.open<calib::Reglageauto>("Reglageauto");
+    QVERIFY(w);
+    auto *slider = w->findChild<QSlider *>("RgAutoSliderChg");
+    QCOMPARE(slider->minimum(), minimum);
+    QCOMPARE(slider->maximum(), maximum);
+    QCOMPARE(slider->value(), qMin(stored, 127));
+    slider->setValue(moved);
+    QCOMPARE(w->findChild<QLabel *>("RgAutoLabel1")->text(), label);
+    b.boxes.clear();
+    b.fake->take();
+    w->set();
+    QTRY_COMPARE(b.sentWith("39,"), writes);
+    QCOMPARE(b.boxes.size(), writes.isEmpty() ? 1 : 0);
+    if (!writes.isEmpty()) QCOMPARE(int(quint8(m.eepromMaster[13])), moved);
+}
+
+// Every window drawn once with a reading; PELMORA_SHOT_DIR set: saved there as PNG files.
+void TestCalibWindows::pictures() {
+    const QString dir = qEnvironmentVariable("PELMORA_SHOT_DIR");
+    CalibBench b;
+    const auto save = [&](QWidget *w, const QString &name) {
+        QCoreApplication::processEvents();
+        const QPixmap p = w->grab();
+        QVERIFY(!p.isNull());
+        if (!dir.isEmpty()) QVERIFY(p.save(dir + '/' + name + ".png"));
+    };
+    save(b.selector, "reglage");
+    b.fake->counts = {{chlink::CMD_READ_VBAT, {607}},  {chlink::CMD_READ_VALIM, {473}},
+                      {chlink::CMD_READ_VDBL, {451}},  {chlink::CMD_READ_ICHRG, {412}},
+                      {chlink::CMD_READ_IDECH, {396}}, {chlink::CMD_READ_VDELTA, {612}}};
+    for (const QString &id : calib::Reglage::entryWindows()) {
+        if (!b.registry->available(id)) continue;
+        auto *w = b.open(id);
+        QVERIFY2(w, qPrintable(id));
+        w->measureTick();
+        save(w, id.toLower());
+    }
 }
 
 QTEST_MAIN(TestCalibWindows)
