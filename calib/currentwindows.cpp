@@ -86,6 +86,7 @@ CurrentWindow::CurrentWindow(Kind kind, const winkit::Host &host, const Arithmet
     auto *set = make<QPushButton>(charge ? "Courset" : "Dechset", QStringLiteral("SET"));
     auto *quit = make<QPushButton>(charge ? "Courquit" : "Btquit", QStringLiteral("RETOUR"));
     auto *buttons = new QHBoxLayout;
+    buttons->setSpacing(12);
     for (QPushButton *b : {calc, set, quit}) {
         b->setMinimumSize(100, 28);
         buttons->addWidget(b);

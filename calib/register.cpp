@@ -1,6 +1,7 @@
 #include "register.h"
 
 #include "caliblogic.h"
+#include "cellwindows.h"
 #include "currentwindows.h"
 #include "paramwindows.h"
 #include "reglage.h"
@@ -44,9 +45,10 @@ void registerWindows(winkit::WindowRegistry &registry, const Arithmetic &arithme
             return new CurrentWindow(CurrentWindow::Kind::Discharge, h, *a);
         },
         false);
-    // Windows not written yet say so when opened.
-    for (const char *id : {"RegLIPO", "RegPB"})
-        window(QLatin1String(id), std::function<winkit::ChargerWindow *(const winkit::Host &)>());
+    window(QStringLiteral("RegLIPO"),
+           [](const winkit::Host &h) { return new CellWindow(charger::CellBlock::Lithium, h); });
+    window(QStringLiteral("RegPB"),
+           [](const winkit::Host &h) { return new CellWindow(charger::CellBlock::LeadAcid, h); });
 }
 
 } // namespace calib

@@ -5,6 +5,7 @@
 #include "../modes/bench.h"
 #include "calib/caliblogic.h"
 #include "calib/calibwindow.h"
+#include "calib/cellwindows.h"
 #include "calib/currentwindows.h"
 #include "calib/paramwindows.h"
 #include "calib/register.h"
@@ -13,6 +14,7 @@
 #include "link/numtext.h"
 #include "serial/polltimer.h"
 
+#include <QCheckBox>
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -88,6 +90,10 @@ class TestCalibWindows : public QObject {
     void temper();
     void reglageauto_data();
     void reglageauto();
+    void cellCapture_data();
+    void cellCapture();
+    void lithiumCoefficients();
+    void cellPots();
     void pictures();
 };
 
@@ -171,6 +177,9 @@ void TestCalibWindows::openingAndLeavingOutputs_data() {
     QTest::newRow("discharge current")
         << "RglDech" << QStringList{"17,0", "16,1", "18,1"} << QStringList{"16,0"} << "Btquit";
     QTest::newRow("supplies") << "Vfiltrage" << QStringList{} << QStringList{} << "CBQuit";
+    for (const char *id : {"RegLIPO", "RegPB"})
+        QTest::newRow(id) << id << QStringList{"17,0", "16,1", "15,0", "18,1"}
+                          << QStringList{"17,0", "16,0", "15,0", "18,0"} << "BtnRetour";
 }
 
 // The opening puts the outputs in the measuring state before the first measurement; the
@@ -553,6 +562,142 @@ void TestCalibWindows::reglageauto() {
     if (!writes.isEmpty()) QCOMPARE(int(quint8(m.eepromMaster[13])), moved);
 }
 
+namespace {
+// A cell-voltage window whose measurements the test runs itself.
+calib::CellWindow *openCells(CalibBench &b, const QString &id) {
+    auto *w = b.open<calib::CellWindow>(id);
+    if (w) w->measureTimer()->setInterval(1000000);
+    return w;
+}
+// Captures point `row` at `count`, the capture answered by the next measurement.
+void captureAt(CalibBench &b, calib::CellWindow *w, int row, int count) {
+    b.fake->counts[chlink::CMD_READ_VDELTA] = {count};
+    w->capture(row);
+    w->measureTick();
+    QTRY_VERIFY(!b.fake->commands.isEmpty() && b.fake->commands.last().startsWith("39,") &&
+                !w->capturePending() && b.fake->commands.filter("39,").size() % 2 == 0);
+}
+} // namespace
+
+void TestCalibWindows::cellCapture_data() {
+    QTest::addColumn<QString>("id");
+    QTest::addColumn<int>("listIndex");
+    QTest::addColumn<int>("row");
+    QTest::addColumn<QString>("button");
+    QTest::addColumn<QString>("check");
+    QTest::addColumn<QString>("caption");
+    QTest::addColumn<QStringList>("writes");
+    QTest::newRow("lithium 1, 4.4 V") << "RegLIPO" << 0 << 0 << "BtnV4_4"
+                                      << "Check1"
+                                      << "4,4 V" << QStringList{"39,18,2", "39,19,100"};
+    QTest::newRow("lithium 3, 4.1 V") << "RegLIPO" << 2 << 2 << "BtnV4_1"
+                                      << "Check3"
+                                      << "12,2 V" << QStringList{"39,54,2", "39,55,100"};
+    QTest::newRow("lead 6, holding") << "RegPB" << 5 << 2 << "BtnMaintien"
+                                     << "Check4"
+                                     << "13,74 V" << QStringList{"39,142,2", "39,143,100"};
+    QTest::newRow("lead 1, charge") << "RegPB" << 0 << 0 << "BtnVchrg"
+                                    << "Check1"
+                                    << "2,47 V" << QStringList{"39,98,2", "39,99,100"};
+}
+
+// A capture is answered by the measurement that completes after the click, not by the
+// reading shown at the click; it is stored at the point's place in the cell count's block.
+void TestCalibWindows::cellCapture() {
+    QFETCH(QString, id);
+    QFETCH(int, listIndex);
+    QFETCH(int, row);
+    QFETCH(QString, button);
+    QFETCH(QString, check);
+    QFETCH(QString, caption);
+    QFETCH(QStringList, writes);
+    CalibBench b;
+    auto *w = openCells(b, id);
+    QVERIFY(w);
+    w->chooseCells(listIndex);
+    auto *btn = w->findChild<QPushButton *>(button);
+    QCOMPARE(btn->text(), caption);
+    b.fake->counts[chlink::CMD_READ_VDELTA] = {600};
+    w->measureTick();
+    QCOMPARE(w->reading(), 600);
+    b.fake->take();
+    btn->click();
+    QTest::qWait(50);
+    QVERIFY(b.sentWith("39,").isEmpty()); // not the reading shown at the click
+    b.fake->counts[chlink::CMD_READ_VDELTA] = {612};
+    w->measureTick();
+    QTRY_COMPARE(b.sentWith("39,"), writes);
+    QTRY_COMPARE(btn->text(), QStringLiteral(" 612"));
+    QVERIFY(w->findChild<QCheckBox *>(check)->isChecked());
+    // A charger that stops answering drops the capture: nothing is written later.
+    b.fake->take();
+    b.fake->mute = true;
+    w->capture(row);
+    w->measureTick();
+    QVERIFY(!w->capturePending());
+    b.fake->mute = false;
+    w->measureTick();
+    QTest::qWait(50);
+    QVERIFY(b.sentWith("39,").isEmpty());
+}
+
+// The five lithium points of two cells give A and B, written after the points at 44..47;
+// after another cell count is chosen they are missing again.
+void TestCalibWindows::lithiumCoefficients() {
+    CalibBench b;
+    auto *w = openCells(b, "RegLIPO");
+    QVERIFY(w);
+    w->chooseCells(1);
+    QCOMPARE(w->blockBase(), 32);
+    const int counts[5] = {1740, 1660, 1620, 1180, 1060};
+    for (int r = 0; r < 5; ++r)
+        captureAt(b, w, r, counts[r]);
+    b.fake->take();
+    b.boxes.clear();
+    w->coefficients();
+    QTRY_COMPARE(b.sentWith("39,"), (QStringList{"39,44,19", "39,45,135", "39,46,0", "39,47,101"}));
+    QCOMPARE(w->findChild<QLabel *>("Label10")->text(), QStringLiteral(" 4999"));
+    QCOMPARE(w->findChild<QLabel *>("Label11")->text(), QStringLiteral(" 101"));
+    QTRY_VERIFY(w->findChild<QCheckBox *>("Check7")->isChecked());
+    QVERIFY(b.boxes.isEmpty());
+
+    w->chooseCells(2);
+    b.fake->take();
+    w->coefficients();
+    QCOMPARE(b.boxes, QStringList{"Valeurs manquantes, opération annulée"});
+    QTest::qWait(50);
+    QVERIFY(b.sentWith("39,").isEmpty());
+
+    // Two equal neighbours: the slope is undefined, nothing is written.
+    for (int r = 0; r < 5; ++r)
+        captureAt(b, w, r, r == 1 ? 1740 : counts[r]);
+    b.fake->take();
+    b.boxes.clear();
+    w->coefficients();
+    QCOMPARE(b.boxes.size(), 1);
+    QVERIFY(b.boxes.first().contains("pente"));
+    QTest::qWait(50);
+    QVERIFY(b.sentWith("39,").isEmpty());
+}
+
+// The pot sliders go to the charger at once; BtnPot stores the offset pot then the gain pot
+// at the start of the block.
+void TestCalibWindows::cellPots() {
+    CalibBench b;
+    auto *w = openCells(b, "RegPB");
+    QVERIFY(w);
+    w->chooseCells(2); // block at 112
+    b.fake->take();
+    w->findChild<QSlider *>("REGDelta")->setValue(100);
+    w->findChild<QSlider *>("REGOfs")->setValue(30);
+    QCOMPARE(w->findChild<QLabel *>("Label8")->text(), QStringLiteral(" 100"));
+    QTRY_COMPARE(b.fake->commands.filter(QRegularExpression("^2[12],")),
+                 (QStringList{"21,100", "22,30"}));
+    w->findChild<QPushButton *>("BtnPot")->click();
+    QTRY_COMPARE(b.sentWith("39,"), (QStringList{"39,112,30", "39,113,100"}));
+    QTRY_VERIFY(w->findChild<QCheckBox *>("Check3")->isChecked());
+}
+
 // Every window drawn once with a reading; PELMORA_SHOT_DIR set: saved there as PNG files.
 void TestCalibWindows::pictures() {
     const QString dir = qEnvironmentVariable("PELMORA_SHOT_DIR");
@@ -564,9 +709,7 @@ void TestCalibWindows::pictures() {
         if (!dir.isEmpty()) QVERIFY(p.save(dir + '/' + name + ".png"));
     };
     save(b.selector, "reglage");
-    b.fake->counts = {{chlink::CMD_READ_VBAT, {607}},  {chlink::CMD_READ_VALIM, {473}},
-                      {chlink::CMD_READ_VDBL, {451}},  {chlink::CMD_READ_ICHRG, {412}},
-                      {chlink::CMD_READ_IDECH, {396}}, {chlink::CMD_READ_VDELTA, {612}}};
+    b.useModel(); // readings and stored values of the virtual charger
     for (const QString &id : calib::Reglage::entryWindows()) {
         if (!b.registry->available(id)) continue;
         auto *w = b.open(id);
