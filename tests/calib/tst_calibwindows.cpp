@@ -434,8 +434,12 @@ void TestCalibWindows::timerHeldDuringSet() {
     b.link->setReplyTimeout(3000);
     b.fake->replyDelayMs = 400; // above the 300 ms interval
     bool timerRanDuringWrite = false;
+    int inputHeldDuringWrite = 0, inputFreeDuringMeasure = 0;
     b.fake->onCommand = [&](const QString &c) {
         if (c.startsWith("40,") && w->measureTimer()->isActive()) timerRanDuringWrite = true;
+        // Clicks wait while a measurement reads, not while SET waits for its answers.
+        if (c.startsWith("40,") && b.link->userInputHeld()) ++inputHeldDuringWrite;
+        if (c == "10" && !b.link->userInputHeld()) ++inputFreeDuringMeasure;
     };
     b.fake->take();
     w->set();
@@ -444,6 +448,8 @@ void TestCalibWindows::timerHeldDuringSet() {
     const qsizetype first = all.indexOf("40,0,20");
     QCOMPARE(all.mid(first, 3), (QStringList{"40,0,20", "40,1,122", "40,4,50"}));
     QVERIFY(!timerRanDuringWrite);
+    QCOMPARE(inputHeldDuringWrite, 0);
+    QCOMPARE(inputFreeDuringMeasure, 0);
     QTRY_VERIFY(w->measureTimer()->isActive()); // back after the writes
 }
 
