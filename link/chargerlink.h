@@ -90,6 +90,9 @@ class ChargerLink : public QObject {
     bool waitUntil(const std::function<bool()> &cond, int timeoutMs);
     // Makes every wait in progress re-check its condition (a flag changed).
     void wake();
+    // While held, waits leave the user's clicks and keys queued until they are over.
+    void setUserInputHeld(bool held) { m_waiter.setUserInputHeld(held); }
+    bool userInputHeld() const { return m_waiter.userInputHeld(); }
     // The program is ending: every wait in progress and to come returns at once.
     void shutdown();
     bool isShuttingDown() const { return m_waiter.stopped(); }

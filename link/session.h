@@ -75,6 +75,10 @@ class Session {
     }
     // Every wait in progress re-checks its condition (a window's stop or close).
     void wake() { m_link->wake(); }
+    // While held, the waits leave the user's clicks and keys queued until they are over (a
+    // measurement that nothing else may interrupt); the windows keep painting.
+    void setUserInputHeld(bool held) { m_link->setUserInputHeld(held); }
+    bool userInputHeld() const { return m_link->userInputHeld(); }
     // The program is ending: no box, nothing more sent.
     bool isShuttingDown() const { return m_link->isShuttingDown(); }
 

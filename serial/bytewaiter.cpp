@@ -51,7 +51,9 @@ WaitResult ByteWaiter::sleepUntil(const std::function<std::optional<WaitResult>(
             if (left <= 0) return WaitResult::Timeout;
             timer.start(int(left));
         }
-        if (loop.exec() == -1) // the application is quitting: no event loop runs any more
+        const auto flags =
+            m_holdUserInput ? QEventLoop::ExcludeUserInputEvents : QEventLoop::AllEvents;
+        if (loop.exec(flags) == -1) // the application is quitting: no event loop runs any more
             m_stopped = true;
         if (port != m_port) { // the port was replaced while we slept
             disconnect(bytes);

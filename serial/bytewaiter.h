@@ -42,6 +42,10 @@ class ByteWaiter : public QObject {
     // Every wait in progress and to come ends with Stopped (the program is ending).
     void stop();
     bool stopped() const { return m_stopped; }
+    // While held, the waits leave the user's input (clicks, keys) queued until they are over;
+    // the windows still paint, and a window closed by its frame still closes.
+    void setUserInputHeld(bool held) { m_holdUserInput = held; }
+    bool userInputHeld() const { return m_holdUserInput; }
 
     // Waits at most timeoutMs (< 0: no bound) for one byte and reads it into *byte. `halt`
     // is checked before the byte at every wake: when it holds the wait ends with Stopped and
@@ -69,6 +73,7 @@ class ByteWaiter : public QObject {
     QPointer<BytePort> m_port;
     bool m_failed = false;
     bool m_stopped = false;
+    bool m_holdUserInput = false;
 };
 
 } // namespace serialio
