@@ -83,8 +83,6 @@ class Session {
     bool isShuttingDown() const { return m_link->isShuttingDown(); }
 
     // ---- A stream that is only listened to (the monitor) ----
-    // Bytes received and not read yet.
-    qint64 pending() const { return m_link->pending(); }
     // One received byte, -1 when none is pending.
     int readPending() { return m_link->readPending(); }
 
