@@ -413,6 +413,8 @@ void MesCapa::leaveWhenIdle() {
     if (m_fanUsed) outputs.emplace_back(CMD_FAN, 0);
     const bool confirmed = switchOff(outputs);
     const LinkError e = session().error();
+    // Leaving ends a process as Arret does, with its beep.
+    if (wasRunning && confirmed) switchOff({{CMD_BEEP, 10}});
     endProcess();
     if (wasRunning && !confirmed && !session().isShuttingDown() &&
         (e == LinkError::Timeout || e == LinkError::NotOpen)) {

@@ -291,7 +291,8 @@ void TestMesCapa::leavingDuringProcess_data() {
 }
 
 // Leaving in the middle of the process switches everything off and both currents to zero
-// once the reply in progress has come, closes the log, and deletes the window only then.
+// once the reply in progress has come, beeps as Arret does, and deletes the window only
+// then.
 void TestMesCapa::leavingDuringProcess() {
     QFETCH(bool, viaRetour);
     QFETCH(QString, state);
@@ -324,7 +325,7 @@ void TestMesCapa::leavingDuringProcess() {
     QVERIFY(b.main.isVisible());
     QCOMPARE(b.link->reconnectOnActivate, viaRetour ? 0 : 1);
     const QStringList sent = b.fake->take();
-    const QStringList off = {"17,0", "16,0", "15,0", "18,1", "19,0", "20,0"};
+    const QStringList off = {"17,0", "16,0", "15,0", "18,1", "19,0", "20,0", "24,10"};
     QCOMPARE(sent.mid(sent.size() - off.size()), off);
     QVERIFY(b.fake->outputsStopped());
     QCOMPARE(b.link->pending(), qint64(0));
