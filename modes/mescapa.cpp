@@ -4,6 +4,7 @@
 #include "link/numtext.h"
 #include "logfolder.h"
 #include "runchart.h"
+#include "runframes.h"
 
 #include <QDir>
 #include <QFontMetrics>
@@ -72,38 +73,11 @@ MesCapa::~MesCapa() {
 // ---------------------------------------------------------------- window
 
 void MesCapa::build() {
-    QFont big = font();
-    big.setPointSizeF(big.pointSizeF() * 1.6);
-    big.setBold(true);
-
     // Left: clock, state, the process's numbers, buttons.
-    auto *clock = make<QGroupBox>("FrClock", QStringLiteral("HORLOGE"));
-    auto *cl = new QHBoxLayout(clock);
-    const char *clockNames[3] = {"LbH", "LbM", "LbS"};
-    for (int i = 0; i < 3; ++i) {
-        QLabel *l = m_clock[i] = make<QLabel>(clockNames[i], QStringLiteral("00"));
-        l->setFont(big);
-        l->setAlignment(Qt::AlignCenter);
-        cl->addWidget(l);
-        if (i < 2) {
-            auto *sep = new QLabel(QStringLiteral(":"), clock);
-            sep->setFont(big);
-            cl->addWidget(sep);
-        }
-    }
-
-    auto *state = make<QGroupBox>("FrEtat", QStringLiteral("ETAT"));
-    auto *sl = new QVBoxLayout(state);
-    m_state = make<QLabel>("LbEtat");
-    QFont bold = font();
-    bold.setBold(true);
-    bold.setPointSizeF(bold.pointSizeF() * 1.2);
-    m_state->setFont(bold);
-    m_state->setAlignment(Qt::AlignCenter);
-    // Wide enough for the longest state, so that the window does not shift as it changes.
-    m_state->setMinimumWidth(
-        QFontMetrics(bold).horizontalAdvance(QStringLiteral("Preparation Ch/Decharge")) + 12);
-    sl->addWidget(m_state);
+    static const char *const clockNames[3] = {"LbH", "LbM", "LbS"};
+    QGroupBox *clock = clockFrame(this, "FrClock", clockNames, m_clock);
+    QGroupBox *state = stateFrame(this, "FrEtat", "LbEtat", 1.2,
+                                  QStringLiteral("Preparation Ch/Decharge"), &m_state);
 
     auto *numbers = new QGridLayout;
     const auto textBox = [&](const char *caption, const char *text, const char *name, int row,

@@ -3,6 +3,7 @@
 #include "desktop/notify.h"
 #include "link/messages.h"
 #include "link/numtext.h"
+#include "runframes.h"
 #include "serial/polltimer.h"
 
 #include <QDir>
@@ -343,38 +344,12 @@ QWidget *ModeWindow::buildCommon() {
     auto *col = new QVBoxLayout(panel);
     col->setContentsMargins(0, 0, 0, 0);
 
-    auto *clock = make<QGroupBox>("Frame1", QStringLiteral("HORLOGE"));
-    auto *cl = new QHBoxLayout(clock);
-    QFont big = font();
-    big.setPointSizeF(big.pointSizeF() * 1.6);
-    big.setBold(true);
-    const char *names[3] = {"Label1", "Label2", "Label3"};
-    for (int i = 0; i < 3; ++i) {
-        QLabel *l = m_clockLabels[i] = make<QLabel>(names[i], QStringLiteral("00"));
-        l->setFont(big);
-        l->setAlignment(Qt::AlignCenter);
-        l->setMinimumWidth(QFontMetrics(big).horizontalAdvance(QStringLiteral("00")) + 4);
-        cl->addWidget(l);
-        if (i < 2) {
-            auto *sep = new QLabel(QStringLiteral(":"), clock);
-            sep->setFont(big);
-            cl->addWidget(sep);
-        }
-    }
-    col->addWidget(clock);
+    static const char *const clockNames[3] = {"Label1", "Label2", "Label3"};
+    col->addWidget(clockFrame(this, "Frame1", clockNames, m_clockLabels));
 
-    auto *state = make<QGroupBox>("Frame2", QStringLiteral("ETAT"));
-    auto *sl = new QVBoxLayout(state);
-    m_state = make<QLabel>("Label18");
-    QFont bold = font();
-    bold.setBold(true);
-    bold.setPointSizeF(bold.pointSizeF() * 1.3);
-    m_state->setFont(bold);
-    m_state->setAlignment(Qt::AlignCenter);
-    // Wide enough for the longest state, so that the window does not shift when it shows.
-    m_state->setMinimumWidth(
-        QFontMetrics(bold).horizontalAdvance(QStringLiteral("Charge Terminée")) + 8);
-    sl->addWidget(m_state);
+    QVBoxLayout *sl = nullptr;
+    QGroupBox *state = stateFrame(this, "Frame2", "Label18", 1.3, QStringLiteral("Charge Terminée"),
+                                  &m_state, &sl);
     // Said once, the first time the system will not keep the computer awake during a run.
     auto *sleepNote = make<QLabel>("LbVeille");
     sleepNote->setWordWrap(true);
