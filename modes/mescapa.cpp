@@ -1,5 +1,6 @@
 #include "mescapa.h"
 
+#include "desktop/notify.h"
 #include "link/messages.h"
 #include "link/numtext.h"
 #include "logfolder.h"
@@ -451,7 +452,13 @@ void MesCapa::linkFailure() {
     if (isClosing()) return;
     setState(QStringLiteral("Arret"));
     if (session().isShuttingDown()) return;
+    notifyUser(QStringLiteral("Liaison avec le chargeur perdue : processus arrêté"));
     if (e == LinkError::Timeout || e == LinkError::NotOpen) timeoutBox(this);
+}
+
+void MesCapa::notifyUser(const QString &what) {
+    // An unattended process: whoever is not looking at this window learns it from the desktop.
+    if (!isActiveWindow()) desktop::notify(windowTitle(), what);
 }
 
 } // namespace modes

@@ -172,6 +172,9 @@ class MesCapa : public winkit::ChargerWindow {
     RunLog m_log;
     QString m_logFolder;
     KeepAwake m_awake;
+    // The process ended or stopped on a lost link: a desktop notification, unless this
+    // window is the one the user is looking at.
+    void notifyUser(const QString &what);
     QChar m_decimalPoint;
 };
 

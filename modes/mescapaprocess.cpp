@@ -98,6 +98,7 @@ bool MesCapa::process() {
     m_log.close();
     m_logging = false;
     send(CMD_BEEP, 10); // the outputs are already off: a missing answer changes nothing
+    notifyUser(QStringLiteral("Fin du Processus"));
     return true;
 }
 
