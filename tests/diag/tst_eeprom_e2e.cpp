@@ -9,6 +9,7 @@
 #include "link/session.h"
 #include "serial/serialport.h"
 #include "support/process.h"
+#include "support/shot.h"
 #include "winkit/windowregistry.h"
 
 #include <QLabel>
@@ -16,14 +17,6 @@
 #include <QPointer>
 #include <QPushButton>
 #include <QtTest>
-
-// PELMORA_SHOT_DIR set: saves a picture of the window there.
-void shot(QWidget *w, const char *name) {
-    const QString dir = qEnvironmentVariable("PELMORA_SHOT_DIR");
-    if (dir.isEmpty()) return;
-    QCoreApplication::processEvents();
-    w->grab().save(dir + QLatin1Char('/') + QLatin1String(name) + QStringLiteral(".png"));
-}
 
 class TestEEpromEndToEnd : public QObject {
     Q_OBJECT
@@ -87,7 +80,7 @@ class TestEEpromEndToEnd : public QObject {
         QCOMPARE(quint8(link.tableB.at(10)), edited);
         QCOMPARE(w->findChild<QLabel *>("Label3")->text().mid(40, 2),
                  diag::hexByte(edited)); // address 10 of the general line
-        shot(w, "eeprom");
+        shot(*w, "eeprom");
         QCOMPARE(link.timeouts(), 0);
         delete w.data();
         chlink::setBoxHook({});

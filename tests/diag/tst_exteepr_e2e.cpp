@@ -10,6 +10,7 @@
 #include "link/session.h"
 #include "serial/serialport.h"
 #include "support/process.h"
+#include "support/shot.h"
 #include "winkit/windowregistry.h"
 
 #include <QCheckBox>
@@ -20,15 +21,6 @@
 #include <QtTest>
 
 using diag::Exteepr;
-
-namespace {
-// PELMORA_SHOT_DIR set: saves a picture of the window there.
-void shot(QWidget *w, const char *name) {
-    const QString dir = qEnvironmentVariable("PELMORA_SHOT_DIR");
-    if (dir.isEmpty()) return;
-    w->grab().save(dir + QLatin1Char('/') + QLatin1String(name) + QStringLiteral(".png"));
-}
-} // namespace
 
 class TstExteeprE2E : public QObject {
     Q_OBJECT
@@ -84,8 +76,8 @@ class TstExteeprE2E : public QObject {
         edit(w, "EdICharg", QStringLiteral("1,35"));
         edit(w, "EdDuree", QStringLiteral("02H20"));
         w->findChild<QCheckBox *>("Check1")->setChecked(true);
-        shot(w, "exteepr");
-        QTimer::singleShot(3000, w, [&] { shot(w, "exteepr_download"); });
+        shot(*w, "exteepr");
+        QTimer::singleShot(3000, w, [&] { shot(*w, "exteepr_download"); });
         clock.restart();
         w->download();
         const qint64 downloadMs = clock.elapsed();
@@ -107,7 +99,7 @@ class TstExteeprE2E : public QObject {
         w->findChild<QScrollBar *>("Slider1")->setValue(3);
         QCOMPARE(w->findChild<QLineEdit *>("Text5")->text(), QStringLiteral("NiCd SC 1700    "));
         w->findChild<QScrollBar *>("Slider1")->setValue(8);
-        shot(w, "exteepr_lithium");
+        shot(*w, "exteepr_lithium");
         tick.stop();
         qInfo() << "read" << readMs << "ms, download" << downloadMs << "ms, longest gap" << longest
                 << "ms";

@@ -10,6 +10,7 @@
 #include "link/session.h"
 #include "serial/serialport.h"
 #include "support/process.h"
+#include "support/shot.h"
 #include "winkit/windowregistry.h"
 
 #include <QCheckBox>
@@ -29,14 +30,6 @@ QString consoleSays(QProcess &p, const QByteArray &line, int lines) {
     return QString::fromLocal8Bit(out);
 }
 } // namespace
-
-// PELMORA_SHOT_DIR set: saves a picture of the window there.
-void shot(QWidget *w, const char *name) {
-    const QString dir = qEnvironmentVariable("PELMORA_SHOT_DIR");
-    if (dir.isEmpty()) return;
-    QCoreApplication::processEvents();
-    w->grab().save(dir + QLatin1Char('/') + QLatin1String(name) + QStringLiteral(".png"));
-}
 
 class TestFEtatEndToEnd : public QObject {
     Q_OBJECT
@@ -89,7 +82,7 @@ class TestFEtatEndToEnd : public QObject {
         w->findChild<QPushButton *>("Cbcutch")->click();    // the charge path on
         w->findChild<QPushButton *>("Cbventillo")->click(); // the fan on
         QTRY_VERIFY(!w->isBusy());
-        shot(w, "fetat");
+        shot(*w, "fetat");
         QString status = consoleSays(sim, "status", 4);
         QVERIFY2(status.contains("charge on") && status.contains("fan on") &&
                      status.contains("doubler running") && status.contains("pwm 200/500"),

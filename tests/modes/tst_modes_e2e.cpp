@@ -13,6 +13,8 @@
 #include "sim/ptyserver.h"
 #include "sim/virtualcharger.h"
 
+#include "support/shot.h"
+
 #include <QElapsedTimer>
 #include <QLabel>
 #include <QLineEdit>
@@ -35,15 +37,6 @@ QStringList logLines(const QString &path) {
     QStringList l = QString::fromUtf8(f.readAll()).split(QStringLiteral("\r\n"));
     if (!l.isEmpty() && l.last().isEmpty()) l.removeLast();
     return l;
-}
-
-// PELMORA_SHOT_DIR set: saves a picture of the window there.
-void shot(QWidget &w, const char *name) {
-    const QString dir = qEnvironmentVariable("PELMORA_SHOT_DIR");
-    if (dir.isEmpty()) return;
-    w.resize(w.sizeHint().expandedTo(QSize(1100, 640))); // a desktop, not the 800 x 600 offscreen
-    QCoreApplication::processEvents();
-    w.grab().save(dir + QLatin1Char('/') + QLatin1String(name) + QStringLiteral(".png"));
 }
 
 double field(const QString &f) {
@@ -141,7 +134,7 @@ void TestModesEndToEnd::nimhChargeEndsByItself() {
     w.findChild<QSlider *>("Slider2")->setValue(64);
     QVERIFY(text(&w, "Label21").toInt() > 0);
     QVERIFY(text(&w, "Label21").toInt() < 1023);
-    shot(w, "chargeur_pret");
+    shot(w, "chargeur_pret", QSize(1100, 640));
     w.start();
     QCOMPARE(text(&w, "Label18"), QStringLiteral("CHARGE"));
 
@@ -156,7 +149,7 @@ void TestModesEndToEnd::nimhChargeEndsByItself() {
     if (qEnvironmentVariableIsSet("PELMORA_E2E_VERBOSE"))
         for (const QString &l : logLines(w.logPath()))
             qInfo().noquote() << l;
-    shot(w, "chargeur");
+    shot(w, "chargeur", QSize(1100, 640));
     QCOMPARE(text(&w, "Label18"), QStringLiteral("Charge Terminée"));
     QVERIFY(!w.pollTimer()->isActive());
     qInfo() << "charge ended after" << polls << "polls," << w.duree() << "charger seconds,"
@@ -207,7 +200,7 @@ void TestModesEndToEnd::dischargeStopsAtCellLimit() {
         w.timerCycle();
         ++polls;
     }
-    shot(w, "dechargeur");
+    shot(w, "dechargeur", QSize(1100, 640));
     QCOMPARE(text(&w, "Label18"), QStringLiteral("Limite Dech."));
     qInfo() << "discharge ended after" << polls << "polls," << w.duree() << "charger seconds,"
             << w.counter().capacity() << "mAh, last" << text(&w, "Label26");

@@ -16,6 +16,8 @@
 #include "sim/virtualcharger.h"
 #include "winkit/windowregistry.h"
 
+#include "support/shot.h"
+
 #include <QCheckBox>
 #include <QPointer>
 #include <QPushButton>
@@ -26,14 +28,6 @@
 using modes::Moni;
 
 namespace {
-// PELMORA_SHOT_DIR set: saves a picture of the window there.
-void shot(QWidget &w, const char *name, QSize size) {
-    const QString dir = qEnvironmentVariable("PELMORA_SHOT_DIR");
-    if (dir.isEmpty()) return;
-    w.resize(size);
-    QCoreApplication::processEvents();
-    w.grab().save(dir + QLatin1Char('/') + QLatin1String(name) + QStringLiteral(".png"));
-}
 QStringList fileLines(const QString &path) {
     QFile f(path);
     if (!f.open(QIODevice::ReadOnly)) return {};
