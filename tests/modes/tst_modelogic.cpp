@@ -1,6 +1,7 @@
 // The arithmetic, detectors and log formats of the charge and discharge runs.
 #include "modes/detector.h"
 #include "modes/measure.h"
+#include "modes/runinfo.h"
 #include "modes/runlog.h"
 
 #include <QTemporaryDir>
@@ -64,6 +65,7 @@ class TestModeLogic : public QObject {
     void newLogNames_data();
     void newLogNames();
     void logFileIsFlushedPerRecord();
+    void runInfoRoundTrip();
 };
 
 void TestModeLogic::conversion_data() {
@@ -522,6 +524,44 @@ void TestModeLogic::logFileIsFlushedPerRecord() {
     QVERIFY(
         !bad.open(dir.filePath(QStringLiteral("no/such/folder/x.txt")), QStringLiteral("A"), &why));
     QVERIFY(!why.isEmpty());
+}
+
+// The sidecar keeps what the log lacks; a value with a line break must not split into a
+// second key, and a sidecar written by another version (extra or missing keys) still reads.
+void TestModeLogic::runInfoRoundTrip() {
+    QTemporaryDir dir;
+    const QString log = dir.filePath(QStringLiteral("St_CH_D12_07_26T09_05.txt"));
+    QCOMPARE(modes::runInfoPath(log), dir.filePath(QStringLiteral("St_CH_D12_07_26T09_05.run")));
+    QVERIFY(!modes::readRunInfo(log));
+
+    modes::RunInfo info;
+    info.start = QDateTime(QDate(2026, 12, 7), QTime(9, 5, 12));
+    info.version = QStringLiteral("0.1.0");
+    info.window = QStringLiteral("Chargeur");
+    info.setpoint = QStringLiteral("2.00 A");
+    info.cells = 6;
+    info.chemistry = QStringLiteral("NiMH");
+    info.port = QStringLiteral("/dev/ttyUSB0");
+    info.endReason = QStringLiteral("Fin de charge\npack=volé");
+    info.pack = QStringLiteral("Pack é=1");
+    QVERIFY(modes::writeRunInfo(log, info));
+    auto back = modes::readRunInfo(log);
+    QVERIFY(back);
+    QCOMPARE(back->start, info.start);
+    QCOMPARE(back->cells, 6);
+    QCOMPARE(back->endReason, QStringLiteral("Fin de charge pack=volé"));
+    QCOMPARE(back->pack, info.pack);
+    QCOMPARE(back->port, info.port);
+
+    QFile f(modes::runInfoPath(log));
+    QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    f.write("future=1\nwindow=Dechargeur\ncells=abc\n");
+    f.close();
+    back = modes::readRunInfo(log);
+    QVERIFY(back);
+    QCOMPARE(back->window, QStringLiteral("Dechargeur"));
+    QCOMPARE(back->cells, 0);
+    QVERIFY(back->pack.isEmpty());
 }
 
 QTEST_GUILESS_MAIN(TestModeLogic)
