@@ -3,6 +3,7 @@
 #include "link/messages.h"
 #include "link/numtext.h"
 #include "runchart.h"
+#include "runframes.h"
 
 #include <QCheckBox>
 #include <QGridLayout>
@@ -80,8 +81,10 @@ Chargeur::Chargeur(const winkit::Host &host, QWidget *parent) : ModeWindow(host,
     QWidget *left = buildCommon();
     auto *leftCol = static_cast<QVBoxLayout *>(left->layout());
     auto *modeRow = new QHBoxLayout;
-    modeRow->addWidget(make<QLabel>("Label31", QStringLiteral("MODE")));
+    QLabel *modeCaption = make<QLabel>("Label31", QStringLiteral("&MODE"));
+    modeRow->addWidget(modeCaption);
     m_modeText = make<QLineEdit>("Text1", QStringLiteral("0"));
+    modeCaption->setBuddy(m_modeText);
     m_modeText->setMaximumWidth(60);
     modeRow->addWidget(m_modeText);
     modeRow->addStretch();
@@ -120,15 +123,21 @@ Chargeur::Chargeur(const winkit::Host &host, QWidget *parent) : ModeWindow(host,
     m_slider2 = slider("Slider2");
     m_slider3 = slider("Slider3");
     pg->addWidget(m_slider1, 2, 0, 1, 3);
-    pg->addWidget(make<QLabel>("Label24", QStringLiteral("GAIN DELTA")), 3, 0);
+    QLabel *gainCaption = make<QLabel>("Label24", QStringLiteral("&GAIN DELTA"));
+    gainCaption->setBuddy(m_slider2);
+    pg->addWidget(gainCaption, 3, 0);
     pg->addWidget(m_slider2, 3, 1);
     m_gain = make<QLabel>("Label26", QStringLiteral("0"));
     pg->addWidget(m_gain, 3, 2);
-    pg->addWidget(make<QLabel>("Label25", QStringLiteral("DECALAGE DELTA")), 4, 0);
+    QLabel *offsetCaption = make<QLabel>("Label25", QStringLiteral("D&ECALAGE DELTA"));
+    offsetCaption->setBuddy(m_slider3);
+    pg->addWidget(offsetCaption, 4, 0);
     pg->addWidget(m_slider3, 4, 1);
     m_offset = make<QLabel>("Label27", QStringLiteral("0"));
     pg->addWidget(m_offset, 4, 2);
     pg->setColumnMinimumWidth(2, 32);
+    // Label12 shows the setpoint as it moves: the slider's name is said apart.
+    m_slider1->setAccessibleName(QStringLiteral("Courant de charge"));
     connect(m_slider1, &QSlider::valueChanged, this, &Chargeur::onSlider1);
     connect(m_slider2, &QSlider::valueChanged, this, &Chargeur::onSlider2);
     connect(m_slider3, &QSlider::valueChanged, this, &Chargeur::onSlider3);
@@ -166,6 +175,9 @@ Chargeur::Chargeur(const winkit::Host &host, QWidget *parent) : ModeWindow(host,
     outer->addLayout(top, 1);
     outer->addWidget(m_logLabel);
     resize(1100, 640);
+    // Tab as the window reads: the mode above the buttons, then the sliders and charts.
+    setTabChain({m_modeText, m_start, m_stop, m_quit, m_slider1, m_slider2, m_slider3, m_chart,
+                 m_deltaChart});
 
     // Window load.
     setCheck(DvdtBox::Clear);

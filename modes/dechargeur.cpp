@@ -31,14 +31,18 @@ Dechargeur::Dechargeur(const winkit::Host &host, QWidget *parent) : ModeWindow(h
 
     auto *setting = make<QGroupBox>("Frame5", QString());
     auto *sg = new QGridLayout(setting);
-    sg->addWidget(make<QLabel>("Label21", QStringLiteral("Nombre Elements")), 0, 0);
+    QLabel *cellsCaption = make<QLabel>("Label21", QStringLiteral("&Nombre Elements"));
+    sg->addWidget(cellsCaption, 0, 0);
     m_cellsText = make<QLineEdit>("Text1");
+    cellsCaption->setBuddy(m_cellsText);
     m_cellsText->setMaximumWidth(60);
     sg->addWidget(m_cellsText, 0, 1);
     m_setpoint = make<QLabel>("Label12", QStringLiteral("COURANT DE DECHARGE = 0.00 A"));
     sg->addWidget(m_setpoint, 1, 0, 1, 2);
     m_slider1 = make<QSlider>("Slider1", Qt::Horizontal);
     m_slider1->setRange(0, 255);
+    // Label12 shows the setpoint as it moves: the slider's name is said apart.
+    m_slider1->setAccessibleName(QStringLiteral("Courant de décharge"));
     sg->addWidget(m_slider1, 2, 0, 1, 2);
     connect(m_slider1, &QSlider::valueChanged, this, &Dechargeur::onSlider1);
 

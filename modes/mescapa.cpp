@@ -77,30 +77,35 @@ void MesCapa::build() {
     // Left: clock, state, the process's numbers, buttons.
     static const char *const clockNames[3] = {"LbH", "LbM", "LbS"};
     QGroupBox *clock = clockFrame(this, "FrClock", clockNames, m_clock);
-    QGroupBox *state = stateFrame(this, "FrEtat", "LbEtat", 1.2,
-                                  QStringLiteral("Preparation Ch/Decharge"), &m_state);
+    QVBoxLayout *stateColumn = nullptr;
+    QGroupBox *state =
+        stateFrame(this, "FrEtat", "LbEtat", 1.2, QStringLiteral("Preparation Ch/Decharge"),
+                   &m_state, &stateColumn);
+    stateColumn->addWidget(sleepNote(this, m_awake));
 
     auto *numbers = new QGridLayout;
     const auto textBox = [&](const char *caption, const char *text, const char *name, int row,
                              const QString &initial) {
-        numbers->addWidget(make<QLabel>(caption, QString::fromUtf8(text)), row, 0);
+        auto *c = make<QLabel>(caption, QString::fromUtf8(text));
+        numbers->addWidget(c, row, 0);
         auto *e = make<QLineEdit>(name, initial);
+        c->setBuddy(e);
         e->setMaximumWidth(60);
         numbers->addWidget(e, row, 1);
         return e;
     };
-    m_cyclesText = textBox("LbNbrCycles", "Nombre de Cycles", "TxNbrCycles", 0, "1");
-    m_cellsText = textBox("LbNbElem", "Nombre d'éléments", "TxNbElem", 1, QString());
-    m_modeText = textBox("LbMode", "Mode", "TxMode", 2, "0");
+    m_cyclesText = textBox("LbNbrCycles", "Nombre de &Cycles", "TxNbrCycles", 0, "1");
+    m_cellsText = textBox("LbNbElem", "Nombre d'é&léments", "TxNbElem", 1, QString());
+    m_modeText = textBox("LbMode", "&Mode", "TxMode", 2, "0");
 
     const auto button = [this](const char *name, const QString &text) {
         auto *b = make<QPushButton>(name, text);
         b->setMinimumHeight(30);
         return b;
     };
-    m_start = button("CBstart", QStringLiteral("Demarrage"));
-    m_stop = button("CBStop", QStringLiteral("Arret"));
-    m_quit = button("CbRetour", QStringLiteral("RETOUR"));
+    m_start = button("CBstart", QStringLiteral("&Demarrage"));
+    m_stop = button("CBStop", QStringLiteral("&Arret"));
+    m_quit = button("CbRetour", QStringLiteral("&RETOUR"));
     connect(m_start, &QPushButton::clicked, this, [this] { start(); });
     connect(m_stop, &QPushButton::clicked, this, [this] { stop(); });
     connect(m_quit, &QPushButton::clicked, this, [this] { leave(); });
@@ -175,6 +180,9 @@ void MesCapa::build() {
     m_dischargeSlider = make<QSlider>("SlIDech", Qt::Horizontal);
     for (QSlider *s : {m_chargeSlider, m_dischargeSlider})
         s->setRange(0, 255);
+    // Their captions show the setpoints as they move: the sliders' names are said apart.
+    m_chargeSlider->setAccessibleName(QStringLiteral("Courant de charge"));
+    m_dischargeSlider->setAccessibleName(QStringLiteral("Courant de décharge"));
     rg->addWidget(m_chargeSetText);
     rg->addWidget(m_chargeSlider);
     rg->addWidget(m_dischargeSetText);

@@ -350,20 +350,7 @@ QWidget *ModeWindow::buildCommon() {
     QVBoxLayout *sl = nullptr;
     QGroupBox *state = stateFrame(this, "Frame2", "Label18", 1.3, QStringLiteral("Charge Terminée"),
                                   &m_state, &sl);
-    // Said once, the first time the system will not keep the computer awake during a run.
-    auto *sleepNote = make<QLabel>("LbVeille");
-    sleepNote->setWordWrap(true);
-    sleepNote->setAlignment(Qt::AlignCenter);
-    sleepNote->hide();
-    sl->addWidget(sleepNote);
-    connect(&m_awake, &KeepAwake::refused, sleepNote, [sleepNote](const QString &why) {
-        if (!sleepNote->isHidden()) return;
-        sleepNote->setText(QStringLiteral("Veille du PC non bloquée"));
-        sleepNote->setToolTip(QStringLiteral("Le système refuse de bloquer la mise en veille "
-                                             "(%1) : le PC peut s'endormir pendant la mesure.")
-                                  .arg(why));
-        sleepNote->show();
-    });
+    sl->addWidget(sleepNote(this, m_awake));
     col->addWidget(state);
 
     const auto button = [this](const char *name, const QString &text) {
@@ -371,9 +358,9 @@ QWidget *ModeWindow::buildCommon() {
         b->setMinimumHeight(30);
         return b;
     };
-    m_start = button("CBstart", QStringLiteral("Demarrage"));
-    m_stop = button("CBStop", QStringLiteral("Arret"));
-    m_quit = button("CQuitter", QStringLiteral("Retour"));
+    m_start = button("CBstart", QStringLiteral("&Demarrage"));
+    m_stop = button("CBStop", QStringLiteral("&Arret"));
+    m_quit = button("CQuitter", QStringLiteral("&Retour"));
     connect(m_start, &QPushButton::clicked, this, [this] { start(); });
     connect(m_stop, &QPushButton::clicked, this, [this] { stop(); });
     connect(m_quit, &QPushButton::clicked, this, [this] { leave(); });

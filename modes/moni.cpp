@@ -3,6 +3,7 @@
 #include "link/messages.h"
 #include "link/session.h"
 #include "runchart.h"
+#include "runframes.h"
 #include "runlog.h"
 
 #include <QCheckBox>
@@ -77,11 +78,11 @@ Moni::Moni(const winkit::Host &host, QWidget *parent) : ChargerWindow(host, pare
     m_label2->setStyleSheet(captionStyle(kColours[1]));
     m_label3->setStyleSheet(captionStyle(kColours[2]));
 
-    m_depart = make<QPushButton>("CbDepart", QStringLiteral("Depart"));
-    m_arret = make<QPushButton>("CbArret", QStringLiteral("Arret"));
-    m_print = make<QPushButton>("CbPrint", QStringLiteral("Impression"));
-    m_quit = make<QPushButton>("CbQuit", QStringLiteral("QUITTER"));
-    m_chkFich = make<QCheckBox>("Chk_Fich", QStringLiteral("Fichier"));
+    m_depart = make<QPushButton>("CbDepart", QStringLiteral("&Depart"));
+    m_arret = make<QPushButton>("CbArret", QStringLiteral("&Arret"));
+    m_print = make<QPushButton>("CbPrint", QStringLiteral("&Impression"));
+    m_quit = make<QPushButton>("CbQuit", QStringLiteral("&QUITTER"));
+    m_chkFich = make<QCheckBox>("Chk_Fich", QStringLiteral("&Fichier"));
     m_chkFich->setChecked(true);
     m_arret->setEnabled(false);
     m_state = make<QLabel>("LbEtat", QStringLiteral("Prêt"));
@@ -117,7 +118,16 @@ Moni::Moni(const winkit::Host &host, QWidget *parent) : ChargerWindow(host, pare
     controls->addSpacing(20);
     controls->addWidget(m_state, 1);
     layout->addLayout(controls);
-    layout->addWidget(m_logLabel);
+    auto *foot = new QHBoxLayout;
+    foot->addWidget(m_logLabel, 1);
+    QLabel *note = sleepNote(this, m_awake);
+    note->setWordWrap(false);
+    foot->addWidget(note);
+    layout->addLayout(foot);
+
+    m_chart->setAccessibleName(QStringLiteral("Graphique du moniteur"));
+    // The chart comes first in the window but last under Tab: the buttons are what one uses.
+    setTabChain({m_depart, m_arret, m_print, m_quit, m_chkFich, m_chart});
 
     connect(m_depart, &QPushButton::clicked, this, &Moni::depart);
     connect(m_arret, &QPushButton::clicked, this, &Moni::arret);

@@ -3,6 +3,8 @@
 #include "link/messages.h"
 
 #include <QAction>
+#include <QContextMenuEvent>
+#include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
 #include <QFontMetricsF>
@@ -57,6 +59,10 @@ RunChart::RunChart(const QString &title, const QString &leftTitle, const QString
     m_redraw.setInterval(kRedrawMs);
     connect(&m_redraw, &QTimer::timeout, this, &RunChart::refresh);
 
+    // Reached by Tab too: its menu (the Menu key, Shift+F10) is the way to its exports.
+    setFocusPolicy(Qt::StrongFocus);
+    setAccessibleName(title.isEmpty() ? QStringLiteral("Graphique")
+                                      : QStringLiteral("Graphique : ") + title);
     setContextMenuPolicy(Qt::ActionsContextMenu);
     m_actWhole = new QAction(QStringLiteral("Vue entière"), this);
     m_actWhole->setObjectName(QStringLiteral("actVueEntiere"));
@@ -423,6 +429,10 @@ void RunChart::paintEvent(QPaintEvent *) {
     if (!m_cacheValid) rebuildCache();
     QPainter p(this);
     p.drawPixmap(0, 0, m_cache);
+    if (hasFocus()) {
+        p.setPen(QPen(palette().color(QPalette::Highlight), 1, Qt::DotLine));
+        p.drawRect(rect().adjusted(1, 1, -2, -2));
+    }
 
     if (m_dragging) {
         const double a = std::clamp(double(m_dragFrom), m_plot.left(), m_plot.right());
@@ -524,6 +534,28 @@ void RunChart::mouseDoubleClickEvent(QMouseEvent *event) {
         return;
     }
     QWidget::mouseDoubleClickEvent(event);
+}
+
+void RunChart::keyPressEvent(QKeyEvent *event) {
+    // The menu key and Shift+F10 open the chart's menu under its centre, as a right click.
+    if (event->key() == Qt::Key_Menu ||
+        (event->key() == Qt::Key_F10 && event->modifiers() == Qt::ShiftModifier)) {
+        const QPoint at = rect().center();
+        QContextMenuEvent menu(QContextMenuEvent::Keyboard, at, mapToGlobal(at));
+        QCoreApplication::sendEvent(this, &menu);
+        return;
+    }
+    QWidget::keyPressEvent(event);
+}
+
+void RunChart::focusInEvent(QFocusEvent *event) {
+    update(); // the focus frame
+    QWidget::focusInEvent(event);
+}
+
+void RunChart::focusOutEvent(QFocusEvent *event) {
+    update();
+    QWidget::focusOutEvent(event);
 }
 
 void RunChart::leaveEvent(QEvent *event) {

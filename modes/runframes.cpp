@@ -1,5 +1,6 @@
 #include "runframes.h"
 
+#include "keepawake.h"
 #include "winkit/chargerwindow.h"
 
 #include <QFontMetrics>
@@ -46,6 +47,30 @@ QGroupBox *stateFrame(QWidget *window, const char *frameName, const char *labelN
     sl->addWidget(l);
     if (layout) *layout = sl;
     return frame;
+}
+
+void setTabChain(std::initializer_list<QWidget *> widgets) {
+    QWidget *previous = nullptr;
+    for (QWidget *w : widgets) {
+        if (previous) QWidget::setTabOrder(previous, w);
+        previous = w;
+    }
+}
+
+QLabel *sleepNote(QWidget *window, const KeepAwake &awake) {
+    auto *note = winkit::makeNamed<QLabel>(window, "LbVeille");
+    note->setWordWrap(true);
+    note->setAlignment(Qt::AlignCenter);
+    note->hide();
+    QObject::connect(&awake, &KeepAwake::refused, note, [note](const QString &why) {
+        if (!note->isHidden()) return;
+        note->setText(QStringLiteral("Veille du PC non bloquée"));
+        note->setToolTip(QStringLiteral("Le système refuse de bloquer la mise en veille "
+                                        "(%1) : le PC peut s'endormir pendant la mesure.")
+                             .arg(why));
+        note->show();
+    });
+    return note;
 }
 
 } // namespace modes

@@ -1,11 +1,16 @@
 #pragma once
 
 #include <QString>
+#include <initializer_list>
 
 class QGroupBox;
 class QLabel;
 class QVBoxLayout;
 class QWidget;
+
+namespace modes {
+class KeepAwake;
+}
 
 // The frames every run window opens with, named as each window names them.
 namespace modes {
@@ -19,5 +24,12 @@ QGroupBox *clockFrame(QWidget *window, const char *frameName, const char *const 
 // label, `layout` the frame's column (for what a window adds under the state).
 QGroupBox *stateFrame(QWidget *window, const char *frameName, const char *labelName, double scale,
                       const QString &longest, QLabel **state, QVBoxLayout **layout = nullptr);
+
+// Tab goes through `widgets` in this order.
+void setTabChain(std::initializer_list<QWidget *> widgets);
+
+// "LbVeille": hidden until the system first refuses to keep the computer awake during a run
+// of `awake`; then it says so, once, for the window's lifetime (the reason in its tooltip).
+QLabel *sleepNote(QWidget *window, const KeepAwake &awake);
 
 } // namespace modes

@@ -3,6 +3,7 @@
 #include "winkit/windowregistry.h"
 
 #include <QPushButton>
+#include <QShortcut>
 #include <QVBoxLayout>
 
 namespace modes {
@@ -10,9 +11,9 @@ namespace modes {
 SelMoni::SelMoni(const winkit::Host &host, QWidget *parent) : ChargerWindow(host, parent) {
     setObjectName(QStringLiteral("SelMoni"));
     setWindowTitle(QStringLiteral("Selection Type Moniteur"));
-    m_normal = make<QPushButton>("Smode1", QStringLiteral("Mode Normal"));
-    m_equilibrage = make<QPushButton>("Smode2", QStringLiteral("Mode Equilibrage"));
-    m_retour = make<QPushButton>("Smode3", QStringLiteral("Retour"));
+    m_normal = make<QPushButton>("Smode1", QStringLiteral("Mode &Normal"));
+    m_equilibrage = make<QPushButton>("Smode2", QStringLiteral("Mode &Equilibrage"));
+    m_retour = make<QPushButton>("Smode3", QStringLiteral("&Retour"));
     auto *layout = new QVBoxLayout(this);
     layout->setContentsMargins(40, 24, 40, 24);
     layout->setSpacing(12);
@@ -25,6 +26,9 @@ SelMoni::SelMoni(const winkit::Host &host, QWidget *parent) : ChargerWindow(host
     m_equilibrage->setToolTip(QStringLiteral("Mode non disponible"));
     connect(m_normal, &QPushButton::clicked, this, &SelMoni::modeNormal);
     connect(m_retour, &QPushButton::clicked, this, &QWidget::close);
+    // A choice to make or leave, as a dialog: Escape is "Retour".
+    auto *escape = new QShortcut(QKeySequence(Qt::Key_Escape), this);
+    connect(escape, &QShortcut::activated, m_retour, &QPushButton::click);
 }
 
 void SelMoni::modeNormal() {

@@ -25,6 +25,7 @@
 #include <QStyledItemDelegate>
 #include <QTimer>
 #include <QVBoxLayout>
+#include <iterator>
 #include <memory>
 
 using chlink::ChargerLink;
@@ -95,7 +96,7 @@ void Main::buildUi() {
 
     auto *info3 = new QLabel(QStringLiteral("Séléction d'une action "), central);
     info3->setObjectName(QStringLiteral("Info3"));
-    auto *info2 = new QLabel(QStringLiteral("Info / Display"), central);
+    auto *info2 = new QLabel(QStringLiteral("&Info / Display"), central);
     info2->setObjectName(QStringLiteral("Info2"));
 
     const auto button = [central](const char *name, const QString &text) {
@@ -104,15 +105,15 @@ void Main::buildUi() {
         b->setMinimumHeight(32);
         return b;
     };
-    QPushButton *chargeur = button("cb_chargeur", QStringLiteral("Chargeur"));
-    QPushButton *dech = button("CbDechargeur", QStringLiteral("Dechargeur"));
-    QPushButton *capa = button("CbCapa", QStringLiteral("Mesure Bat."));
-    QPushButton *moni = button("CbMoni", QStringLiteral("Monitor"));
-    QPushButton *reglage = button("Cb_Reglage", QStringLiteral("Réglage"));
-    QPushButton *debug = button("Cb_Debug", QStringLiteral("Acces Micro"));
-    QPushButton *reconnect = button("Cb_Reconnect", QStringLiteral("Reconnection"));
-    QPushButton *deconnect = button("CD_DECONNECT", QStringLiteral("Deconnection"));
-    QPushButton *quitter = button("Cb_quitter", QStringLiteral("Quitter"));
+    QPushButton *chargeur = button("cb_chargeur", QStringLiteral("&Chargeur"));
+    QPushButton *dech = button("CbDechargeur", QStringLiteral("&Dechargeur"));
+    QPushButton *capa = button("CbCapa", QStringLiteral("Mesure &Bat."));
+    QPushButton *moni = button("CbMoni", QStringLiteral("&Monitor"));
+    QPushButton *reglage = button("Cb_Reglage", QStringLiteral("&Réglage"));
+    QPushButton *debug = button("Cb_Debug", QStringLiteral("&Acces Micro"));
+    QPushButton *reconnect = button("Cb_Reconnect", QStringLiteral("Reco&nnection"));
+    QPushButton *deconnect = button("CD_DECONNECT", QStringLiteral("D&econnection"));
+    QPushButton *quitter = button("Cb_quitter", QStringLiteral("&Quitter"));
 
     m_display = new QPlainTextEdit(central);
     m_display->setObjectName(QStringLiteral("TXT_Display"));
@@ -120,6 +121,8 @@ void Main::buildUi() {
     m_display->setPlainText(QStringLiteral("Pas de connection\r\n ..Attente..\r\n"));
     m_display->setMinimumSize(300, 90);
     m_display->setMaximumHeight(160);
+    m_display->setAccessibleName(QStringLiteral("État de la liaison"));
+    info2->setBuddy(m_display);
 
     m_list = new QListWidget(central);
     m_list->setObjectName(QStringLiteral("ListComSel"));
@@ -155,6 +158,13 @@ void Main::buildUi() {
     right->addLayout(linkRow);
     right->addWidget(quitter);
 
+    // Tab follows the window's columns: the actions, the link's state, the link's buttons.
+    QWidget *order[] = {chargeur,  dech,   capa,      moni,      reglage, debug,
+                        m_display, m_list, reconnect, deconnect, quitter};
+    for (std::size_t i = 1; i < std::size(order); ++i)
+        setTabOrder(order[i - 1], order[i]);
+    m_list->setAccessibleName(QStringLiteral("Port série"));
+
     grid->addLayout(actions, 0, 0);
     grid->addLayout(right, 0, 1);
     grid->setColumnStretch(1, 1);
@@ -167,14 +177,14 @@ void Main::buildUi() {
         a->setObjectName(QLatin1String(name));
         return a;
     };
-    QAction *mdCapa = entry("MdCapa", QStringLiteral("Mode Mesure Capacite"));
-    QAction *mdDech = entry("MDdech", QStringLiteral("Mode Dechargeur"));
-    QAction *mnuChargeur = entry("MnuChargeur", QStringLiteral("Mode Chargeur"));
-    QAction *mnuReglage = entry("MnuReglage", QStringLiteral("Mode Reglage"));
-    QAction *mnuMicro = entry("MnuMicro", QStringLiteral("Debugging Micro"));
-    QAction *mSelCom = entry("MSelCom", QStringLiteral("Selection du port com"));
-    QAction *menuReset = entry("MenuReset", QStringLiteral("Reinitialisation serie"));
-    QAction *mnuQuitter = entry("Mnuquitter", QStringLiteral("Quitter"));
+    QAction *mdCapa = entry("MdCapa", QStringLiteral("Mode Mesure &Capacite"));
+    QAction *mdDech = entry("MDdech", QStringLiteral("Mode &Dechargeur"));
+    QAction *mnuChargeur = entry("MnuChargeur", QStringLiteral("Mode C&hargeur"));
+    QAction *mnuReglage = entry("MnuReglage", QStringLiteral("Mode &Reglage"));
+    QAction *mnuMicro = entry("MnuMicro", QStringLiteral("Debugging &Micro"));
+    QAction *mSelCom = entry("MSelCom", QStringLiteral("&Selection du port com"));
+    QAction *menuReset = entry("MenuReset", QStringLiteral("Reinitialisation s&erie"));
+    QAction *mnuQuitter = entry("Mnuquitter", QStringLiteral("&Quitter"));
     menuReset->setToolTip(QStringLiteral("Sans effet"));
     QMenu *help = menuBar()->addMenu(QStringLiteral("&?"));
     help->setObjectName(QStringLiteral("MnuAide"));
