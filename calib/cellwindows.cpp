@@ -40,19 +40,22 @@ CellWindow::CellWindow(CellBlock kind, const winkit::Host &host, QWidget *parent
     // Left: cell count, pots, reading.
     auto *left = new QGridLayout;
     left->setVerticalSpacing(8);
-    left->addWidget(make<QLabel>("Label4", QStringLiteral("Nombre d'éléménts")), 0, 0);
+    QLabel *cellsCaption = make<QLabel>("Label4", QStringLiteral("&Nombre d'éléménts"));
+    left->addWidget(cellsCaption, 0, 0);
     m_list = make<QComboBox>("List1");
+    cellsCaption->setBuddy(m_list);
     for (int n = 1; n <= layout.maxCells; ++n)
         m_list->addItem(m_lithium ? QString::number(n) : QStringLiteral("%1 élém.").arg(n));
     left->addWidget(m_list, 0, 1);
     const char *sliders[2] = {"REGDelta", "REGOfs"};
-    const char *captions[2] = {"Reglage Gain Delta", "Reglage Decalage Delta"};
+    const char *captions[2] = {"Reglage &Gain Delta", "Reglage &Decalage Delta"};
     const char *captionNames[2] = {"Label1", "Label2"};
     const char *valueNames[2] = {"Label8", "Label9"};
     for (int i = 0; i < 2; ++i) {
-        left->addWidget(make<QLabel>(captionNames[i], QLatin1String(captions[i])), 1 + 2 * i, 0, 1,
-                        2);
+        QLabel *caption = make<QLabel>(captionNames[i], QLatin1String(captions[i]));
+        left->addWidget(caption, 1 + 2 * i, 0, 1, 2);
         m_pots[i] = make<QSlider>(sliders[i], Qt::Horizontal);
+        caption->setBuddy(m_pots[i]);
         m_pots[i]->setRange(0, 255);
         m_pots[i]->setSingleStep(1);
         m_pots[i]->setPageStep(5);
@@ -93,15 +96,15 @@ CellWindow::CellWindow(CellBlock kind, const winkit::Host &host, QWidget *parent
         m_checks << c;
         connect(b, &QPushButton::clicked, this, [this, r] { capture(r); });
     }
-    auto *pot = make<QPushButton>("BtnPot", m_lithium ? QStringLiteral("Potentiomètres")
-                                                      : QStringLiteral("Potentiometres"));
+    auto *pot = make<QPushButton>("BtnPot", m_lithium ? QStringLiteral("&Potentiomètres")
+                                                      : QStringLiteral("&Potentiometres"));
     pot->setMinimumSize(110, 28);
     m_potCheck = make<QCheckBox>(m_lithium ? "Check6" : "Check3");
     rg->addWidget(pot, layout.points, 0);
     rg->addWidget(m_potCheck, layout.points, 1);
     connect(pot, &QPushButton::clicked, this, &CellWindow::storePots);
     if (m_lithium) {
-        auto *coef = make<QPushButton>("BtnCoef", QStringLiteral("Coefficients"));
+        auto *coef = make<QPushButton>("BtnCoef", QStringLiteral("&Coefficients"));
         coef->setMinimumSize(110, 28);
         m_coefCheck = make<QCheckBox>("Check7");
         rg->addWidget(coef, layout.points + 1, 0);
@@ -123,7 +126,7 @@ CellWindow::CellWindow(CellBlock kind, const winkit::Host &host, QWidget *parent
     }
     g->addWidget(right, 0, 1);
 
-    auto *quit = make<QPushButton>("BtnRetour", QStringLiteral("RETOUR"));
+    auto *quit = make<QPushButton>("BtnRetour", QStringLiteral("&RETOUR"));
     quit->setMinimumSize(100, 28);
     g->addWidget(quit, 1, 1, Qt::AlignRight);
     connect(quit, &QPushButton::clicked, this, &CellWindow::close);

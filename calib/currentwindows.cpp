@@ -46,6 +46,8 @@ CurrentWindow::CurrentWindow(Kind kind, const winkit::Host &host, const Arithmet
     g->addWidget(m_slider, 0, 0, 1, 3);
     m_display = make<QLineEdit>("RegcText1");
     m_display->setReadOnly(true);
+    m_display->setAccessibleName(QStringLiteral("Mesure"));
+    m_slider->setAccessibleName(QStringLiteral("Potentiomètre de courant"));
     g->addWidget(m_display, 1, 0, 1, 3);
     const auto entry = [this](const char *name) {
         auto *e = make<QLineEdit>(name);
@@ -57,14 +59,20 @@ CurrentWindow::CurrentWindow(Kind kind, const winkit::Host &host, const Arithmet
         l->setWordWrap(true);
         return l;
     };
-    g->addWidget(label("Label1", "Entrer valeur Pot"), 2, 0);
+    QLabel *potCaption = label("Label1", "Entrer valeur &Pot");
+    g->addWidget(potCaption, 2, 0);
     m_pot = entry(charge ? "courtext3" : "Valpot");
+    potCaption->setBuddy(m_pot);
     g->addWidget(m_pot, 2, 1);
-    g->addWidget(label("Label2", "Entrer Valeur cad"), 3, 0);
+    QLabel *cadCaption = label("Label2", "Entrer Valeur c&ad");
+    g->addWidget(cadCaption, 3, 0);
     m_cad = entry(charge ? "RegcText2" : "Vaclcad");
+    cadCaption->setBuddy(m_cad);
     g->addWidget(m_cad, 3, 1);
-    g->addWidget(label("Label3", "Entrer Valeur mesuree (en dizaine mA)"), 4, 0);
+    QLabel *currentCaption = label("Label3", "Entrer Valeur &mesuree (en dizaine mA)");
+    g->addWidget(currentCaption, 4, 0);
     m_current = entry(charge ? "courText4" : "courmes");
+    currentCaption->setBuddy(m_current);
     g->addWidget(m_current, 4, 1);
 
     // The results beside the entries, in a frame of their own.
@@ -82,9 +90,9 @@ CurrentWindow::CurrentWindow(Kind kind, const winkit::Host &host, const Arithmet
     results->addWidget(m_potCoefficient, 2, 1);
     g->addWidget(frame, 2, 2, 3, 1);
 
-    auto *calc = make<QPushButton>("Btcalcul", QStringLiteral("Calcul"));
-    auto *set = make<QPushButton>(charge ? "Courset" : "Dechset", QStringLiteral("SET"));
-    auto *quit = make<QPushButton>(charge ? "Courquit" : "Btquit", QStringLiteral("RETOUR"));
+    auto *calc = make<QPushButton>("Btcalcul", QStringLiteral("&Calcul"));
+    auto *set = make<QPushButton>(charge ? "Courset" : "Dechset", QStringLiteral("&SET"));
+    auto *quit = make<QPushButton>(charge ? "Courquit" : "Btquit", QStringLiteral("&RETOUR"));
     auto *buttons = new QHBoxLayout;
     buttons->setSpacing(12);
     for (QPushButton *b : {calc, set, quit}) {

@@ -47,14 +47,16 @@ Temper::Temper(const winkit::Host &host, QWidget *parent) : CalibWindow(host, pa
     g->setHorizontalSpacing(30);
     for (int i = 0; i < 6; ++i) {
         const int col = i / 3, row = 2 * (i % 3);
-        g->addWidget(make<QLabel>(rows[i].label, QLatin1String(rows[i].caption)), row, col);
+        QLabel *caption = make<QLabel>(rows[i].label, QLatin1String(rows[i].caption));
+        g->addWidget(caption, row, col);
         QLineEdit *box = make<QLineEdit>(rows[i].box);
+        caption->setBuddy(box);
         box->setMaximumWidth(120);
         g->addWidget(box, row + 1, col);
         m_fields[i] = {box, rows[i].param, rows[i].caption};
     }
-    auto *set = make<QPushButton>("Command2", QStringLiteral("SET"));
-    auto *quit = make<QPushButton>("Command1", QStringLiteral("Retour"));
+    auto *set = make<QPushButton>("Command2", QStringLiteral("&SET"));
+    auto *quit = make<QPushButton>("Command1", QStringLiteral("&Retour"));
     for (QPushButton *b : {set, quit})
         b->setMinimumSize(100, 28);
     g->setRowMinimumHeight(6, 10);
@@ -131,13 +133,14 @@ Reglageauto::Reglageauto(const winkit::Host &host, QWidget *parent) : CalibWindo
         g->addWidget(m_labels[i]);
         m_sliders[i] = make<QSlider>(sliders[i], Qt::Horizontal);
         m_sliders[i]->setRange(0, 0); // until the stored value is read
+        m_labels[i]->setBuddy(m_sliders[i]);
         g->addWidget(m_sliders[i]);
         g->addSpacing(10);
         connect(m_sliders[i], &QSlider::valueChanged, this, [this, i](int v) { onSlider(i, v); });
     }
     auto *row = new QHBoxLayout;
-    auto *set = make<QPushButton>("RgAutoSet", QStringLiteral("SET"));
-    auto *quit = make<QPushButton>("RgAutoQuit", QStringLiteral("RETOUR"));
+    auto *set = make<QPushButton>("RgAutoSet", QStringLiteral("&SET"));
+    auto *quit = make<QPushButton>("RgAutoQuit", QStringLiteral("&RETOUR"));
     for (QPushButton *b : {set, quit})
         b->setMinimumSize(100, 28);
     row->addWidget(set);

@@ -26,8 +26,10 @@ Reglage::Reglage(const winkit::Host &host, QWidget *parent) : winkit::ChargerWin
     auto *col = new QVBoxLayout(this);
     col->setContentsMargins(24, 20, 24, 20);
     col->setSpacing(12);
-    col->addWidget(make<QLabel>("Info1", QStringLiteral("Selectionnez une option")));
+    QLabel *info = make<QLabel>("Info1", QStringLiteral("&Selectionnez une option"));
+    col->addWidget(info);
     m_list = make<QComboBox>("SelRegl");
+    info->setBuddy(m_list);
     m_list->addItems({QStringLiteral("Temperature"), QStringLiteral("Tension Batterie"),
                       QStringLiteral("Tensions Alimentations"), QStringLiteral("Courrant Charge"),
                       QStringLiteral("Courrant Décharge"), QStringLiteral("Tensions LIPO"),
@@ -38,7 +40,7 @@ Reglage::Reglage(const winkit::Host &host, QWidget *parent) : winkit::ChargerWin
     col->addStretch();
     auto *row = new QHBoxLayout;
     row->addStretch();
-    auto *quit = make<QPushButton>("Rquitter", QStringLiteral("Retour"));
+    auto *quit = make<QPushButton>("Rquitter", QStringLiteral("&Retour"));
     quit->setMinimumWidth(100);
     row->addWidget(quit);
     col->addLayout(row);

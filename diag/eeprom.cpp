@@ -81,10 +81,14 @@ void EEprom::buildUi() {
     for (QLineEdit *e : {m_address, m_data})
         e->setMaximumWidth(60);
     m_data->setEnabled(false); // no address selected yet
-    entries->addWidget(make<QLabel>("Label4", QStringLiteral("Adresse : ")));
+    QLabel *addressCaption = make<QLabel>("Label4", QStringLiteral("&Adresse : "));
+    addressCaption->setBuddy(m_address);
+    entries->addWidget(addressCaption);
     entries->addWidget(m_address);
     entries->addSpacing(16);
-    entries->addWidget(make<QLabel>("Label5", QStringLiteral("Donnée :")));
+    QLabel *dataCaption = make<QLabel>("Label5", QStringLiteral("&Donnée :"));
+    dataCaption->setBuddy(m_data);
+    entries->addWidget(dataCaption);
     entries->addWidget(m_data);
     entries->addSpacing(16);
     m_name = make<QLabel>("Label8");
@@ -112,15 +116,21 @@ void EEprom::buildUi() {
     m_row = make<QLineEdit>("Lbdat2");
     m_row->setFont(fixed);
     m_row->setReadOnly(true);
+    m_row->setAccessibleName(QStringLiteral("Octets de la ligne"));
     m_row->setMinimumWidth(QFontMetrics(fixed).horizontalAdvance(rowHeader()) + 16);
     m_scroll = make<QScrollBar>("Vscroll1", Qt::Vertical);
     m_scroll->setRange(0, kRows - 1);
     m_scroll->setSingleStep(1);
     m_scroll->setPageStep(3);
     m_scroll->setFixedHeight(44);
+    // The rows are chosen from the keyboard too (arrows, page keys).
+    m_scroll->setFocusPolicy(Qt::StrongFocus);
+    m_scroll->setAccessibleName(QStringLiteral("Ligne affichée"));
     m_rowNumber = make<QLabel>("Label2", QStringLiteral("0"));
     m_rowNumber->setMinimumWidth(24);
-    rows->addWidget(make<QLabel>("LbLigne", QStringLiteral("Ligne")), 0, 0);
+    QLabel *rowCaption = make<QLabel>("LbLigne", QStringLiteral("&Ligne"));
+    rowCaption->setBuddy(m_scroll);
+    rows->addWidget(rowCaption, 0, 0);
     rows->addWidget(rowHead, 0, 1);
     rows->addWidget(m_rowNumber, 1, 0);
     rows->addWidget(m_row, 1, 1);
@@ -130,6 +140,7 @@ void EEprom::buildUi() {
 
     m_ident = make<QLineEdit>("Text4");
     m_ident->setReadOnly(true);
+    m_ident->setAccessibleName(QStringLiteral("Identification"));
     top->addWidget(m_ident);
 
     m_bar = make<QProgressBar>("Bar");
@@ -139,10 +150,10 @@ void EEprom::buildUi() {
     top->addStretch();
 
     auto *buttons = new QHBoxLayout;
-    auto *load = make<QPushButton>("CBLoadeprom", QStringLiteral("Chargement FICHIER"));
-    auto *save = make<QPushButton>("CBSaveeprom", QStringLiteral("Sauvegarde EEPROM"));
-    m_update = make<QPushButton>("CBUpdate", QStringLiteral("Mise à jour PIC"));
-    auto *back = make<QPushButton>("CBeepend", QStringLiteral("Retour"));
+    auto *load = make<QPushButton>("CBLoadeprom", QStringLiteral("&Chargement FICHIER"));
+    auto *save = make<QPushButton>("CBSaveeprom", QStringLiteral("&Sauvegarde EEPROM"));
+    m_update = make<QPushButton>("CBUpdate", QStringLiteral("&Mise à jour PIC"));
+    auto *back = make<QPushButton>("CBeepend", QStringLiteral("&Retour"));
     for (QPushButton *b : {load, save, m_update, back}) {
         b->setMinimumHeight(32);
         buttons->addWidget(b);

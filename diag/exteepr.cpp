@@ -53,8 +53,11 @@ QLineEdit *field(QWidget *parent, const char *name, int width, const QString &pa
     return e;
 }
 
-QLabel *caption(QWidget *parent, const char *name, const QString &text) {
-    return winkit::makeNamed<QLabel>(parent, name, text);
+// A field's caption; its Alt key leads to the field.
+QLabel *caption(QWidget *parent, const char *name, const QString &text, QWidget *field = nullptr) {
+    auto *l = winkit::makeNamed<QLabel>(parent, name, text);
+    l->setBuddy(field);
+    return l;
 }
 
 } // namespace
@@ -81,8 +84,8 @@ void Exteepr::buildUi() {
 
     m_esell = make<QGroupBox>("Esell", QStringLiteral("Selection EEprom"));
     auto *sel = new QHBoxLayout(m_esell);
-    m_option1 = winkit::makeNamed<QRadioButton>(m_esell, "Option1", QStringLiteral("EEprom1"));
-    m_option2 = winkit::makeNamed<QRadioButton>(m_esell, "Option2", QStringLiteral("EEprom2"));
+    m_option1 = winkit::makeNamed<QRadioButton>(m_esell, "Option1", QStringLiteral("EEprom&1"));
+    m_option2 = winkit::makeNamed<QRadioButton>(m_esell, "Option2", QStringLiteral("EEprom&2"));
     sel->addWidget(m_option1);
     sel->addWidget(m_option2);
     sel->addStretch();
@@ -100,6 +103,7 @@ void Exteepr::buildUi() {
     m_label1 = winkit::makeNamed<QLabel>(m_frame1, "Label1");
     m_text1 = winkit::makeNamed<QLineEdit>(m_frame1, "Text1");
     m_text1->setMaxLength(kTextChars);
+    m_text1->setAccessibleName(QStringLiteral("Message"));
     m_label2 = winkit::makeNamed<QLabel>(m_frame1, "Label2");
     QFont mono(QStringLiteral("monospace"));
     mono.setStyleHint(QFont::TypeWriter);
@@ -129,10 +133,10 @@ void Exteepr::buildUi() {
     left->addWidget(m_label5);
 
     auto *buttons = new QHBoxLayout;
-    m_save = make<QPushButton>("CbSave", QStringLiteral("Dowload EEprom"));
-    m_write = make<QPushButton>("CbEcrit", QStringLiteral("Ecr. Fichier"));
-    m_readFile = make<QPushButton>("CBLit", QStringLiteral("Lit Fichier"));
-    m_quit = make<QPushButton>("CbQuit", QStringLiteral("Quitte"));
+    m_save = make<QPushButton>("CbSave", QStringLiteral("&Dowload EEprom"));
+    m_write = make<QPushButton>("CbEcrit", QStringLiteral("&Ecr. Fichier"));
+    m_readFile = make<QPushButton>("CBLit", QStringLiteral("&Lit Fichier"));
+    m_quit = make<QPushButton>("CbQuit", QStringLiteral("&Quitte"));
     for (QPushButton *b : {m_save, m_write, m_readFile, m_quit}) {
         b->setMinimumHeight(32);
         buttons->addWidget(b);
@@ -143,6 +147,9 @@ void Exteepr::buildUi() {
     m_slider = make<QScrollBar>("Slider1", Qt::Vertical);
     m_slider->setRange(0, kTextRecords - 1);
     m_slider->setPageStep(8);
+    // The records are chosen from the keyboard too (arrows, page keys).
+    m_slider->setFocusPolicy(Qt::StrongFocus);
+    m_slider->setAccessibleName(QStringLiteral("Position dans l'EEPROM"));
     memories->addWidget(m_slider);
 
     connect(m_option1, &QRadioButton::clicked, this, &Exteepr::option1);
@@ -166,7 +173,7 @@ QGroupBox *Exteepr::buildProgramFrame() {
 
     m_text4 = field(frame, "Text4", 48);
     m_text4->setMaxLength(pr::kHeaderChars);
-    grid->addWidget(caption(frame, "Label3", QStringLiteral("NBr types")), 0, 0);
+    grid->addWidget(caption(frame, "Label3", QStringLiteral("N&Br types"), m_text4), 0, 0);
     grid->addWidget(m_text4, 0, 1);
 
     m_text5 = winkit::makeNamed<QLineEdit>(frame, "Text5");
@@ -174,13 +181,13 @@ QGroupBox *Exteepr::buildProgramFrame() {
     QFont mono(QStringLiteral("monospace"));
     mono.setStyleHint(QFont::TypeWriter);
     m_text5->setFont(mono);
-    grid->addWidget(caption(frame, "LbNom", QStringLiteral("Nom")), 1, 0);
+    grid->addWidget(caption(frame, "LbNom", QStringLiteral("&Nom"), m_text5), 1, 0);
     grid->addWidget(m_text5, 1, 1, 1, 3);
 
     m_text6 = field(frame, "Text6", 32, digit);
     m_label8 = winkit::makeNamed<QLabel>(frame, "Label8");
     m_label8->setMinimumWidth(48);
-    grid->addWidget(caption(frame, "LbType", QStringLiteral("Type")), 1, 4);
+    grid->addWidget(caption(frame, "LbType", QStringLiteral("&Type"), m_text6), 1, 4);
     auto *type = new QHBoxLayout;
     type->addWidget(m_text6);
     type->addWidget(m_label8);
@@ -189,11 +196,11 @@ QGroupBox *Exteepr::buildProgramFrame() {
     m_nbElem = field(frame, "TxNbElem", 48, count);
     m_iCharg = field(frame, "EdICharg", 80, amount.arg(QStringLiteral("Aa")));
     m_iDech = field(frame, "EdIDech", 80, amount.arg(QStringLiteral("Aa")));
-    grid->addWidget(caption(frame, "LbNbElem", QStringLiteral("Nbr Elem")), 2, 0);
+    grid->addWidget(caption(frame, "LbNbElem", QStringLiteral("Nbr Ele&m"), m_nbElem), 2, 0);
     grid->addWidget(m_nbElem, 2, 1);
-    grid->addWidget(caption(frame, "LbICharg", QStringLiteral("I Chrg")), 2, 2);
+    grid->addWidget(caption(frame, "LbICharg", QStringLiteral("I &Chrg"), m_iCharg), 2, 2);
     grid->addWidget(m_iCharg, 2, 3);
-    grid->addWidget(caption(frame, "LbIDech", QStringLiteral("I Dechrg")), 2, 4);
+    grid->addWidget(caption(frame, "LbIDech", QStringLiteral("I Dechr&g"), m_iDech), 2, 4);
     grid->addWidget(m_iDech, 2, 5);
 
     // The duration and the voltage each sit in a shape shown only for the types that use it.
@@ -202,7 +209,7 @@ QGroupBox *Exteepr::buildProgramFrame() {
     auto *s6 = new QHBoxLayout(m_shape6);
     s6->setContentsMargins(4, 2, 4, 2);
     m_duree = field(m_shape6, "EdDuree", 64, QStringLiteral("\\d{0,2}[Hh:]?\\d{0,2}"));
-    s6->addWidget(caption(m_shape6, "LbDuree", QStringLiteral("Duree")));
+    s6->addWidget(caption(m_shape6, "LbDuree", QStringLiteral("D&uree"), m_duree));
     s6->addWidget(m_duree);
     m_cycles = field(frame, "TNbrCycles", 48, count);
     m_label12 = winkit::makeNamed<QLabel>(frame, "Label12", QStringLiteral("V Dech"));
@@ -214,8 +221,9 @@ QGroupBox *Exteepr::buildProgramFrame() {
     s7->setContentsMargins(4, 2, 4, 2);
     m_vDech = field(m_shape7, "EdVDech", 80, amount.arg(QStringLiteral("Vv")));
     s7->addWidget(m_vDech);
+    m_label12->setBuddy(m_vDech); // names the field as the program's type calls it
     grid->addWidget(m_shape6, 3, 0, 1, 2);
-    grid->addWidget(caption(frame, "LbNbrCycles", QStringLiteral("Nbr Cycl")), 3, 2);
+    grid->addWidget(caption(frame, "LbNbrCycles", QStringLiteral("Nbr C&ycl"), m_cycles), 3, 2);
     grid->addWidget(m_cycles, 3, 3);
     grid->addWidget(m_label12, 3, 4);
     grid->addWidget(m_shape7, 3, 5);

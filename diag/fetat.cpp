@@ -33,10 +33,10 @@ struct PotDef {
     Cmd command;
 };
 const PotDef kPots[4] = {
-    {"Slider1", "TxIch", "LbIch", "I Charge", CMD_POT_ICHRG},
-    {"Slider2", "TxIdech", "LbIdechpot", "I Decharge", CMD_POT_IDECH},
-    {"Slider3", "TxVdelta", "LbVdeltapot", "V Delta", CMD_POT_VDELTA},
-    {"Slider4", "TxVdecal", "LbVdecal", "V Decalage", CMD_POT_OFFSET},
+    {"Slider1", "TxIch", "LbIch", "I &Charge", CMD_POT_ICHRG},
+    {"Slider2", "TxIdech", "LbIdechpot", "I &Decharge", CMD_POT_IDECH},
+    {"Slider3", "TxVdelta", "LbVdeltapot", "V De&lta", CMD_POT_VDELTA},
+    {"Slider4", "TxVdecal", "LbVdecal", "V Decala&ge", CMD_POT_OFFSET},
 };
 
 // SW1..SW6: indicator, name label.
@@ -110,11 +110,11 @@ void FEtat::buildUi() {
     top->addWidget(buildPots());
 
     auto *bottom = new QHBoxLayout;
-    auto *manual = make<QPushButton>("CBmanuel", QStringLiteral("Mise à jour"));
-    auto *autoButton = make<QPushButton>("CBAUTO", QStringLiteral("Mise à jour continue"));
+    auto *manual = make<QPushButton>("CBmanuel", QStringLiteral("Mise à &jour"));
+    auto *autoButton = make<QPushButton>("CBAUTO", QStringLiteral("Mise à jour c&ontinue"));
     m_autoState = make<QLabel>("Label1", QStringLiteral("Auto =  off"));
     m_autoState->setMinimumWidth(90);
-    auto *close = make<QPushButton>("CBfermeretat", QStringLiteral("Fermer"));
+    auto *close = make<QPushButton>("CBfermeretat", QStringLiteral("&Fermer"));
     for (QPushButton *b : {manual, autoButton, close})
         b->setMinimumHeight(30);
     bottom->addWidget(manual);
@@ -178,8 +178,8 @@ QWidget *FEtat::buildButtons() {
 QWidget *FEtat::buildMisc() {
     auto *box = make<QGroupBox>("Frame3", QStringLiteral("Heure et Divers"));
     auto *l = new QVBoxLayout(box);
-    m_check1 = winkit::makeNamed<QCheckBox>(box, "Check1", QStringLiteral("Type Alim Boost"));
-    auto *beepButton = winkit::makeNamed<QPushButton>(box, "CbBeep", QStringLiteral("Beeper"));
+    m_check1 = winkit::makeNamed<QCheckBox>(box, "Check1", QStringLiteral("Type &Alim Boost"));
+    auto *beepButton = winkit::makeNamed<QPushButton>(box, "CbBeep", QStringLiteral("&Beeper"));
     m_clock = winkit::makeNamed<QLabel>(box, "Label28", QStringLiteral("H , M , S"));
     m_clock->setFrameShape(QFrame::Panel);
     m_clock->setFrameShadow(QFrame::Sunken);
@@ -197,24 +197,30 @@ QWidget *FEtat::buildPots() {
     auto *g = new QGridLayout(box);
     for (int i = 0; i < 4; ++i) {
         const PotDef &d = kPots[i];
-        g->addWidget(winkit::makeNamed<QLabel>(box, d.label, QLatin1String(d.caption)), i, 0);
+        auto *caption = winkit::makeNamed<QLabel>(box, d.label, QLatin1String(d.caption));
+        g->addWidget(caption, i, 0);
         auto *s = m_pots[size_t(i)] = winkit::makeNamed<QSlider>(box, d.slider, Qt::Horizontal);
         s->setRange(0, 255);
+        caption->setBuddy(s);
         auto *t = m_potTexts[size_t(i)] =
             winkit::makeNamed<QLineEdit>(box, d.text, QStringLiteral("000"));
         t->setReadOnly(true);
+        t->setAccessibleName(QString::fromLatin1(d.caption).remove(QLatin1Char('&')) +
+                             QStringLiteral(" : valeur"));
         t->setMinimumWidth(120);
         g->addWidget(s, i, 1);
         g->addWidget(t, i, 2);
         connect(s, &QSlider::valueChanged, this, [this, i](int v) { potMoved(i, v); });
     }
-    m_pwmFreqLabel = winkit::makeNamed<QLabel>(box, "Label2", QStringLiteral("PWM Freq"));
+    m_pwmFreqLabel = winkit::makeNamed<QLabel>(box, "Label2", QStringLiteral("P&WM Freq"));
     m_pwmFreq = winkit::makeNamed<QSlider>(box, "SliderPWMFreq", Qt::Horizontal);
     m_pwmFreq->setRange(40, 255);
     m_maxDuty = winkit::makeNamed<QLabel>(box, "Label12", QStringLiteral("MAX : 1023"));
-    m_pwmDeltaLabel = winkit::makeNamed<QLabel>(box, "Label4", QStringLiteral("PWM Delta"));
+    m_pwmDeltaLabel = winkit::makeNamed<QLabel>(box, "Label4", QStringLiteral("PWM D&elta"));
     m_pwmDeltaSlider = winkit::makeNamed<QSlider>(box, "SliderPWMDelta", Qt::Horizontal);
     m_pwmDeltaSlider->setRange(1, 1023);
+    m_pwmFreqLabel->setBuddy(m_pwmFreq);
+    m_pwmDeltaLabel->setBuddy(m_pwmDeltaSlider);
     g->addWidget(m_pwmFreqLabel, 4, 0);
     g->addWidget(m_pwmFreq, 4, 1);
     g->addWidget(m_maxDuty, 4, 2);

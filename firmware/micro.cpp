@@ -66,12 +66,12 @@ void Micro::buildUi() {
         b->setMinimumHeight(36);
         return b;
     };
-    QPushButton *mic1 = button(frame2, "CBMIC1", QStringLiteral("PGM Flash Master"));
-    QPushButton *pgmSl = button(frame2, "CbPgmSlave", QStringLiteral("PGM Flash Slave"));
-    QPushButton *epr = button(frame2, "CBepr", QStringLiteral("EEprom Master"));
-    QPushButton *eprSl = button(frame2, "CbEEprSalave", QStringLiteral("EEprom Slave"));
-    QPushButton *ext = button(frame2, "CbextEEPROM", QStringLiteral("External EEprom"));
-    QPushButton *etat = button(frame2, "CBEtat", QStringLiteral("Tableau de bord"));
+    QPushButton *mic1 = button(frame2, "CBMIC1", QStringLiteral("PGM Flash &Master"));
+    QPushButton *pgmSl = button(frame2, "CbPgmSlave", QStringLiteral("PGM Flash &Slave"));
+    QPushButton *epr = button(frame2, "CBepr", QStringLiteral("&EEprom Master"));
+    QPushButton *eprSl = button(frame2, "CbEEprSalave", QStringLiteral("EEprom S&lave"));
+    QPushButton *ext = button(frame2, "CbextEEPROM", QStringLiteral("E&xternal EEprom"));
+    QPushButton *etat = button(frame2, "CBEtat", QStringLiteral("&Tableau de bord"));
     grid->addWidget(mic1, 0, 0);
     grid->addWidget(pgmSl, 0, 1);
     grid->addWidget(epr, 1, 0);
@@ -98,7 +98,7 @@ void Micro::buildUi() {
     m_bar = make<QProgressBar>("ProgBar1");
     m_bar->hide(); // shown during a transfer
 
-    auto *quit = m_quit = make<QPushButton>("MQuitter", QStringLiteral("Retour"));
+    auto *quit = m_quit = make<QPushButton>("MQuitter", QStringLiteral("&Retour"));
     quit->setMinimumHeight(32);
     auto *bottom = new QHBoxLayout;
     bottom->addStretch();

@@ -4,6 +4,9 @@
 // readers, Escape closes the boxes and the monitor selector (never a run window), and the
 // note of a refused sleep lock shows once in every run window.
 #include "bench.h"
+#include "calib/register.h"
+#include "diag/register.h"
+#include "firmware/register.h"
 #include "modes/chargeur.h"
 #include "modes/dechargeur.h"
 #include "modes/mescapa.h"
@@ -39,7 +42,9 @@ namespace {
 bool takesInput(QWidget *w) {
     if (w->focusPolicy() == Qt::NoFocus && w->testAttribute(Qt::WA_TransparentForMouseEvents))
         return false;
-    if (qobject_cast<QScrollBar *>(w)) return false; // part of a list or text box
+    if (qobject_cast<QScrollBar *>(w)) // a list's or a text box's own, or one that picks rows
+        for (QWidget *p = w->parentWidget(); p; p = p->parentWidget())
+            if (qobject_cast<QAbstractScrollArea *>(p)) return false;
     for (QWidget *p = w->parentWidget(); p; p = p->parentWidget())
         if (qobject_cast<QAbstractSpinBox *>(p) || qobject_cast<QComboBox *>(p)) return false;
     return qobject_cast<QAbstractButton *>(w) || qobject_cast<QLineEdit *>(w) ||
@@ -94,6 +99,9 @@ struct Opened {
     QPointer<QWidget> window;
 
     explicit Opened(const QString &id) {
+        diag::registerWindows(*bench->registry);
+        calib::registerWindows(*bench->registry);
+        firmware::registerWindows(*bench->registry);
         if (id.startsWith(QLatin1String("Main"))) {
             main = std::make_unique<Main>(*bench->link, ports);
             bench->link->userDisconnected = true;
@@ -150,6 +158,14 @@ void TestKeyboard::windows_data() {
     QTest::newRow("capacity") << "MesCapa";
     QTest::newRow("monitor selector") << "SelMoni";
     QTest::newRow("monitor") << "Moni";
+    QTest::newRow("microcontroller") << "Micro";
+    QTest::newRow("state panel") << "FEtat";
+    QTest::newRow("EEPROM editor") << "EEprom";
+    QTest::newRow("external EEPROM editor") << "Exteepr";
+    QTest::newRow("calibration selector") << "Reglage";
+    for (const char *calibration :
+         {"Temper", "Reglageauto", "Vout", "Vfiltrage", "Rcourant", "RglDech", "RegLIPO", "RegPB"})
+        QTest::newRow(calibration) << calibration;
 }
 
 // Every control that takes input is reached by Tab, both ways round, or has its Alt key.
@@ -204,6 +220,12 @@ void TestKeyboard::captionsLeadToTheirFields_data() {
     QTest::newRow("charge: MODE, GAIN DELTA, DECALAGE DELTA") << "Chargeur" << 3;
     QTest::newRow("discharge: Nombre Elements") << "Dechargeur" << 1;
     QTest::newRow("capacity: cycles, cells, mode") << "MesCapa" << 3;
+    QTest::newRow("EEPROM editor: address, row") << "EEprom" << 2;
+    QTest::newRow("state panel: the four potentiometers") << "FEtat" << 4;
+    QTest::newRow("calibration selector") << "Reglage" << 1;
+    QTest::newRow("charge current calibration: pot, count, current") << "Rcourant" << 3;
+    QTest::newRow("supply calibration: supply, doubler") << "Vfiltrage" << 2;
+    QTest::newRow("lithium calibration: cells, gain, offset") << "RegLIPO" << 3;
 }
 
 void TestKeyboard::captionsLeadToTheirFields() {
