@@ -7,6 +7,7 @@
 #include <QComboBox>
 #include <QLabel>
 #include <QPushButton>
+#include <QShortcut>
 #include <QVBoxLayout>
 
 namespace calib {
@@ -46,6 +47,9 @@ Reglage::Reglage(const winkit::Host &host, QWidget *parent) : winkit::ChargerWin
     col->addLayout(row);
     connect(m_list, &QComboBox::activated, this, &Reglage::choose);
     connect(quit, &QPushButton::clicked, this, &Reglage::leave);
+    // A choice to make or leave, as a dialog: Escape is "Retour".
+    auto *escape = new QShortcut(QKeySequence(Qt::Key_Escape), this);
+    connect(escape, &QShortcut::activated, quit, &QPushButton::click);
     resize(8000 / 15, 190); // 8000 twips wide
 }
 

@@ -327,12 +327,13 @@ void TestKeyboard::escapeClosesBoxes() {
     QCOMPARE(result, answer);
 }
 
-// Escape is "Retour" in the monitor selector; a run window stays (its run with it): leaving
-// one is a button's business.
+// Escape is "Retour" in the monitor and calibration selectors; a run window stays (its run with
+// it): leaving one is a button's business.
 void TestKeyboard::escapeInWindows_data() {
     QTest::addColumn<QString>("id");
     QTest::addColumn<bool>("closes");
     QTest::newRow("monitor selector") << "SelMoni" << true;
+    QTest::newRow("calibration selector") << "Reglage" << true;
     QTest::newRow("charge") << "Chargeur" << false;
     QTest::newRow("discharge") << "Dechargeur" << false;
     QTest::newRow("capacity") << "MesCapa" << false;
