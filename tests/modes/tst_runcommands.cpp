@@ -82,6 +82,8 @@ class TestRunCommands : public QObject {
     void lostLinkExits4();
     void refused_data();
     void refused();
+    void sidecarFollowsTheRun();
+    void sidecarFailureKeepsTheRun();
 };
 
 void TestRunCommands::sameLogAsWindow_data() {
@@ -288,6 +290,60 @@ void TestRunCommands::refused() {
     QVERIFY(o.out.isEmpty());
     QVERIFY(b.fake->written.isEmpty()); // nothing sent, nothing switched on
     QVERIFY(logsIn(b.dir.path()).isEmpty());
+}
+
+// The information file: written as the log is created, its end reason once (the end of a
+// charge stays what the Arret after it does not change), a pack name given meanwhile kept.
+void TestRunCommands::sidecarFollowsTheRun() {
+    Bench b;
+    modes::ChargeRun run(b.link->tableA, b.link->tableB);
+    run.reset();
+    modes::RunInfo info;
+    info.window = QStringLiteral("Chargeur");
+    info.setpoint = QStringLiteral("1.5 A");
+    const QDateTime now(QDate(2026, 12, 7), QTime(9, 5));
+    QString why;
+    QVERIFY(run.openLog(b.dir.path(), now, info, &why));
+    QVERIFY(run.sidecarError().isEmpty());
+    auto back = modes::readRunInfo(run.logPath());
+    QVERIFY(back);
+    QCOMPARE(back->setpoint, QStringLiteral("1.5 A"));
+    QVERIFY(back->endReason.isEmpty());
+
+    // The viewer names the pack while the run goes on.
+    back->pack = QStringLiteral("Pack A");
+    QVERIFY(modes::writeRunInfo(run.logPath(), *back));
+    run.finish(QStringLiteral("Charge Terminée"));
+    run.finish(QStringLiteral("Arret"));
+    back = modes::readRunInfo(run.logPath());
+    QCOMPARE(back->endReason, QStringLiteral("Charge Terminée"));
+    QCOMPARE(back->pack, QStringLiteral("Pack A"));
+    QCOMPARE(back->window, QStringLiteral("Chargeur"));
+}
+
+// A sidecar that cannot be written (here a folder in its place) is said and the run goes on
+// with its log.
+void TestRunCommands::sidecarFailureKeepsTheRun() {
+    Bench b;
+    b.fake->counts[chlink::CMD_READ_VBAT] = {800};
+    b.fake->counts[chlink::CMD_READ_IDECH] = {100};
+    modes::DischargeRun run(b.link->tableA, b.link->tableB);
+    run.reset();
+    run.setCells(6);
+    const QDateTime now(QDate(2026, 12, 7), QTime(9, 5));
+    const QString log = b.dir.filePath(modes::logFileName(modes::kDischargePrefix, now));
+    QVERIFY(QDir().mkpath(modes::runInfoPath(log)));
+    QString why;
+    QVERIFY(run.openLog(b.dir.path(), now, {}, &why));
+    QCOMPARE(run.logPath(), log);
+    QVERIFY(!run.sidecarError().isEmpty());
+    modes::PollSteps st(*b.session, [] { return false; });
+    QVERIFY(st.set(run.startOutputs()));
+    const modes::PollOutcome o = run.poll(st);
+    QCOMPARE(o.sample.end, modes::PollEnd::Done);
+    QVERIFY(!o.logFailed);
+    run.finish(QStringLiteral("Arret"));
+    QCOMPARE(Bench::lines(log).size(), 3);
 }
 
 QTEST_MAIN(TestRunCommands)
