@@ -9,9 +9,11 @@
 #include "modes/runinfo.h"
 
 #include <QCommandLineParser>
+#include <QElapsedTimer>
 #include <QLineEdit>
 #include <QSlider>
 #include <QTextStream>
+#include <QTimer>
 #include <QtTest>
 
 namespace {
@@ -175,18 +177,22 @@ void TestRunCommands::ctrlCSwitchesOff_data() {
     QTest::addColumn<int>("nth");
     QTest::addColumn<QStringList>("after"); // what goes out from there
     QTest::addColumn<int>("records");       // -1: no log was created
+    QTest::addColumn<int>("laterMs");       // Ctrl-C comes that long after the command
     const QStringList chargeStop = {"15,0", "17,0", "18,1"};
     const QStringList dischargeStop = {"16,0", "17,0", "18,1"};
     QTest::newRow("charge, as the second poll resumes the charge")
-        << true << "15,1" << 3 << chargeStop << 1;
+        << true << "15,1" << 3 << chargeStop << 1 << -1;
     QTest::newRow("charge, in the pulse: the discharge path goes off first")
-        << true << "16,1" << 2 << (QStringList{"16,0"} + chargeStop) << 1;
+        << true << "16,1" << 2 << (QStringList{"16,0"} + chargeStop) << 1 << -1;
     QTest::newRow("charge, before anything was switched on")
-        << true << "41" << 1 << chargeStop << -1;
+        << true << "41" << 1 << chargeStop << -1 << -1;
     QTest::newRow("discharge, battery read with the discharge off")
-        << false << "16,0" << 1 << dischargeStop << 0;
+        << false << "16,0" << 1 << dischargeStop << 0 << -1;
     QTest::newRow("discharge, as the second poll resumes the discharge")
-        << false << "16,1" << 3 << dischargeStop << 1;
+        << false << "16,1" << 3 << dischargeStop << 1 << -1;
+    // The wait between two polls is cut short: no second poll.
+    QTest::newRow("charge, in the second between two polls")
+        << true << "15,1" << 2 << chargeStop << 1 << 100;
 }
 
 void TestRunCommands::ctrlCSwitchesOff() {
@@ -195,6 +201,7 @@ void TestRunCommands::ctrlCSwitchesOff() {
     QFETCH(int, nth);
     QFETCH(QStringList, after);
     QFETCH(int, records);
+    QFETCH(int, laterMs);
     Bench b;
     b.fake->counts[chlink::CMD_READ_ICHRG] = {150};
     b.fake->counts[chlink::CMD_READ_IDECH] = {150};
@@ -203,17 +210,27 @@ void TestRunCommands::ctrlCSwitchesOff() {
     bool ctrlC = false;
     int seen = 0;
     b.fake->onCommand = [&](const QString &cmd) {
-        if (cmd == at && ++seen == nth) {
+        if (cmd != at || ++seen != nth) return;
+        const auto press = [&] {
             ctrlC = true;
             b.link->wake();
             b.fake->take(); // what was sent up to here
-        }
+        };
+        if (laterMs < 0)
+            press();
+        else
+            QTimer::singleShot(laterMs, b.fake, press);
     };
+    // Polls a second apart when Ctrl-C comes between two of them.
+    const cli::RunPace pace{laterMs < 0 ? 1 : 1000};
+    QElapsedTimer took;
+    took.start();
     const Outcome o =
         charge
-            ? runCommand(b, cli::chargeCommand(kFast), {"--current", "1.5"}, [&] { return ctrlC; })
-            : runCommand(b, cli::dischargeCommand(kFast), {"--current", "2", "--cells", "6"},
+            ? runCommand(b, cli::chargeCommand(pace), {"--current", "1.5"}, [&] { return ctrlC; })
+            : runCommand(b, cli::dischargeCommand(pace), {"--current", "2", "--cells", "6"},
                          [&] { return ctrlC; });
+    QVERIFY(took.elapsed() < 2000); // woken, not waiting out the second
     QCOMPARE(o.exit, int(cli::Interrupted));
     QVERIFY(o.err.contains("outputs switched off"));
     QCOMPARE(b.fake->take(), after);
