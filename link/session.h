@@ -66,6 +66,8 @@ class Session {
         if (m_link->isOpen() && m_link->port()) m_link->port()->flush();
     }
     int replyTimeout() const { return m_link->replyTimeout(); }
+    // The device behind the link ("/dev/ttyUSB0", "COM3"), for what a run records.
+    QString deviceName() const { return m_link->deviceName(); }
 
     // ---- Waiting ----
     // Sleeps until cond() holds, the time runs out (< 0: no bound), the port fails, or

@@ -76,7 +76,9 @@ class DvdtIndicator : public QCheckBox {
 Chargeur::Chargeur(const winkit::Host &host, QWidget *parent) : ModeWindow(host, parent) {
     setObjectName(QStringLiteral("Chargeur"));
     setWindowTitle(QStringLiteral("Mode chargeur rapide"));
-    m_stopOutputs = {{CMD_CUT_CHARGE, 0}, {CMD_CUT_POWER, 0}, {CMD_GROUND_BAT, 1}};
+    m_run = std::make_unique<ChargeRun>(session().tableA(), session().tableB());
+    m_run->setDecimalPoint(localeDecimalPoint());
+    m_charge = static_cast<ChargeRun *>(m_run.get());
 
     QWidget *left = buildCommon();
     auto *leftCol = static_cast<QVBoxLayout *>(left->layout());
@@ -183,8 +185,6 @@ Chargeur::Chargeur(const winkit::Host &host, QWidget *parent) : ModeWindow(host,
     setCheck(DvdtBox::Clear);
     m_runActive = false; // idle flag set
     setState(QStringLiteral("Prêt"));
-    m_logging = false;
-    m_endFlag = false;
 }
 
 void Chargeur::setCheck(DvdtBox b) {
@@ -198,7 +198,7 @@ void Chargeur::setCheck(DvdtBox b) {
 void Chargeur::onSlider1(int v) {
     m_setpoint->setText(setpointText(
         kSetpointPrefix, v, charger::value(session().tableB(), charger::slave::kPotCharge)));
-    m_peak.reset(); // a new current moves the delta voltage: its peak starts again
+    m_charge->resetPeak(); // a new current moves the delta voltage: its peak starts again
     gate().request(KeySlider1, [this, v] { setOut(CMD_POT_ICHRG, quint8(v)); });
 }
 
@@ -231,20 +231,13 @@ void Chargeur::start() {
     }
     gate().request(KeyStart, [this, m = *mode] {
         if (m_runActive) return;
-        m_peak.reset();
-        m_detector.reset();
-        m_pulse.dischargeOn = false;
-        m_mode = m;
+        m_charge->reset();
+        m_charge->setMode(m);
+        // The current the slider shows is the one that flows, whatever was set before.
+        m_charge->setSetting(m_slider1->value());
         m_chart->clear();
         m_deltaChart->clear();
-        // The current the slider shows is the one that flows, whatever was set before.
-        startRun(QStringLiteral("CHARGE"), kChargePrefix, chargeColumns(),
-                 {{CMD_POT_ICHRG, quint8(m_slider1->value())},
-                  {CMD_GROUND_BAT, 0},
-                  {CMD_CUT_DISCHARGE, 0},
-                  {CMD_CUT_POWER, 1},
-                  {CMD_CUT_CHARGE, 1},
-                  {CMD_POT_IDECH, 35}});
+        startRun(QStringLiteral("CHARGE"));
     });
 }
 
@@ -260,8 +253,11 @@ bool Chargeur::pollStep() {
     return true;
 }
 
-ModeWindow::Settings Chargeur::endOfRunOutputs() const {
-    return {{CMD_CUT_POWER, 0}, {CMD_CUT_CHARGE, 0}};
+RunInfo Chargeur::runInfo() const {
+    RunInfo info = ModeWindow::runInfo();
+    info.setpoint = setpointShown(m_slider1->value(),
+                                  charger::value(session().tableB(), charger::slave::kPotCharge));
+    return info;
 }
 
 void Chargeur::idlePoll() {
@@ -269,8 +265,8 @@ void Chargeur::idlePoll() {
     PollSteps st = steps();
     const RunSample s = idleDeltaPoll(st);
     if (s.vdelta) {
-        m_vdeltaCad = *s.vdelta;
-        m_vdeltaCount->setText(numText(m_vdeltaCad));
+        m_charge->takeIdleDelta(*s.vdelta);
+        m_vdeltaCount->setText(numText(*s.vdelta));
     }
     finished(s.end);
 }
@@ -278,56 +274,39 @@ void Chargeur::idlePoll() {
 void Chargeur::poll() {
     serialio::ExchangeGate::Exchange x(gate());
     PollSteps st = steps();
-    const RunSample s = chargePoll(st, m_mode, m_pulse);
-    if (showSample(s)) {
-        if (m_logging) {
-            const auto avg = m_detector.average();
-            appendRecord({double(m_logDuree), double(m_valimCad), double(m_vdblCad),
-                          avg ? std::optional<double>(*avg) : std::nullopt, m_valim.value,
-                          double(int(m_detector.box())), double(m_detector.rise()), m_temper.value,
-                          double(m_ichrgCad), double(m_vbatCad), double(m_vdeltaCad), m_ichrg.value,
-                          m_vbat.value, double(m_peak.peak()), double(m_counter.capacity()),
-                          double(m_logDuree) / 86400.0});
-        }
-        plot();
-    }
+    if (showSample(m_charge->poll(st))) plot();
 }
 
-bool Chargeur::showSample(const RunSample &s) {
+bool Chargeur::showSample(const PollOutcome &o) {
+    const RunSample &s = o.sample;
     showHead(s);
-    if (s.current)
-        showCurrent(*s.current, m_ichrgCad, m_ichrg, m_ichrgCount, m_ichrgValue, Quantity::Ichrg);
+    if (s.current) showCurrent(m_ichrgCount, m_ichrgValue);
     if (s.vbat) {
-        m_vbat.update(showCount(*s.vbat, m_vbatCad, m_vbatCount, Quantity::Vbat));
-        if (m_detector.addSample(m_vbatCad, m_duree)) showBlock();
+        m_vbatCount->setText(numText(m_charge->vbatCount()));
+        if (o.block) showBlock();
     }
     if (s.vdelta) {
-        m_vdeltaCad = *s.vdelta;
-        m_vdeltaCount->setText(numText(m_vdeltaCad));
-        const bool ended = m_peak.update(m_vdeltaCad);
-        m_peakValue->setText(numText(m_peak.peak()));
-        if (ended) {
-            m_endFlag = true;
-            setState(QStringLiteral("Charge Terminée"));
-        }
+        m_vdeltaCount->setText(numText(m_charge->vdeltaCount()));
+        m_peakValue->setText(numText(m_charge->deltaPeak().peak()));
     }
-    return finished(s.end);
+    return pollDone(o);
 }
 
 void Chargeur::showBlock() {
-    setValueLabel(m_vbatValue, m_vbat.value, QStringLiteral("V"));
-    m_rise->setText(numText(m_detector.rise()));
-    m_average->setText(QStringLiteral("Avrg") + numText(m_detector.average().value_or(0)));
-    setCheck(m_detector.box());
+    const ChargeDetector &d = m_charge->detector();
+    setValueLabel(m_vbatValue, m_charge->vbat().value, QStringLiteral("V"));
+    m_rise->setText(numText(d.rise()));
+    m_average->setText(QStringLiteral("Avrg") + numText(d.average().value_or(0)));
+    setCheck(d.box());
 }
 
 void Chargeur::plot() {
-    const double t = double(m_duree);
-    m_chart->append(m_curveVbat, t, m_vbat.value);
-    m_chart->append(m_curveI, t, m_ichrg.value);
-    m_deltaChart->append(m_curveDelta, t, double(m_vdeltaCad));
-    m_deltaChart->append(m_curvePeak, t, double(m_peak.peak()));
-    m_deltaChart->append(m_curveTemp, t, m_temper.value);
+    const double t = double(m_charge->duree());
+    m_chart->append(m_curveVbat, t, m_charge->vbat().value);
+    m_chart->append(m_curveI, t, m_charge->current().value);
+    m_deltaChart->append(m_curveDelta, t, double(m_charge->vdeltaCount()));
+    m_deltaChart->append(m_curvePeak, t, double(m_charge->deltaPeak().peak()));
+    m_deltaChart->append(m_curveTemp, t, m_charge->supplyValue(2).value);
 }
 
 } // namespace modes

@@ -1,6 +1,5 @@
 #pragma once
 
-#include "detector.h"
 #include "modewindow.h"
 
 class QCheckBox;
@@ -22,17 +21,17 @@ class Chargeur : public ModeWindow {
 
     // The idle flag: no run since load or the last Arret.
     bool isIdle() const { return !m_runActive; }
-    bool endOfCharge() const { return m_endFlag; }
-    int mode() const { return m_mode; }
-    const ChargeDetector &detector() const { return m_detector; }
-    const DeltaPeak &deltaPeak() const { return m_peak; }
+    bool endOfCharge() const { return m_charge->ended(); }
+    int mode() const { return m_charge->mode(); }
+    const ChargeDetector &detector() const { return m_charge->detector(); }
+    const DeltaPeak &deltaPeak() const { return m_charge->deltaPeak(); }
     RunChart *chart() const { return m_chart; }
 
   private:
     bool pollStep() override;
-    Settings endOfRunOutputs() const override;
-    // Shows what a poll read; true when every step was answered.
-    bool showSample(const RunSample &s);
+    RunInfo runInfo() const override;
+    // Shows what a poll brought; true when every step was answered.
+    bool showSample(const PollOutcome &o);
     void onSlider1(int v);
     void onSlider2(int v);
     void onSlider3(int v);
@@ -58,11 +57,7 @@ class Chargeur : public ModeWindow {
     RunChart *m_deltaChart;
     int m_curveVbat = 0, m_curveI = 0, m_curveDelta = 0, m_curvePeak = 0, m_curveTemp = 0;
 
-    int m_mode = 0;
-    int m_ichrgCad = 0, m_vbatCad = 0, m_vdeltaCad = 0;
-    Kept m_ichrg, m_vbat;
-    ChargeDetector m_detector;
-    DeltaPeak m_peak;
+    ChargeRun *m_charge; // the run, owned by the base
 };
 
 } // namespace modes

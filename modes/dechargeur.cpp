@@ -23,7 +23,9 @@ const QString kSetpointPrefix = QStringLiteral("COURANT DE DECHARGE =");
 Dechargeur::Dechargeur(const winkit::Host &host, QWidget *parent) : ModeWindow(host, parent) {
     setObjectName(QStringLiteral("Dechargeur"));
     setWindowTitle(QStringLiteral("DECHARGEUR"));
-    m_stopOutputs = {{CMD_CUT_DISCHARGE, 0}, {CMD_CUT_POWER, 0}, {CMD_GROUND_BAT, 1}};
+    m_run = std::make_unique<DischargeRun>(session().tableA(), session().tableB());
+    m_run->setDecimalPoint(localeDecimalPoint());
+    m_discharge = static_cast<DischargeRun *>(m_run.get());
 
     QWidget *left = buildCommon();
     auto *leftCol = static_cast<QVBoxLayout *>(left->layout());
@@ -91,7 +93,6 @@ Dechargeur::Dechargeur(const winkit::Host &host, QWidget *parent) : ModeWindow(h
     resize(1060, 600);
 
     setState(QStringLiteral("Prêt"));
-    m_logging = false;
 }
 
 void Dechargeur::onSlider1(int v) {
@@ -118,16 +119,13 @@ void Dechargeur::start() {
     }
     gate().request(KeyStart, [this, c = *cells] {
         if (m_runActive) return;
-        m_cells = c;
+        m_discharge->reset();
+        m_discharge->setCells(c);
+        // The current the slider shows is the one that flows, whatever was set before.
+        m_discharge->setSetting(m_slider1->value());
         m_chart->clear();
         m_cellChart->clear();
-        // The current the slider shows is the one that flows, whatever was set before.
-        startRun(QStringLiteral("DECHARGE"), kDischargePrefix, dischargeColumns(),
-                 {{CMD_POT_IDECH, quint8(m_slider1->value())},
-                  {CMD_CUT_CHARGE, 0},
-                  {CMD_CUT_POWER, 0},
-                  {CMD_CUT_DISCHARGE, 1},
-                  {CMD_GROUND_BAT, 1}});
+        startRun(QStringLiteral("DECHARGE"));
     });
 }
 
@@ -137,45 +135,37 @@ bool Dechargeur::pollStep() {
     return true;
 }
 
-ModeWindow::Settings Dechargeur::endOfRunOutputs() const {
-    return {{CMD_CUT_DISCHARGE, 0}, {CMD_CUT_POWER, 0}, {CMD_GROUND_BAT, 1}};
+RunInfo Dechargeur::runInfo() const {
+    RunInfo info = ModeWindow::runInfo();
+    info.setpoint = setpointShown(
+        m_slider1->value(), charger::value(session().tableB(), charger::slave::kPotDischarge));
+    info.cells = wholeCells(m_discharge->cells());
+    return info;
 }
 
 void Dechargeur::poll() {
     serialio::ExchangeGate::Exchange x(gate());
     PollSteps st = steps();
-    const RunSample s = dischargePoll(st, m_pulse);
+    const PollOutcome o = m_discharge->poll(st);
+    const RunSample &s = o.sample;
     showHead(s);
-    if (s.current)
-        showCurrent(*s.current, m_idechCad, m_idech, m_idechCount, m_idechValue, Quantity::Idech);
+    if (s.current) showCurrent(m_idechCount, m_idechValue);
     if (s.vbat) {
-        m_vbat.update(showCount(*s.vbat, m_vbatCad, m_vbatCount, Quantity::Vbat));
-        setValueLabel(m_vbatValue, m_vbat.value, QStringLiteral("V"));
-        if (m_vbat.value && m_cells > 0) {
-            m_vpc = modes::voltsPerCell(*m_vbat.value, m_cells);
-            m_perCell->setText(numText(*m_vpc) + QStringLiteral("V"));
-        }
+        m_vbatCount->setText(numText(m_discharge->vbatCount()));
+        setValueLabel(m_vbatValue, m_discharge->vbat().value, QStringLiteral("V"));
+        if (const auto vpc = m_discharge->voltsPerCell(); vpc && m_discharge->vbat().value)
+            m_perCell->setText(numText(*vpc) + QStringLiteral("V"));
     }
-    if (!finished(s.end)) return;
-
-    if (m_vpc && modes::endOfDischarge(*m_vpc)) {
-        m_endFlag = true;
-        setState(QStringLiteral("Limite Dech."));
-    }
-    if (m_logging)
-        appendRecord({double(m_logDuree), double(m_valimCad), double(m_vdblCad), double(m_tempCad),
-                      m_valim.value, m_vdbl.value, m_temper.value, double(m_idechCad),
-                      double(m_vbatCad), m_idech.value, m_vbat.value, double(m_counter.capacity()),
-                      double(m_logDuree) / 86400.0});
+    if (!pollDone(o)) return;
     plot();
 }
 
 void Dechargeur::plot() {
-    const double t = double(m_duree);
-    m_chart->append(m_curveVbat, t, m_vbat.value);
-    m_chart->append(m_curveI, t, m_idech.value);
-    m_cellChart->append(m_curveVpc, t, m_vpc);
-    m_cellChart->append(m_curveTemp, t, m_temper.value);
+    const double t = double(m_discharge->duree());
+    m_chart->append(m_curveVbat, t, m_discharge->vbat().value);
+    m_chart->append(m_curveI, t, m_discharge->current().value);
+    m_cellChart->append(m_curveVpc, t, m_discharge->voltsPerCell());
+    m_cellChart->append(m_curveTemp, t, m_discharge->supplyValue(2).value);
 }
 
 } // namespace modes

@@ -17,14 +17,14 @@ class Dechargeur : public ModeWindow {
     void start() override;
     void poll() override;
 
-    bool endOfDischarge() const { return m_endFlag; }
-    double cells() const { return m_cells; }
-    std::optional<double> voltsPerCell() const { return m_vpc; }
+    bool endOfDischarge() const { return m_discharge->ended(); }
+    double cells() const { return m_discharge->cells(); }
+    std::optional<double> voltsPerCell() const { return m_discharge->voltsPerCell(); }
     RunChart *chart() const { return m_chart; }
 
   private:
     bool pollStep() override;
-    Settings endOfRunOutputs() const override;
+    RunInfo runInfo() const override;
     void onSlider1(int v);
     void plot();
 
@@ -40,10 +40,7 @@ class Dechargeur : public ModeWindow {
     RunChart *m_cellChart;
     int m_curveVbat = 0, m_curveI = 0, m_curveVpc = 0, m_curveTemp = 0;
 
-    double m_cells = 0;
-    int m_idechCad = 0, m_vbatCad = 0;
-    Kept m_idech, m_vbat;
-    std::optional<double> m_vpc;
+    DischargeRun *m_discharge; // the run, owned by the base
 };
 
 } // namespace modes

@@ -1,11 +1,13 @@
 #include "modewindow.h"
 
 #include "desktop/notify.h"
+#include "desktop/version.h"
 #include "link/messages.h"
 #include "link/numtext.h"
 #include "runframes.h"
 #include "serial/polltimer.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QFontMetrics>
 #include <QGridLayout>
@@ -20,7 +22,7 @@ namespace modes {
 using namespace chlink;
 
 ModeWindow::ModeWindow(const winkit::Host &host, QWidget *parent)
-    : winkit::ChargerWindow(host, parent), m_decimalPoint(localeDecimalPoint()) {
+    : winkit::ChargerWindow(host, parent) {
     // The stop bytes go out before the main window comes back and may reconnect.
     setOpenerBackWhenIdle(true);
     m_poll = new serialio::PollTimer(
@@ -31,7 +33,7 @@ ModeWindow::ModeWindow(const winkit::Host &host, QWidget *parent)
     m_timer2->setObjectName(QStringLiteral("Timerch2"));
     m_timer2->setSingleShot(true);
     connect(m_timer2, &QTimer::timeout, this, [this] {
-        m_pulse.delayDone = true;
+        m_run->pulse().delayDone = true;
         session().wake();
     });
 }
@@ -39,14 +41,15 @@ ModeWindow::ModeWindow(const winkit::Host &host, QWidget *parent)
 ModeWindow::~ModeWindow() {
     m_poll->stop();
     m_timer2->stop();
-    m_logging = false;
-    m_log.close();
+    m_run->stopLogging();
+    m_run->closeLog();
     // Deleted during a run without having been left (no event loop any more): the stop bytes
     // still go out, without their answers.
     if (m_runActive && session().isOpen()) {
         for (const auto &[code, value] : stopSettings())
             session().command(code, {value});
         session().flush();
+        m_run->finish(QStringLiteral("Arret"));
     }
 }
 
@@ -80,95 +83,74 @@ bool ModeWindow::setOuts(const Settings &settings) {
 bool ModeWindow::waitDelay(int ms) {
     m_timer2->start(ms);
     // Bounded even if the timer were stopped by someone else.
-    session().waitUntil([this] { return m_pulse.delayDone || gate().interrupted(); }, ms + 1000);
+    session().waitUntil([this] { return m_run->pulse().delayDone || gate().interrupted(); },
+                        ms + 1000);
     m_timer2->stop();
     return !gate().interrupted();
 }
 
-bool ModeWindow::readStartClock() {
-    PollSteps st = steps();
-    std::optional<ClockTime> t;
-    if (!st.readClock(t)) return finished(st.end());
-    m_clock.start(t->totalSeconds());
-    return true;
-}
-
-bool ModeWindow::startRun(const QString &state, const char *logPrefix, const QStringList &columns,
-                          const Settings &outputs) {
-    m_counter.reset();
-    m_duree = 0; // the first poll integrates from the start, not from the last run
-    m_prevDuree = 0;
-    m_endFlag = false;
-    m_logging = true;
+bool ModeWindow::startRun(const QString &state) {
     beginRun(); // polling: the poll timer comes once this exchange has ended
     setState(state);
-    if (!readStartClock()) return false;
-    if (!openLog(logPrefix, columns)) {
-        m_logging = false;
+    PollSteps st = steps();
+    if (!m_run->readStartClock(st)) return finished(st.end());
+    if (!openLog()) {
         endRun();
         setState(QStringLiteral("Arret"));
         return false;
     }
-    return setOuts(outputs);
+    return setOuts(m_run->startOutputs());
+}
+
+RunInfo ModeWindow::runInfo() const {
+    RunInfo info;
+    info.version = desktop::version();
+    info.window = objectName();
+    info.port = session().deviceName();
+    return info;
 }
 
 void ModeWindow::timerCycle() {
     serialio::ExchangeGate::Exchange x(gate());
     if (!pollStep() || gate().interrupted()) return;
-    if (m_endFlag) {
-        m_endFlag = false;
+    if (m_run->ended()) {
+        m_run->clearEnded();
         endPolling(); // the log stays open until Arret or Retour
-        setOuts(endOfRunOutputs());
+        m_run->finish(m_run->endText());
+        setOuts(m_run->endOutputs());
         notifyUser(m_state->text());
     }
 }
 
 void ModeWindow::showHead(const RunSample &s) {
-    m_prevDuree = m_duree;
     if (s.clock) {
-        const ClockTime &t = *s.clock;
-        const bool fieldsValid = t.hours < 24 && t.minutes < 60 && t.seconds < 60;
-        const RunClock::Reading r = m_clock.read(t.totalSeconds(), fieldsValid);
-        m_duree = r.elapsed;
-        m_logDuree = r.received;
-        const Hms h = splitClock(m_duree);
+        const Hms h = splitClock(m_run->duree());
         m_clockLabels[0]->setText(clockText(h.hours));
         m_clockLabels[1]->setText(clockText(h.minutes));
         m_clockLabels[2]->setText(clockText(h.seconds));
     }
-    const struct {
-        const std::optional<int> &count;
-        int &kept;
-        Quantity q;
-        Kept &value;
-        const char *unit;
-    } supplies[] = {
-        {s.valim, m_valimCad, Quantity::Valim, m_valim, "V"},
-        {s.vdbl, m_vdblCad, Quantity::Vdbl, m_vdbl, "V"},
-        {s.temp, m_tempCad, Quantity::Temper, m_temper, ""},
-    };
+    const std::optional<int> *counts[3] = {&s.valim, &s.vdbl, &s.temp};
+    static const char *const units[3] = {"V", "V", ""};
     for (int i = 0; i < 3; ++i) {
-        const auto &row = supplies[i];
-        if (!row.count) return;
-        const auto v = showCount(*row.count, row.kept, m_supplyCounts[i], row.q);
-        row.value.update(v);
-        setValueLabel(m_supplyValues[i], v, QLatin1String(row.unit));
+        if (!*counts[i]) return;
+        m_supplyCounts[i]->setText(numText(m_run->supplyCount(i)));
+        setValueLabel(m_supplyValues[i], m_run->supplyValue(i).value, QLatin1String(units[i]));
     }
 }
 
-std::optional<double> ModeWindow::showCount(int count, int &kept, QLabel *label, Quantity q) {
-    kept = count;
-    label->setText(numText(count));
-    return convert(q, count, session().tableA(), session().tableB());
+void ModeWindow::showCurrent(QLabel *countLabel, QLabel *valueLabel) {
+    countLabel->setText(numText(m_run->currentCount()));
+    setValueLabel(valueLabel, m_run->current().value, QStringLiteral("A"));
+    m_total->setText(numText(double(m_run->counter().capacity())) + QStringLiteral(" mAh"));
 }
 
-void ModeWindow::showCurrent(int count, int &kept, Kept &current, QLabel *countLabel,
-                             QLabel *valueLabel, Quantity q) {
-    const auto v = showCount(count, kept, countLabel, q);
-    current.update(v);
-    setValueLabel(valueLabel, v, QStringLiteral("A"));
-    m_counter.add(m_duree - m_prevDuree, current.orZero());
-    m_total->setText(numText(double(m_counter.capacity())) + QStringLiteral(" mAh"));
+bool ModeWindow::pollDone(const PollOutcome &o) {
+    if (o.logFailed)
+        // Disk full or removed: said once, the run goes on.
+        errorBox(this, QStringLiteral("Erreur d'écriture du fichier journal\n") +
+                           QDir::toNativeSeparators(m_run->logPath()));
+    if (o.ended) setState(m_run->endText());
+    return finished(o.sample.end);
 }
 
 void ModeWindow::linkFailure() {
@@ -178,10 +160,12 @@ void ModeWindow::linkFailure() {
     const bool wasRunning = m_runActive;
     m_poll->stop();
     m_timer2->stop();
-    m_logging = false;
+    m_run->stopLogging();
     endRun();
     closeLog(); // every record written so far is already on disk
-    if (e == LinkError::Timeout && wasRunning) switchOffAfterFailure();
+    if (wasRunning) m_run->finish(QStringLiteral("Liaison perdue"));
+    if (e == LinkError::Timeout && wasRunning)
+        modes::switchOffAfterFailure(session(), [this] { return isClosing(); });
     if (wasRunning) {
         setState(QStringLiteral("Arret"));
         notifyUser(QStringLiteral("Liaison avec le chargeur perdue : mesure arrêtée"));
@@ -191,42 +175,15 @@ void ModeWindow::linkFailure() {
     // A port failure has already been reported by the main window.
 }
 
-void ModeWindow::switchOffAfterFailure() {
-    // One try, each answer waited for once: a silent charger costs two reply time-outs.
-    for (Cmd c : {CMD_CUT_CHARGE, CMD_CUT_DISCHARGE}) {
-        session().command(c, {0});
-        if (!session().answerByte() && session().error() != LinkError::Timeout) return;
-        if (isClosing()) return;
-    }
-}
-
-ModeWindow::Settings ModeWindow::stopSettings() const {
-    Settings s;
-    if (m_pulse.dischargeOn) s.emplace_back(CMD_CUT_DISCHARGE, 0);
-    s.insert(s.end(), m_stopOutputs.begin(), m_stopOutputs.end());
-    return s;
-}
-
 bool ModeWindow::switchOff(const Settings &settings) {
     serialio::ExchangeGate::Exchange x(gate());
-    bool answered = true;
-    for (const auto &[code, value] : settings) {
-        if (!session().isOpen()) return false;
-        if (answered)
-            answered = setOutput(session(), code, value);
-        else
-            session().command(code, {value});
-    }
-    if (!answered) session().flush();
-    for (const auto &[code, value] : settings)
-        if (code == CMD_CUT_DISCHARGE && value == 0) m_pulse.dischargeOn = false;
-    return answered;
+    return modes::switchOff(session(), settings, m_run->pulse());
 }
 
 void ModeWindow::stop() {
     if (isClosing()) return;
-    m_logging = false; // a poll interrupted by Stop writes no record
-    m_poll->stop();    // and drops a queued tick
+    m_run->stopLogging(); // a poll interrupted by Stop writes no record
+    m_poll->stop();       // and drops a queued tick
     m_timer2->stop();
     m_polling = false;
     gate().drop(KeyStart);
@@ -237,8 +194,9 @@ void ModeWindow::stop() {
 void ModeWindow::stopRun() {
     const bool confirmed = switchOff(stopSettings());
     const LinkError e = session().error();
-    m_logging = false;
+    m_run->stopLogging();
     closeLog();
+    m_run->finish(QStringLiteral("Arret"));
     endRun();                // idle flag set
     if (isClosing()) return; // leaving: the window is already gone from the screen
     setState(QStringLiteral("Arret"));
@@ -250,31 +208,21 @@ void ModeWindow::stopRun() {
 
 // ---------------------------------------------------------------- run bookkeeping
 
-bool ModeWindow::openLog(const char *prefix, const QStringList &columns) {
+bool ModeWindow::openLog() {
     const QString folder = runLogFolder();
-    const QString path = folder + QLatin1Char('/') +
-                         logFileName(QLatin1String(prefix), QDateTime::currentDateTime());
+    const QDateTime now = QDateTime::currentDateTime();
+    RunInfo info = runInfo();
+    info.start = now;
     QString why;
-    if (!m_log.open(path, headerLine(columns), &why)) {
+    if (!m_run->openLog(folder, now, info, &why)) {
         errorBox(this, QStringLiteral("Impossible de créer le fichier journal\n") +
-                           QDir::toNativeSeparators(path) + QLatin1Char('\n') + why);
+                           QDir::toNativeSeparators(m_run->logPath()) + QLatin1Char('\n') + why);
         m_logLabel->setText(QStringLiteral("Journal : aucun"));
         return false;
     }
     // When the name was taken, the log went to the next free one: show the one written.
-    m_logLabel->setText(QStringLiteral("Journal : ") + QDir::toNativeSeparators(m_log.path()));
+    m_logLabel->setText(QStringLiteral("Journal : ") + QDir::toNativeSeparators(m_run->logPath()));
     return true;
-}
-
-void ModeWindow::appendRecord(const std::vector<Field> &fields) {
-    if (!m_logging || !m_log.isOpen()) return;
-    if (!m_log.append(recordLine(fields, m_decimalPoint))) {
-        // Disk full or removed: say it once and keep the run going.
-        m_log.close();
-        m_logging = false;
-        errorBox(this, QStringLiteral("Erreur d'écriture du fichier journal\n") +
-                           QDir::toNativeSeparators(m_log.path()));
-    }
 }
 
 void ModeWindow::beginRun() {
@@ -303,13 +251,13 @@ void ModeWindow::endRun() {
 }
 
 void ModeWindow::closeLog() {
-    m_log.close();
+    m_run->closeLog();
 }
 
 // ---------------------------------------------------------------- window
 
 void ModeWindow::aboutToLeave() {
-    m_logging = false; // a poll still in its wait writes no record
+    m_run->stopLogging(); // a poll still in its wait writes no record
     m_poll->stop();
     m_timer2->stop();
     closeLog(); // with every record written so far
@@ -318,8 +266,10 @@ void ModeWindow::aboutToLeave() {
 
 void ModeWindow::leaveWhenIdle() {
     // After "Arret" or a link failure the outputs are already off.
-    const bool confirmed = !m_runActive || switchOff(stopSettings());
+    const bool wasRunning = m_runActive;
+    const bool confirmed = !wasRunning || switchOff(stopSettings());
     const LinkError e = session().error();
+    if (wasRunning) m_run->finish(QStringLiteral("Arret"));
     endRun();
     // The outputs may still be on: the user must know, even on the way out, on top of the
     // main window.

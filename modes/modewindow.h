@@ -1,15 +1,13 @@
 #pragma once
 
+#include "chargerun.h"
 #include "keepawake.h"
-#include "measure.h"
-#include "runlog.h"
-#include "runpoll.h"
 #include "winkit/chargerwindow.h"
 
 #include <QWidget>
 #include <initializer_list>
+#include <memory>
 #include <optional>
-#include <vector>
 
 class QGroupBox;
 class QLabel;
@@ -25,8 +23,8 @@ namespace modes {
 class RunChart;
 
 // What the charge and discharge windows share: the poll and delay timers, the clock and
-// supply readings, the run log, the sleep lock, and their run's start, poll cycle, stop and
-// end.
+// supply displays, the sleep lock, and the pacing of their run (a Run: start, poll, stop and
+// end, shared with the command line).
 //
 // Events run inside every wait for a reply byte. A handler that wants the link while
 // another one is waiting is queued on the window's gate and runs when the first is done (a
@@ -55,13 +53,14 @@ class ModeWindow : public winkit::ChargerWindow {
     bool isPolling() const { return m_polling; }
     // From "Demarrage" until "Arret" (or a link failure).
     bool isRunActive() const { return m_runActive; }
-    bool isLogging() const { return m_logging; }
+    bool isLogging() const { return m_run->logging(); }
     bool isBusy() const { return gate().busy(); }
-    qint64 duree() const { return m_duree; }
+    qint64 duree() const { return m_run->duree(); }
     // The file the log is written to (the name actually created).
-    QString logPath() const { return m_log.path(); }
-    bool logOpen() const { return m_log.isOpen(); }
-    const ChargeCounter &counter() const { return m_counter; }
+    QString logPath() const { return m_run->logPath(); }
+    bool logOpen() const { return m_run->logOpen(); }
+    const ChargeCounter &counter() const { return m_run->counter(); }
+    const Run &run() const { return *m_run; }
     const KeepAwake &keepAwake() const { return m_awake; }
     QTimer *pollTimer() const;
 
@@ -82,36 +81,27 @@ class ModeWindow : public winkit::ChargerWindow {
     bool setOuts(const Settings &settings);
     // Timerch2: arms the delay and sleeps until its tick sets the delay flag.
     bool waitDelay(int ms);
-    // A poll's clock and supplies: DUREE, the clock and supply labels. A clock glitch leaves
-    // DUREE as it was (the poll adds no time); m_logDuree is the reading as received, for
-    // the record.
+    // A poll's clock and supplies as the run took them: the clock and supply labels.
     void showHead(const RunSample &s);
-    // A count a poll read: kept, shown on its label; returns its value (none without
-    // calibration).
-    std::optional<double> showCount(int count, int &kept, QLabel *label, Quantity q);
-    // The run's current a poll read (charge or discharge): its labels, and the charge it
-    // carried since the previous poll added to the total.
-    void showCurrent(int count, int &kept, Kept &current, QLabel *countLabel, QLabel *valueLabel,
-                     Quantity q);
-    // Reads the clock to start a run.
-    bool readStartClock();
-    // "Demarrage"'s exchange, once the window has reset its own run state: the run begins
-    // (state text, poll timer), the clock is read, the log created, then `outputs` switch the
-    // run on. False when the run did not start.
-    bool startRun(const QString &state, const char *logPrefix, const QStringList &columns,
-                  const Settings &outputs);
+    // The run's current a poll read (charge or discharge): its labels and the charge
+    // carried so far.
+    void showCurrent(QLabel *countLabel, QLabel *valueLabel);
+    // What one poll brought that every window handles alike: a link failure, a log that
+    // could not be written, the end found. True when every step was answered.
+    bool pollDone(const PollOutcome &o);
+    // "Demarrage"'s exchange, once the window has set up its run (reset, setting): the run
+    // begins (state text, poll timer), the clock is read, the log created, then the run's
+    // outputs switch it on. False when the run did not start.
+    bool startRun(const QString &state);
+    // The setting of the run, as the window shows it (for the sidecar).
+    virtual RunInfo runInfo() const;
     // What a Timerchargeur tick polls; false when there is nothing to poll.
     virtual bool pollStep() = 0;
-    // The outputs at the end of a run found by the poll (the log stays open until Arret).
-    virtual Settings endOfRunOutputs() const = 0;
     // The link failed during a run: polling stops, the charge and discharge paths are
     // switched off once, the log keeps what it has, the reason is shown.
     void linkFailure();
-    virtual void switchOffAfterFailure();
-    // The settings "Arret" sends to leave every output of the run in its stopped state: the
-    // window's own (m_stopOutputs), led by the discharge path's off when a measurement pulse
-    // left it on.
-    Settings stopSettings() const;
+    // The settings "Arret" sends to leave every output of the run in its stopped state.
+    Settings stopSettings() const { return m_run->stopOutputs(); }
     // Sends settings that must go out whatever else happens (not cut short by Arret or by
     // leaving), each with its answer byte; once an answer has not come, the rest go out
     // without waiting and are flushed. False when an answer was missing.
@@ -120,10 +110,9 @@ class ModeWindow : public winkit::ChargerWindow {
     void stopRun();
 
     // ---- Run bookkeeping ----
-    // A run begins: state for the logs, chart, sleep lock. False (with a message) when the
-    // log file cannot be created.
-    bool openLog(const char *prefix, const QStringList &columns);
-    void appendRecord(const std::vector<Field> &fields);
+    // Creates the run's log and its sidecar. False (with a message) when the log file cannot
+    // be created.
+    bool openLog();
     void beginRun();   // a run starts: start button off, sleep lock on
     void endPolling(); // polling has ended (end of run): the sleep lock goes
     // A run ended or stopped on a fault: a desktop notification, unless this window is the
@@ -153,28 +142,15 @@ class ModeWindow : public winkit::ChargerWindow {
 
     serialio::PollTimer *m_poll; // Timerchargeur
     QTimer *m_timer2;            // Timerch2
-    PulseFlags m_pulse;          // the delay flag and the pulse's discharge path
 
     // Flags of the run.
     bool m_runActive = false;
     bool m_polling = false;
-    bool m_logging = false;
-    bool m_endFlag = false; // the poll found the end of the run
 
-    // Clock and supplies.
-    RunClock m_clock;
-    qint64 m_duree = 0;
-    qint64 m_prevDuree = 0;
-    qint64 m_logDuree = 0; // DUREE as the record shows it: the reading as received
-    int m_valimCad = 0, m_vdblCad = 0, m_tempCad = 0;
-    Kept m_valim, m_vdbl, m_temper;
-    ChargeCounter m_counter;
+    // The run itself (set by each window): its state, log and outputs.
+    std::unique_ptr<Run> m_run;
 
-    Settings m_stopOutputs; // set by each window
-
-    RunLog m_log;
     KeepAwake m_awake;
-    QChar m_decimalPoint;
 
     QPushButton *m_start = nullptr;
     QPushButton *m_stop = nullptr;

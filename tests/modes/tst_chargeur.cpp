@@ -4,6 +4,7 @@
 #include "bench.h"
 #include "modes/chargeur.h"
 #include "modes/runchart.h"
+#include "modes/runinfo.h"
 
 #include <QCheckBox>
 #include <QLabel>
@@ -69,6 +70,8 @@ class TestChargeur : public QObject {
     void dvdtIndicatorTakesNoInput();
     void sliderDuringPollWaitsItsTurn();
     void pollTimerKeepsPolling();
+    void runInfoSaysHowItEnded_data();
+    void runInfoSaysHowItEnded();
 };
 
 void TestChargeur::loadHidesMain() {
@@ -599,6 +602,49 @@ void TestChargeur::dvdtIndicatorTakesNoInput() {
     c->click();
     QCOMPARE(int(c->checkState()), state);
     QCOMPARE(c->text(), QStringLiteral("DV/DT Mode"));
+}
+
+// The information file next to the log: the window's setting at the start, then how the run
+// ended, whatever way it ends.
+void TestChargeur::runInfoSaysHowItEnded_data() {
+    QTest::addColumn<QString>("how");
+    QTest::addColumn<QString>("reason");
+    QTest::newRow("Arret") << "stop"
+                           << "Arret";
+    QTest::newRow("a reply that does not come") << "timeout"
+                                                << "Liaison perdue";
+    QTest::newRow("Retour during the run") << "leave"
+                                           << "Arret";
+}
+
+void TestChargeur::runInfoSaysHowItEnded() {
+    QFETCH(QString, how);
+    QFETCH(QString, reason);
+    Bench b;
+    auto *w = qobject_cast<Chargeur *>(b.registry->open("Chargeur", &b.main));
+    QVERIFY(w);
+    QPointer<Chargeur> alive(w);
+    w->findChild<QSlider *>("Slider1")->setValue(150);
+    w->start();
+    const QString path = w->logPath();
+    const auto info = modes::readRunInfo(path);
+    QVERIFY(info);
+    QCOMPARE(info->window, QStringLiteral("Chargeur"));
+    QCOMPARE(info->setpoint, QStringLiteral("1.5 A"));
+    QCOMPARE(info->port, QStringLiteral("fake"));
+    QVERIFY(info->start.isValid());
+    QVERIFY(!info->version.isEmpty());
+    QVERIFY(info->endReason.isEmpty());
+    w->timerCycle();
+    if (how == "timeout") {
+        b.fake->dropReplies[chlink::CMD_READ_VBAT] = 1;
+        w->timerCycle();
+    } else if (how == "stop") {
+        w->stop();
+    } else {
+        alive->leave();
+    }
+    QTRY_COMPARE(modes::readRunInfo(path)->endReason, reason);
 }
 
 QTEST_MAIN(TestChargeur)
