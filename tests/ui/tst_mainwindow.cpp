@@ -646,6 +646,39 @@ class TstMainWindow : public QObject {
         QVERIFY(!rig.link.isOpen());
     }
 
+    // The mapping dialog: nothing to map without a path; a device plugged in while it is
+    // open shows after "Actualiser la liste", and what the user typed stays.
+    void mappingDialogKeepsTheTypedPath() {
+        QList<serialio::SerialDevice> devices{kTwoDevices.first()};
+        const FakeDevices restore({}); // the system's list again on the way out
+        serialio::setDeviceLister([&devices] { return devices; });
+        serialio::ComMap ports(4);
+        ports.set(2, QStringLiteral("/dev/ttyUSB0"), false);
+        {
+            AssocPort d(ports, 2);
+            auto *path = d.findChild<QLineEdit *>(QStringLiteral("TxtChemin"));
+            auto *ok = d.findChild<QPushButton *>(QStringLiteral("CbAssocier"));
+            auto *found = d.findChild<QListWidget *>(QStringLiteral("ListPeriph"));
+            QCOMPARE(path->text(), QStringLiteral("/dev/ttyUSB0")); // what COM 2 stands for
+            QCOMPARE(found->currentRow(), 0);
+            path->setText(QStringLiteral("   "));
+            QVERIFY(!ok->isEnabled());
+            path->setText(QStringLiteral(" /dev/pts/3 "));
+            QVERIFY(ok->isEnabled());
+            devices << kTwoDevices.last();
+            d.findChild<QPushButton *>(QStringLiteral("CbActualiser"))->click();
+            QCOMPARE(found->count(), 2);
+            QCOMPARE(found->item(0)->text(), QStringLiteral("/dev/ttyS0"));
+            QCOMPARE(d.chosenDevice(), QStringLiteral("/dev/pts/3"));
+            d.findChild<QComboBox *>(QStringLiteral("CmbCom"))->setCurrentIndex(3);
+            QCOMPARE(d.chosenNumber(), 4);
+            devices.clear();
+            d.findChild<QPushButton *>(QStringLiteral("CbActualiser"))->click();
+            QCOMPARE(found->count(), 1); // says none was found; not a device to pick
+            QVERIFY(!(found->item(0)->flags() & Qt::ItemIsEnabled));
+        }
+    }
+
     // The port choice maps a COM number to any device, picked among those found or typed;
     // the mapping shows at once, outlives the run as --com does, and the next connection on
     // that number goes to the new device. Mapping the port in use leaves the old device as
