@@ -46,16 +46,22 @@ const SerialDevice *findDevice(const QList<SerialDevice> &devices, const QString
     return nullptr;
 }
 
+// ASCII digits only: they sit together among the characters, so numbers and the characters
+// around them keep one consistent order (a sort needs one).
+bool isDigit(QChar c) {
+    return c >= QLatin1Char('0') && c <= QLatin1Char('9');
+}
+
 } // namespace
 
 bool deviceNameLess(const QString &a, const QString &b) {
     qsizetype i = 0, j = 0;
     while (i < a.size() && j < b.size()) {
-        if (a.at(i).isDigit() && b.at(j).isDigit()) {
+        if (isDigit(a.at(i)) && isDigit(b.at(j))) {
             qsizetype ei = i, ej = j;
-            while (ei < a.size() && a.at(ei).isDigit())
+            while (ei < a.size() && isDigit(a.at(ei)))
                 ++ei;
-            while (ej < b.size() && b.at(ej).isDigit())
+            while (ej < b.size() && isDigit(b.at(ej)))
                 ++ej;
             // Compare the runs as numbers of any length: skip leading zeros, then the
             // longer run is the larger number, then digit by digit.
