@@ -646,6 +646,44 @@ class TstMainWindow : public QObject {
         QVERIFY(!rig.link.isOpen());
     }
 
+    // Closing a dialog of the window hands the activation back to it: that is no return to
+    // the window, and the link is left as it was (no new handshake).
+    void closingADialogIsNoReturn_data() {
+        QTest::addColumn<QString>("control");
+        QTest::newRow("port mapping") << "CbAssocPort";
+        QTest::newRow("about box") << "MnuAPropos";
+    }
+    void closingADialogIsNoReturn() {
+        QFETCH(QString, control);
+        Rig rig;
+        QVERIFY(rig.start());
+        QVERIFY(rig.link.isOpen());
+        QCOMPARE(rig.link.reconnectOnActivate, 1); // a return would run the handshake again
+        rig.click("MSelCom");
+        QSignalSpy probing(&rig.main->handshake(), &Handshake::display);
+        QSignalSpy handled(rig.main.get(), &Main::activationHandled);
+        const int opensBefore = rig.opens();
+        bool closed = false;
+        QTimer::singleShot(0, rig.main.get(), [&closed] {
+            QWidget *d = QApplication::activeModalWidget();
+            if (auto *box = qobject_cast<QMessageBox *>(d)) {
+                box->button(QMessageBox::Ok)->click();
+                closed = true;
+            } else if (d) {
+                d->findChild<QPushButton *>(QStringLiteral("CbAnnuler"))->click();
+                closed = true;
+            }
+        });
+        rig.click(qPrintable(control));
+        QVERIFY(closed);
+        rig.main->activateWindow();
+        QVERIFY(Rig::handledAny(handled));
+        QCOMPARE(handled.first().at(0).toBool(), true); // from a dialog of the program
+        QVERIFY(probing.isEmpty());
+        QCOMPARE(rig.opens(), opensBefore);
+        QVERIFY(rig.link.isOpen());
+    }
+
     // The mapping dialog: nothing to map without a path; a device plugged in while it is
     // open shows after "Actualiser la liste", and what the user typed stays.
     void mappingDialogKeepsTheTypedPath() {

@@ -247,6 +247,7 @@ void Main::showAbout() {
     box.setObjectName(QStringLiteral("APropos"));
     box.setTextFormat(Qt::RichText);
     box.setIconPixmap(windowIcon().pixmap(64, 64));
+    const chlink::DialogScope scope(this); // its closing is no return to the window
     box.exec();
 }
 
@@ -391,6 +392,7 @@ void Main::askComMapping() {
     const int row = m_list->currentRow();
     AssocPort dialog(m_ports, row >= 0 && row < m_ports.ports() ? row + 1 : m_link.portNumber,
                      this);
+    const chlink::DialogScope scope(this); // its closing is no return to the window
     if (dialog.exec() != QDialog::Accepted) return;
     mapComPort(dialog.chosenNumber(), dialog.chosenDevice());
 }
