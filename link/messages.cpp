@@ -42,30 +42,25 @@ QList<HandBack> &handBacks() {
     static QList<HandBack> list;
     return list;
 }
+} // namespace
 
-// Marks the window under a dialog for as long as the dialog is up, and a little after.
-class DialogScope {
-  public:
-    explicit DialogScope(QWidget *parent) {
-        static int lastId = 0;
-        QWidget *under = QApplication::activeWindow();
-        if (!under && parent) under = parent->window();
-        m_id = ++lastId;
-        handBacks().append({under, m_id, true, QDeadlineTimer(QDeadlineTimer::Forever)});
-    }
-    ~DialogScope() {
-        for (HandBack &h : handBacks())
-            if (h.id == m_id) {
-                h.open = false;
-                h.until = QDeadlineTimer(kHandBackGraceMs);
-            }
-    }
-    DialogScope(const DialogScope &) = delete;
-    DialogScope &operator=(const DialogScope &) = delete;
+DialogScope::DialogScope(QWidget *parent) {
+    static int lastId = 0;
+    QWidget *under = QApplication::activeWindow();
+    if (!under && parent) under = parent->window();
+    m_id = ++lastId;
+    handBacks().append({under, m_id, true, QDeadlineTimer(QDeadlineTimer::Forever)});
+}
 
-  private:
-    int m_id = 0;
-};
+DialogScope::~DialogScope() {
+    for (HandBack &h : handBacks())
+        if (h.id == m_id) {
+            h.open = false;
+            h.until = QDeadlineTimer(kHandBackGraceMs);
+        }
+}
+
+namespace {
 
 QMessageBox::StandardButton
 runBox(QMessageBox::Icon icon, QWidget *parent, const QString &title, const QString &text,

@@ -53,6 +53,19 @@ void portErrorBox(QWidget *parent, const QString &reason);
 // A window that is not there yet: "Cette fenêtre n'est pas encore disponible."
 void unavailableBox(QWidget *parent);
 
+// Held while a dialog of the program's own (not one of the boxes above) is up over
+// `parent`: the activation its closing hands back is told by activationFromDialog().
+class DialogScope {
+  public:
+    explicit DialogScope(QWidget *parent);
+    ~DialogScope();
+    DialogScope(const DialogScope &) = delete;
+    DialogScope &operator=(const DialogScope &) = delete;
+
+  private:
+    int m_id = 0;
+};
+
 // True when `window` is being activated because one of these boxes or dialogs, shown over it,
 // has just closed: the window system hands the activation back to the window underneath.
 // Answers once per closed dialog.

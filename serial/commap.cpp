@@ -1,6 +1,7 @@
 #include "commap.h"
 
-#include <QSerialPortInfo>
+#include "devices.h"
+
 #include <QSettings>
 
 namespace serialio {
@@ -53,9 +54,8 @@ bool ComMap::parseAndSet(const QString &text, bool remember, QString *error) {
 
 QStringList ComMap::systemPorts() {
     QStringList names;
-    for (const QSerialPortInfo &info : QSerialPortInfo::availablePorts())
-        names << info.systemLocation();
-    names.sort();
+    for (const SerialDevice &d : serialDevices())
+        names << d.device;
     return names;
 }
 

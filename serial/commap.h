@@ -8,7 +8,7 @@ namespace serialio {
 
 // Which device stands behind "COM n" (1..ports). On Windows it is COMn. Elsewhere a device
 // given with --com N=DEVICE (remembered for later runs when asked), else the system's
-// serial ports in name order.
+// serial ports in name order (serialDevices()).
 class ComMap {
   public:
     // ports: how many COM numbers the program offers; settingsFile: where remembered
@@ -26,6 +26,7 @@ class ComMap {
         m_system = ports;
         m_systemSet = true;
     }
+    // The devices serialDevices() lists, in its order.
     static QStringList systemPorts();
 
   private:

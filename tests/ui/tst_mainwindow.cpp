@@ -4,20 +4,25 @@
 #include "link/handshake.h"
 #include "link/messages.h"
 #include "serial/commap.h"
+#include "serial/devices.h"
 #include "serial/serialport.h"
 #include "sim/virtualcharger.h"
 #include "support/scriptedcharger.h"
 #include "ui/main/app.h"
+#include "ui/main/assocport.h"
 #include "ui/main/mainwindow.h"
 #include "winkit/chargerwindow.h"
 
 #include <QAction>
 #include <QApplication>
+#include <QComboBox>
+#include <QLineEdit>
 #include <QListWidget>
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QSignalSpy>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include <fcntl.h>
@@ -205,6 +210,23 @@ struct Pty {
         if (fd >= 0) ::close(fd);
     }
 };
+
+// The system's list of serial devices replaced for one test.
+struct FakeDevices {
+    explicit FakeDevices(QList<serialio::SerialDevice> list) {
+        serialio::setDeviceLister([list] { return list; });
+    }
+    ~FakeDevices() { serialio::setDeviceLister({}); }
+};
+const QList<serialio::SerialDevice> kTwoDevices{
+    {QStringLiteral("/dev/ttyUSB0"), QStringLiteral("FT232R USB UART"), QStringLiteral("FTDI"),
+     QStringLiteral("A50285BI"), QStringLiteral("0403:6001")},
+    {QStringLiteral("/dev/ttyS0"), {}, {}, {}, {}}};
+const QString kTwoDevicesText = QStringLiteral("\n\nPorts série trouvés :\n"
+                                               "  /dev/ttyS0\n"
+                                               "  /dev/ttyUSB0  FT232R USB UART (0403:6001)\n"
+                                               "Choix du port : menu File, « Selection du port "
+                                               "com ».");
 
 enum class Setup { Connected, Returned, Disconnected, PortFault };
 enum class Source { SwitchBack, BoxClosed };
@@ -578,6 +600,7 @@ class TstMainWindow : public QObject {
             device = pty.path();
             reason = reason.arg(device);
         }
+        const FakeDevices fake(kTwoDevices);
         serialio::ComMap ports(4);
         ports.setSystemPorts({QStringLiteral("/dev/ttyNOTUSED")});
         if (!device.isEmpty()) ports.set(2, device, false);
@@ -595,7 +618,197 @@ class TstMainWindow : public QObject {
             main.findChild<QPushButton *>(QStringLiteral("Cb_Reconnect"))->click();
         }
         setBoxHook({});
-        QCOMPARE(boxes, QStringList{QStringLiteral("Erreur port com\n") + reason});
+        QCOMPARE(boxes,
+                 QStringList{QStringLiteral("Erreur port com\n") + reason + kTwoDevicesText});
+    }
+
+    // A port that will not open: the box lists the serial devices there are, or says there
+    // is none, so that the user sees which one to pick.
+    void refusedPortListsTheDevices_data() {
+        QTest::addColumn<bool>("any");
+        QTest::addColumn<QString>("list");
+        QTest::newRow("two devices") << true << kTwoDevicesText;
+        QTest::newRow("none") << false
+                              << QStringLiteral("\n\nAucun port série trouvé sur cet ordinateur.\n"
+                                                "Choix du port : menu File, « Selection du port "
+                                                "com ».");
+    }
+    void refusedPortListsTheDevices() {
+        QFETCH(bool, any);
+        QFETCH(QString, list);
+        const FakeDevices fake(any ? kTwoDevices : QList<serialio::SerialDevice>());
+        Rig rig;
+        rig.setRefuse(true);
+        rig.connect();
+        QCOMPARE(rig.boxes, QStringList{QStringLiteral("Erreur port com\nchargeur virtuel : "
+                                                       "refused") +
+                                        list});
+        QVERIFY(!rig.link.isOpen());
+    }
+
+    // Closing a dialog of the window hands the activation back to it: that is no return to
+    // the window, and the link is left as it was (no new handshake).
+    void closingADialogIsNoReturn_data() {
+        QTest::addColumn<QString>("control");
+        QTest::newRow("port mapping") << "CbAssocPort";
+        QTest::newRow("about box") << "MnuAPropos";
+    }
+    void closingADialogIsNoReturn() {
+        QFETCH(QString, control);
+        Rig rig;
+        QVERIFY(rig.start());
+        QVERIFY(rig.link.isOpen());
+        QCOMPARE(rig.link.reconnectOnActivate, 1); // a return would run the handshake again
+        rig.click("MSelCom");
+        QSignalSpy probing(&rig.main->handshake(), &Handshake::display);
+        QSignalSpy handled(rig.main.get(), &Main::activationHandled);
+        const int opensBefore = rig.opens();
+        bool closed = false;
+        QTimer::singleShot(0, rig.main.get(), [&closed] {
+            QWidget *d = QApplication::activeModalWidget();
+            if (auto *box = qobject_cast<QMessageBox *>(d)) {
+                box->button(QMessageBox::Ok)->click();
+                closed = true;
+            } else if (d) {
+                d->findChild<QPushButton *>(QStringLiteral("CbAnnuler"))->click();
+                closed = true;
+            }
+        });
+        rig.click(qPrintable(control));
+        QVERIFY(closed);
+        rig.main->activateWindow();
+        QVERIFY(Rig::handledAny(handled));
+        QCOMPARE(handled.first().at(0).toBool(), true); // from a dialog of the program
+        QVERIFY(probing.isEmpty());
+        QCOMPARE(rig.opens(), opensBefore);
+        QVERIFY(rig.link.isOpen());
+    }
+
+    // The mapping dialog: nothing to map without a path; a device plugged in while it is
+    // open shows after "Actualiser la liste", and what the user typed stays.
+    void mappingDialogKeepsTheTypedPath() {
+        QList<serialio::SerialDevice> devices{kTwoDevices.first()};
+        const FakeDevices restore({}); // the system's list again on the way out
+        serialio::setDeviceLister([&devices] { return devices; });
+        serialio::ComMap ports(4);
+        ports.set(2, QStringLiteral("/dev/ttyUSB0"), false);
+        {
+            AssocPort d(ports, 2);
+            auto *path = d.findChild<QLineEdit *>(QStringLiteral("TxtChemin"));
+            auto *ok = d.findChild<QPushButton *>(QStringLiteral("CbAssocier"));
+            auto *found = d.findChild<QListWidget *>(QStringLiteral("ListPeriph"));
+            QCOMPARE(path->text(), QStringLiteral("/dev/ttyUSB0")); // what COM 2 stands for
+            QCOMPARE(found->currentRow(), 0);
+            path->setText(QStringLiteral("   "));
+            QVERIFY(!ok->isEnabled());
+            path->setText(QStringLiteral(" /dev/pts/3 "));
+            QVERIFY(ok->isEnabled());
+            devices << kTwoDevices.last();
+            d.findChild<QPushButton *>(QStringLiteral("CbActualiser"))->click();
+            QCOMPARE(found->count(), 2);
+            QCOMPARE(found->item(0)->text(), QStringLiteral("/dev/ttyS0"));
+            QCOMPARE(d.chosenDevice(), QStringLiteral("/dev/pts/3"));
+            d.findChild<QComboBox *>(QStringLiteral("CmbCom"))->setCurrentIndex(3);
+            QCOMPARE(d.chosenNumber(), 4);
+            devices.clear();
+            d.findChild<QPushButton *>(QStringLiteral("CbActualiser"))->click();
+            QCOMPARE(found->count(), 1); // says none was found; not a device to pick
+            QVERIFY(!(found->item(0)->flags() & Qt::ItemIsEnabled));
+        }
+    }
+
+    // The port choice maps a COM number to any device, picked among those found or typed;
+    // the mapping shows at once, outlives the run as --com does, and the next connection on
+    // that number goes to the new device. Mapping the port in use leaves the old device as
+    // choosing a port does; mapping another number leaves the link alone.
+    void comMappingFromTheWindow_data() {
+        QTest::addColumn<int>("com");
+        QTest::addColumn<int>("pick");       // row of the devices found, -1: typed
+        QTest::addColumn<QString>("device"); // the device COM `com` stands for afterwards
+        QTest::newRow("port in use, picked") << 1 << 1 << "/dev/ttyUSB0";
+        QTest::newRow("port in use, typed") << 1 << -1 << "/dev/pts/9";
+        QTest::newRow("another port, picked") << 3 << 0 << "/dev/ttyS0";
+        QTest::newRow("another port, typed") << 4 << -1 << "/dev/pts/9";
+    }
+    void comMappingFromTheWindow() {
+        QFETCH(int, com);
+        QFETCH(int, pick);
+        QFETCH(QString, device);
+        const FakeDevices fake(kTwoDevices);
+        QTemporaryDir dir;
+        const QString file = dir.filePath(QStringLiteral("ports.ini"));
+        sim::VirtualCharger charger;
+        serialio::ComMap ports(4, file);
+        ports.set(1, QStringLiteral("/dev/before"), false);
+        QStringList made;
+        ChargerLink link(
+            [&](const QString &d) {
+                made << d;
+                return new ScriptedCharger(&charger);
+            },
+            [&](int n) { return ports.device(n); });
+        link.setReplyTimeout(500);
+        QStringList boxes;
+        setBoxHook([&](const BoxRequest &r) {
+            boxes << r.text;
+            return true;
+        });
+        Main main(link, ports);
+        QTimer::singleShot(5000, &main.handshake(), [&] { main.handshake().cancel(); });
+        main.activate();
+        QCOMPARE(link.connectionFlag, 1);
+        QVERIFY(link.isOpen());
+
+        main.findChild<QAction *>(QStringLiteral("MSelCom"))->trigger();
+        auto *list = main.findChild<QListWidget *>(QStringLiteral("ListComSel"));
+        list->setCurrentRow(com - 1); // the entry the user stands on, not chosen
+        bool seen = false;
+        QTimer::singleShot(0, &main, [&] {
+            auto *d = qobject_cast<AssocPort *>(QApplication::activeModalWidget());
+            if (!d) return;
+            seen = true;
+            QCOMPARE(d->findChild<QComboBox *>(QStringLiteral("CmbCom"))->currentIndex(), com - 1);
+            auto *found = d->findChild<QListWidget *>(QStringLiteral("ListPeriph"));
+            QCOMPARE(found->count(), 2);
+            QCOMPARE(found->item(1)->text(),
+                     QStringLiteral("/dev/ttyUSB0  FT232R USB UART (0403:6001)"));
+            if (pick >= 0)
+                found->setCurrentRow(pick);
+            else
+                d->findChild<QLineEdit *>(QStringLiteral("TxtChemin"))
+                    ->setText(QStringLiteral("  ") + device);
+            d->findChild<QPushButton *>(QStringLiteral("CbAssocier"))->click();
+        });
+        main.findChild<QPushButton *>(QStringLiteral("CbAssocPort"))->click();
+        QVERIFY(seen);
+        setBoxHook({});
+
+        // Shown at once, the list still open.
+        QVERIFY(list->isVisible() || !main.isVisible());
+        QCOMPARE(list->item(com - 1)->data(Qt::UserRole).toString(), device);
+        QCOMPARE(list->item(com - 1)->text(), QStringLiteral("COM %1").arg(com));
+        QCOMPARE(link.portNumber, 1);
+        // Remembered for the next run.
+        QCOMPARE(serialio::ComMap(4, file).device(com), device);
+        QCOMPARE(boxes, QStringList());
+        if (com == 1) {
+            QVERIFY(!link.isOpen());
+            QCOMPARE(link.connectionFlag, 0);
+            QCOMPARE(made.last(), device); // set up on the new device
+            QTimer::singleShot(5000, &main.handshake(), [&] { main.handshake().cancel(); });
+            main.findChild<QPushButton *>(QStringLiteral("Cb_Reconnect"))->click();
+            QCOMPARE(link.connectionFlag, 1);
+            QCOMPARE(made.last(), device);
+        } else {
+            QVERIFY(link.isOpen());
+            QCOMPARE(link.connectionFlag, 1);
+            QCOMPARE(made, QStringList{QStringLiteral("/dev/before")});
+            emit list->itemClicked(list->item(com - 1)); // then chosen: it is used
+            QTimer::singleShot(5000, &main.handshake(), [&] { main.handshake().cancel(); });
+            main.findChild<QPushButton *>(QStringLiteral("Cb_Reconnect"))->click();
+            QCOMPARE(link.connectionFlag, 1);
+            QCOMPARE(made.last(), device);
+        }
     }
 
     void vanishingPortIsReportedOnce() {
@@ -622,6 +835,13 @@ class TstMainWindow : public QObject {
         const QString dir = qEnvironmentVariable("PELMORA_SHOTS");
         if (!dir.isEmpty()) QVERIFY(img.save(dir + QStringLiteral("/main.png")));
         rig.main->hide();
+
+        const FakeDevices fake(kTwoDevices);
+        AssocPort dialog(rig.ports, 2);
+        dialog.show();
+        const QImage pic = dialog.grab().toImage();
+        QVERIFY(!pic.isNull());
+        if (!dir.isEmpty()) QVERIFY(pic.save(dir + QStringLiteral("/assocport.png")));
     }
 
     // Closing the window while the handshake probes a silent port ends cleanly.

@@ -1,11 +1,13 @@
 #include "mainwindow.h"
 
+#include "assocport.h"
 #include "desktop/version.h"
 #include "link/chargerlink.h"
 #include "link/handshake.h"
 #include "link/messages.h"
 #include "modes/runlog.h"
 #include "serial/commap.h"
+#include "serial/devices.h"
 #include "winkit/chargerwindow.h"
 
 #include <QApplication>
@@ -48,7 +50,7 @@ class PortItemDelegate : public QStyledItemDelegate {
 };
 } // namespace
 
-Main::Main(ChargerLink &link, const serialio::ComMap &ports, QWidget *parent)
+Main::Main(ChargerLink &link, serialio::ComMap &ports, QWidget *parent)
     : QMainWindow(parent), m_link(link), m_ports(ports), m_session(link), m_registry(&m_session) {
     setObjectName(QStringLiteral("Main"));
     setWindowTitle(QStringLiteral("Controleur de Chargeur Rapide "));
@@ -128,6 +130,10 @@ void Main::buildUi() {
     m_list->setObjectName(QStringLiteral("ListComSel"));
     m_list->setMaximumHeight(90);
     m_list->setItemDelegate(new PortItemDelegate(m_list));
+    m_assocPort = new QPushButton(QStringLiteral("Associer un périphérique au port…"), central);
+    m_assocPort->setObjectName(QStringLiteral("CbAssocPort"));
+    m_assocPort->setToolTip(
+        QStringLiteral("Choisir le port série (adaptateur USB…) derrière un numéro COM"));
 
     m_frTemp = new QGroupBox(QStringLiteral("INFO"), central);
     m_frTemp->setObjectName(QStringLiteral("FRtemp"));
@@ -150,6 +156,7 @@ void Main::buildUi() {
     right->addWidget(info2);
     right->addWidget(m_display);
     right->addWidget(m_list);
+    right->addWidget(m_assocPort);
     right->addWidget(m_frTemp);
     right->addStretch(1);
     auto *linkRow = new QHBoxLayout;
@@ -221,7 +228,9 @@ void Main::buildUi() {
     connect(mSelCom, &QAction::triggered, this, [this] {
         refreshPortList();
         m_list->show();
+        m_assocPort->show();
     });
+    connect(m_assocPort, &QPushButton::clicked, this, &Main::askComMapping);
     // "Reinitialisation serie" has no action.
     connect(mnuQuitter, &QAction::triggered, this, &Main::quit);
     connect(m_list, &QListWidget::itemClicked, this,
@@ -248,16 +257,22 @@ void Main::showAbout() {
     box.setObjectName(QStringLiteral("APropos"));
     box.setTextFormat(Qt::RichText);
     box.setIconPixmap(windowIcon().pixmap(64, 64));
+    const chlink::DialogScope scope(this); // its closing is no return to the window
     box.exec();
 }
 
 void Main::refreshPortList() {
+    const QList<serialio::SerialDevice> found = serialio::serialDevices();
     for (int i = 0; i < m_list->count(); ++i) {
         const QString dev = m_ports.device(i + 1);
-        // The entries keep their names; the device behind each is shown beside it.
+        // The entries keep their names; the device behind each is shown beside it, its
+        // description and USB ids in the tooltip.
+        QString about = dev;
+        for (const serialio::SerialDevice &d : found)
+            if (d.device == dev) about = serialio::deviceLine(d);
         m_list->item(i)->setText(QStringLiteral("COM %1").arg(i + 1));
         m_list->item(i)->setToolTip(dev.isEmpty() ? QStringLiteral("aucun port série associé")
-                                                  : dev);
+                                                  : about);
         m_list->item(i)->setData(Qt::UserRole, dev);
     }
 }
@@ -278,6 +293,7 @@ void Main::load() {
     m_link.userDisconnected = false;
     m_link.reconnectOnActivate = 1;
     m_list->hide();
+    m_assocPort->hide();
     m_list->clear();
     for (int i = 1; i <= 4; ++i)
         m_list->addItem(QStringLiteral("COM %1").arg(i));
@@ -373,10 +389,33 @@ void Main::disconnect_() {
 
 void Main::chooseComPort(int index) {
     m_list->hide();
+    m_assocPort->hide();
     if (index >= 0 && index <= 3) m_link.portNumber = index + 1;
     disconnect_();
     m_link.portSetup();
     // Set up, not connected: the mode windows wait for "Reconnection".
+    m_link.connectionFlag = 0;
+}
+
+void Main::askComMapping() {
+    // The entry the user stands on, else the port in use.
+    const int row = m_list->currentRow();
+    AssocPort dialog(m_ports, row >= 0 && row < m_ports.ports() ? row + 1 : m_link.portNumber,
+                     this);
+    const chlink::DialogScope scope(this); // its closing is no return to the window
+    if (dialog.exec() != QDialog::Accepted) return;
+    mapComPort(dialog.chosenNumber(), dialog.chosenDevice());
+}
+
+void Main::mapComPort(int n, const QString &device) {
+    if (n < 1 || n > m_ports.ports() || device.trimmed().isEmpty()) return;
+    m_ports.set(n, device.trimmed(), true);
+    refreshPortList();
+    m_list->setCurrentRow(n - 1);
+    if (n != m_link.portNumber) return;
+    // The port in use changes device: leave the old one as a port choice does.
+    disconnect_();
+    m_link.portSetup();
     m_link.connectionFlag = 0;
 }
 
@@ -388,7 +427,11 @@ bool Main::open(const QString &id, Check check) {
 }
 
 void Main::portError(const QString &reason) {
-    chlink::portErrorBox(this, reason);
+    // Which devices there are, so that the user sees which one to pick.
+    chlink::portErrorBox(this, reason + QStringLiteral("\n\n") +
+                                   serialio::foundDevicesText(serialio::serialDevices()) +
+                                   QStringLiteral("\nChoix du port : menu File, "
+                                                  "« Selection du port com »."));
 }
 
 void Main::onPortLost(const QString &reason) {

@@ -29,7 +29,7 @@ class Handshake;
 class Main : public QMainWindow {
     Q_OBJECT
   public:
-    Main(chlink::ChargerLink &link, const serialio::ComMap &ports, QWidget *parent = nullptr);
+    Main(chlink::ChargerLink &link, serialio::ComMap &ports, QWidget *parent = nullptr);
     ~Main() override;
 
     chlink::Handshake &handshake() { return *m_handshake; }
@@ -43,6 +43,12 @@ class Main : public QMainWindow {
     void reconnect();   // Cb_Reconnect
     void disconnect_(); // CD_DECONNECT
     void chooseComPort(int index); // ListComSel click
+    // CbAssocPort: asks which device a COM number stands for, then mapComPort().
+    void askComMapping();
+    // COM n now stands for `device`, remembered for the next runs as --com is. When n is the
+    // port in use, the link leaves the old device (as a port choice does) and the next
+    // connection goes to the new one.
+    void mapComPort(int n, const QString &device);
     // Opens a registered window (id: "Chargeur", "Micro", ...); the buttons check the
     // connection as the window is registered, the menu entries never do. False when the
     // window was not opened (no connection, not available yet).
@@ -75,7 +81,7 @@ class Main : public QMainWindow {
     void refreshPortList();
 
     chlink::ChargerLink &m_link;
-    const serialio::ComMap &m_ports;
+    serialio::ComMap &m_ports;
     chlink::Handshake *m_handshake = nullptr;
     chlink::Session m_session;
     winkit::WindowRegistry m_registry;
@@ -88,6 +94,7 @@ class Main : public QMainWindow {
     QPoint m_position;
 
     QListWidget *m_list = nullptr;
+    QPushButton *m_assocPort = nullptr; // shown with the port list
     QPlainTextEdit *m_display = nullptr;
     QGroupBox *m_frTemp = nullptr;
     QLabel *m_lbInfo = nullptr;
