@@ -111,6 +111,8 @@ class Session {
         return open;
     }
     int baudRate() const { return m_link->port() ? m_link->port()->baudRate() : 0; }
+    // The serial device of the chosen port ("/dev/ttyUSB0", "COM3"), for the run records.
+    QString deviceName() const { return m_link->deviceName(); }
 
   private:
     ChargerLink *m_link;

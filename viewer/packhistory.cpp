@@ -54,7 +54,8 @@ std::vector<PackRun> packHistory(const QStringList &folders, const QString &pack
         const RunSummary s = summarise(*read.log);
         PackRun run;
         run.path = read.log->path;
-        run.start = info.start.isValid() ? info.start : QFileInfo(path).lastModified();
+        run.start = read.log->start();
+        if (!run.start.isValid()) run.start = QFileInfo(path).lastModified();
         run.kind = read.log->kind;
         run.duration = s.duration;
         if (!s.raw) run.capacityMah = s.capacityMah;

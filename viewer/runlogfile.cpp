@@ -8,6 +8,7 @@
 #include <QFileInfo>
 #include <QHash>
 #include <QLocale>
+#include <QRegularExpression>
 #include <QStringDecoder>
 #include <algorithm>
 #include <cmath>
@@ -126,6 +127,23 @@ QString kindName(LogKind kind) {
 
 QString ColumnInfo::title() const {
     return unit.isEmpty() ? name : name + QStringLiteral(" (") + unit + QLatin1Char(')');
+}
+
+QDateTime startFromName(const QString &fileName) {
+    static const QRegularExpression re(
+        QStringLiteral("_D(\\d\\d)_(\\d\\d)_(\\d\\d)T(\\d\\d)_(\\d\\d)(_\\d+)?\\.txt$"),
+        QRegularExpression::CaseInsensitiveOption);
+    const QRegularExpressionMatch m = re.match(QFileInfo(fileName).fileName());
+    if (!m.hasMatch()) return {};
+    const QDate d(2000 + m.captured(3).toInt(), m.captured(1).toInt(), m.captured(2).toInt());
+    const QTime t(m.captured(4).toInt(), m.captured(5).toInt());
+    if (!d.isValid() || !t.isValid()) return {};
+    return QDateTime(d, t);
+}
+
+QDateTime RunLog::start() const {
+    if (info && info->start.isValid()) return info->start;
+    return startFromName(path);
 }
 
 int RunLog::columnIndex(const QString &name) const {

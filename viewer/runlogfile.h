@@ -3,6 +3,7 @@
 #include "modes/runinfo.h"
 
 #include <QByteArray>
+#include <QDateTime>
 #include <QString>
 #include <QStringList>
 #include <optional>
@@ -52,6 +53,8 @@ struct RunLog {
     bool lastLineCut = false;
     // What the sidecar file adds, when there is one.
     std::optional<modes::RunInfo> info;
+    // When the run began: the sidecar's time, else the one in the log's name.
+    QDateTime start() const;
 
     int columnIndex(const QString &name) const;
     std::size_t records() const { return elapsed.size(); }
@@ -66,6 +69,11 @@ struct ReadResult {
 std::optional<LogKind> recogniseHeader(const QString &headerLine);
 // The columns of each kind, in record order.
 std::vector<ColumnInfo> columnsOf(LogKind kind);
+
+// The start the program put in a log's name ("St_CH_D12_09_26T10_15.txt": 9 December 2026
+// at 10:15, to the minute; a "_2" after it for a second log of that minute); nothing for
+// another name.
+QDateTime startFromName(const QString &fileName);
 
 // Parses a log's content. `name` only goes into messages.
 ReadResult parseRunLog(const QByteArray &content, const QString &name);

@@ -214,7 +214,8 @@ bool Visionneuse::openFiles(const QStringList &paths) {
         }
         Run run;
         run.log = std::move(*read.log);
-        run.colour = kColours[m_nextColour++ % int(std::size(kColours))];
+        run.number = ++m_opened;
+        run.colour = kColours[(run.number - 1) % int(std::size(kColours))];
         m_runs.push_back(std::move(run));
         m_lastFolder = QFileInfo(abs).absolutePath();
     }
@@ -265,7 +266,7 @@ void Visionneuse::selectRun(int i) {
 }
 
 QString Visionneuse::runLabel(const Run &r) const {
-    QString label = QFileInfo(r.log.path).completeBaseName();
+    QString label = QStringLiteral("%1. ").arg(r.number) + QFileInfo(r.log.path).completeBaseName();
     if (r.log.info && !r.log.info->pack.isEmpty())
         label += QStringLiteral(" — ") + r.log.info->pack;
     return label;
@@ -345,13 +346,13 @@ void Visionneuse::rebuildChart() {
     chart->setObjectName(QStringLiteral("GraphJournaux"));
     for (const Run &r : m_runs) {
         if (!r.shown) continue;
-        const QString label = QFileInfo(r.log.path).completeBaseName();
+        // Short, so that the legend of several runs fits: the run's number in the list.
+        const QString label = QString::number(r.number);
         const auto add = [&](const QString &name, modes::RunChart::Side side,
                              const QColor &colour) {
             const int c = r.log.columnIndex(name);
             if (name.isEmpty() || c < 0) return;
-            const int curve = chart->addCurve(
-                label + (right.isEmpty() ? QString() : QStringLiteral(" ") + name), side, colour);
+            const int curve = chart->addCurve(label + QStringLiteral(". ") + name, side, colour);
             const auto &values = r.log.values[size_t(c)];
             for (size_t i = 0; i < r.log.records(); ++i)
                 chart->append(curve, r.log.elapsed[i], values[i]);
@@ -378,12 +379,12 @@ void Visionneuse::rebuildSummary() {
         const RunSummary s = summarise(log);
         const QString volts = s.raw ? QStringLiteral("(brut)") : QStringLiteral("V");
         const QString degrees = s.raw ? QStringLiteral("(brut)") : QStringLiteral("°C");
-        QString start = QStringLiteral("—");
-        if (log.info && log.info->start.isValid())
-            start = QLocale().toString(log.info->start, QLocale::ShortFormat);
+        const QDateTime began = log.start();
+        const QString start =
+            began.isValid() ? QLocale().toString(began, QLocale::ShortFormat) : QStringLiteral("—");
         QString end = s.endReason.isEmpty() ? QStringLiteral("—") : s.endReason;
         if (log.lastLineCut) end += QStringLiteral(" (dernière ligne coupée)");
-        const QStringList cells = {QFileInfo(log.path).completeBaseName(),
+        const QStringList cells = {runLabel(m_runs[size_t(i)]),
                                    kindName(log.kind),
                                    start,
                                    duration(s.duration),
@@ -417,7 +418,7 @@ void Visionneuse::showRunInfo() {
     QStringList lines{
         QStringLiteral("%1 — %2").arg(kindName(log.kind), QFileInfo(log.path).fileName())};
     if (!log.info) {
-        lines << QStringLiteral("Pas de fiche de mesure (journal d'une version plus ancienne).");
+        lines << QStringLiteral("Pas de fiche de mesure à côté de ce journal.");
         m_pack->clear();
     } else {
         const modes::RunInfo &in = *log.info;

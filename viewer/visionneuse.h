@@ -64,6 +64,7 @@ class Visionneuse : public winkit::ChargerWindow {
   private:
     struct Run {
         RunLog log;
+        int number = 0; // in the order opened: names the run in the legend
         QColor colour;
         bool shown = true;
     };
@@ -80,7 +81,7 @@ class Visionneuse : public winkit::ChargerWindow {
     QString runLabel(const Run &r) const;
 
     std::vector<Run> m_runs;
-    int m_nextColour = 0;
+    int m_opened = 0;
     QString m_lastFolder;
 
     QListWidget *m_list;

@@ -91,6 +91,8 @@ class TestViewerLogic : public QObject {
     void csvNumbers_data();
     void csvNumbers();
     void packHistoryOldestFirst();
+    void startFromName_data();
+    void startFromName();
 };
 
 void TestViewerLogic::recognisesEachKind_data() {
@@ -397,6 +399,23 @@ void TestViewerLogic::packHistoryOldestFirst() {
     QVERIFY(viewer::setPack(log, QStringLiteral("Pack A"), nullptr));
     QCOMPARE(modes::readRunInfo(log)->start, t0.addDays(1));
     QCOMPARE(int(viewer::packHistory({dir.path()}, QStringLiteral("Pack A")).size()), 3);
+}
+
+void TestViewerLogic::startFromName_data() {
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QDateTime>("start");
+    const QDateTime t(QDate(2026, 12, 7), QTime(9, 5));
+    QTest::newRow("charge") << "/logs/St_CH_D12_07_26T09_05.txt" << t;
+    QTest::newRow("second of the minute") << "S_DCH_D12_07_26T09_05_2.txt" << t;
+    QTest::newRow("monitor") << "MOni_CHrg_D12_07_26T09_05.txt" << t;
+    QTest::newRow("month 13") << "St_CH_D13_07_26T09_05.txt" << QDateTime();
+    QTest::newRow("other name") << "charge.txt" << QDateTime();
+}
+
+void TestViewerLogic::startFromName() {
+    QFETCH(QString, name);
+    QFETCH(QDateTime, start);
+    QCOMPARE(viewer::startFromName(name), start);
 }
 
 QTEST_GUILESS_MAIN(TestViewerLogic)
