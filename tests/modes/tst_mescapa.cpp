@@ -4,8 +4,8 @@
 #include "bench.h"
 #include "modes/capalogic.h"
 #include "modes/mescapa.h"
-#include "modes/runinfo.h"
 #include "modes/runchart.h"
+#include "modes/runinfo.h"
 #include "serial/serialport.h"
 #include "sim/ptyserver.h"
 

@@ -253,8 +253,8 @@ void TestMoni::opensAtTheStreamSpeedAndLeavesAtNine() {
         QCOMPARE(info->window, QStringLiteral("Moni"));
         QCOMPARE(info->port, QStringLiteral("dev2"));
         QVERIFY(info->start.isValid());
-        QCOMPARE(info->endReason, how == "CbArret" ? QStringLiteral("Arret")
-                                                   : QStringLiteral("Fenêtre fermée"));
+        QCOMPARE(info->endReason,
+                 how == "CbArret" ? QStringLiteral("Arret") : QStringLiteral("Fenêtre fermée"));
     }
     QVERIFY(rig.link->isOpen());
     QCOMPARE(rig.link->deviceName(), QStringLiteral("dev2"));
