@@ -7,9 +7,11 @@
 #include "viewer/visionneuse.h"
 
 #include <QComboBox>
+#include <QDialog>
 #include <QImage>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QPrinter>
 #include <QPushButton>
 #include <QTableWidget>
 #include <QTemporaryDir>
@@ -47,6 +49,7 @@ class TestVisionneuse : public QObject {
     void exportsNeverReplaceUnasked();
     void exportThroughTheDialog();
     void namesThePack();
+    void printsTheChart();
 
   private:
     QTemporaryDir m_dir;
@@ -196,6 +199,28 @@ void TestVisionneuse::namesThePack() {
                 ->item(1)
                 ->text()
                 .contains(QStringLiteral("n°3")));
+    // The pack's history lists both runs of the folder.
+    int rows = -1;
+    QTimer::singleShot(0, &w, [&] {
+        if (auto *d = w.findChild<QDialog *>(QStringLiteral("HistoriquePack"))) {
+            rows = d->findChild<QTableWidget *>(QStringLiteral("TableHistorique"))->rowCount();
+            d->reject();
+        }
+    });
+    w.showPackHistory();
+    QCOMPARE(rows, 2);
+}
+
+void TestVisionneuse::printsTheChart() {
+    viewer::Visionneuse w{winkit::Host{}};
+    w.show();
+    QVERIFY(w.openFiles({m_a, m_b}));
+    QTemporaryDir out;
+    QPrinter printer;
+    printer.setOutputFormat(QPrinter::PdfFormat);
+    printer.setOutputFileName(out.filePath(QStringLiteral("print.pdf")));
+    QVERIFY(w.printChart(printer));
+    QVERIFY(contentOf(out.filePath(QStringLiteral("print.pdf"))).startsWith("%PDF"));
 }
 
 QTEST_MAIN(TestVisionneuse)
