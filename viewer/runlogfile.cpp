@@ -268,7 +268,8 @@ ReadResult parseRunLog(const QByteArray &content, const QString &name) {
             base = -lastElapsed; // time counted again from 0: go on from the last point
         }
         previousRaw = *raw;
-        lastElapsed = *raw - base;
+        // Never backwards, whatever the log holds.
+        lastElapsed = std::max(lastElapsed, *raw - base);
         log.elapsed.push_back(lastElapsed);
     }
     if (!decimalSeen.isNull()) log.decimalPoint = decimalSeen;
