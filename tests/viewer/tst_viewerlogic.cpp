@@ -80,6 +80,7 @@ class TestViewerLogic : public QObject {
     void refusesForeignFiles_data();
     void refusesForeignFiles();
     void capacityPhasesFollowOneAnother();
+    void timeNeverGoesBack();
     void monitorTimeFromItsFirstRecord();
     void cutLastLineIsLeftOut();
     void summaries_data();
@@ -193,6 +194,19 @@ void TestViewerLogic::capacityPhasesFollowOneAnother() {
     const std::vector<double> expected{2, 4, 6, 8, 10};
     QCOMPARE(r.log->elapsed, expected);
     QVERIFY(r.log->processEnded);
+}
+
+void TestViewerLogic::timeNeverGoesBack() {
+    // A time that starts again is taken as counting from 0 after the last point; whatever
+    // would fall before that point stays at it.
+    QStringList l{modes::headerLine(modes::dischargeColumns()), QString()};
+    for (double duree : {10.0, 20.0, -5.0, -3.0, 4.0})
+        l << modes::recordLine({duree, 1, 1, 1, 1, 1, 1, 1, 1, 1, 6, 0, duree / 86400},
+                               QLatin1Char('.'));
+    const auto r = viewer::parseRunLog(lines(l), QStringLiteral("d"));
+    QVERIFY(r.log);
+    const std::vector<double> expected{10, 20, 20, 20, 24};
+    QCOMPARE(r.log->elapsed, expected);
 }
 
 void TestViewerLogic::monitorTimeFromItsFirstRecord() {
