@@ -148,7 +148,7 @@ QDateTime RunLog::start() const {
 
 int RunLog::columnIndex(const QString &name) const {
     for (size_t i = 0; i < columns.size(); ++i)
-        if (columns[i].name.compare(name, Qt::CaseInsensitive) == 0) return int(i);
+        if (columns[i].name == name) return int(i);
     return -1;
 }
 

@@ -1,10 +1,14 @@
 // The viewer window: runs overlaid and shown or hidden, curves chosen, a foreign file
 // refused with a message, exports that never replace a file unasked, the pack named.
 #include "link/messages.h"
+#include "modes/capalogic.h"
+#include "modes/monilogic.h"
 #include "modes/runchart.h"
 #include "modes/runinfo.h"
 #include "modes/runlog.h"
 #include "viewer/visionneuse.h"
+
+#include "support/shot.h"
 
 #include <QComboBox>
 #include <QDialog>
@@ -50,6 +54,7 @@ class TestVisionneuse : public QObject {
     void exportThroughTheDialog();
     void namesThePack();
     void printsTheChart();
+    void otherKinds();
 
   private:
     QTemporaryDir m_dir;
@@ -221,6 +226,51 @@ void TestVisionneuse::printsTheChart() {
     printer.setOutputFileName(out.filePath(QStringLiteral("print.pdf")));
     QVERIFY(w.printChart(printer));
     QVERIFY(contentOf(out.filePath(QStringLiteral("print.pdf"))).startsWith("%PDF"));
+}
+
+// A monitor log alone draws its battery and current counts; with a capacity log the curves
+// offered are both logs' columns, and each run draws the columns it has.
+void TestVisionneuse::otherKinds() {
+    QTemporaryDir dir;
+    const QString moni = dir.filePath(QStringLiteral("MOni_CHrg_D12_09_26T08_00.txt"));
+    {
+        QFile f(moni);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write(modes::moni::logHeader().toUtf8() + "\r\n");
+        for (int i = 0; i < 30; ++i) {
+            modes::moni::Record r;
+            r.prompt = 'C';
+            r.temps = 28800 + 10 * i;
+            r.vbat = 600 + i;
+            r.cour = 300;
+            r.temper = 400;
+            f.write(modes::moni::logLine(r).toUtf8() + "\r\n");
+        }
+    }
+    const QString capa = dir.filePath(QStringLiteral("Capa_Bat_D12_09_26T09_00.txt"));
+    {
+        modes::RunLog log;
+        QVERIFY(log.open(capa, modes::headerLine(modes::capa::logColumns()), nullptr));
+        for (int i = 1; i <= 20; ++i)
+            log.append(modes::recordLine({2.0 * i, 30, 0, 1, 0, 2.0 * i, 7.2 - 0.02 * i,
+                                          1.2 - 0.003 * i, 600, 40, 2.0 * i / 86400},
+                                         QLatin1Char(',')));
+        log.append(modes::capa::starLine());
+    }
+    viewer::Visionneuse w{winkit::Host{}};
+    w.show();
+    QVERIFY(w.openFiles({moni}));
+    QCOMPARE(w.leftColumn(), QStringLiteral("VBat"));
+    QCOMPARE(w.rightColumn(), QStringLiteral("Cour"));
+    QCOMPARE(w.chart()->pointCount(0), 30);
+    QVERIFY(w.findChild<QTableWidget *>("TableResume")->item(0, 5)->text().contains("brut"));
+    QVERIFY(w.openFiles({capa}));
+    w.setCurves(QStringLiteral("VBAT"), QStringLiteral("VBat"));
+    QCOMPARE(w.chart()->pointCount(0), 30); // the monitor's VBat on the right
+    QCOMPARE(w.chart()->pointCount(1), 20); // the capacity log's VBAT on the left
+    QCOMPARE(w.chart()->pointCount(2), 0);
+    QVERIFY(m_boxes.isEmpty());
+    shot(w, "visionneuse_types", QSize(1180, 760));
 }
 
 QTEST_MAIN(TestVisionneuse)
