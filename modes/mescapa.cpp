@@ -363,6 +363,7 @@ void MesCapa::stopRun() {
     const LinkError e = session().error();
     m_logging = false;
     m_log.close(); // with every record written so far
+    endRunInfo(QStringLiteral("Arret"));
     if (confirmed) send(CMD_BEEP, 10);
     endProcess();
     if (isClosing()) return;
@@ -384,6 +385,7 @@ void MesCapa::aboutToLeave() {
     m_stepTimer->stop();
     m_timer2->stop();
     m_log.close();
+    endRunInfo(QStringLiteral("Fenêtre fermée"));
     hide();
 }
 
@@ -451,6 +453,7 @@ void MesCapa::linkFailure() {
     gate().markFailed();
     m_logging = false;
     m_log.close();
+    endRunInfo(QStringLiteral("Liaison perdue"));
     // One try to cut the paths, each answer waited for once.
     for (Cmd c : {CMD_CUT_CHARGE, CMD_CUT_DISCHARGE}) {
         if (!session().isOpen() || isClosing()) break;

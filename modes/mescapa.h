@@ -3,6 +3,7 @@
 #include "capalogic.h"
 #include "keepawake.h"
 #include "measure.h"
+#include "runinfo.h"
 #include "runlog.h"
 #include "runpoll.h"
 #include "winkit/chargerwindow.h"
@@ -171,6 +172,11 @@ class MesCapa : public winkit::ChargerWindow {
 
     RunLog m_log;
     QString m_logFolder;
+    // The log's sidecar: written as the log opens, and again with the reason the process
+    // ended.
+    RunInfo m_info;
+    bool m_infoOpen = false;
+    void endRunInfo(const QString &reason);
     KeepAwake m_awake;
     // The process ended or stopped on a lost link: a desktop notification, unless this
     // window is the one the user is looking at.

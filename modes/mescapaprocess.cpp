@@ -1,7 +1,9 @@
 // The capacity measurement's process: the steps that "Demarrage" runs until the end, "Arret"
 // or leaving.
+#include "desktop/version.h"
 #include "link/messages.h"
 #include "link/numtext.h"
+#include "link/session.h"
 #include "mescapa.h"
 #include "runchart.h"
 
@@ -9,6 +11,7 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QTimer>
+#include <cmath>
 
 namespace modes {
 
@@ -96,6 +99,7 @@ bool MesCapa::process() {
     markPhase(QStringLiteral("Fin"));
     writeLine(capa::equalsLine());
     m_log.close();
+    endRunInfo(QStringLiteral("Fin du Processus"));
     m_logging = false;
     send(CMD_BEEP, 10); // the outputs are already off: a missing answer changes nothing
     notifyUser(QStringLiteral("Fin du Processus"));
@@ -413,6 +417,34 @@ void MesCapa::openLog() {
     }
     // When the name was taken, the log went to the next free one: show the one written.
     m_logLabel->setText(QStringLiteral("Journal : ") + QDir::toNativeSeparators(m_log.path()));
+
+    m_info = RunInfo{};
+    m_info.start = QDateTime::currentDateTime();
+    m_info.version = desktop::version();
+    m_info.window = objectName();
+    const auto setting = [](const QLabel *label) {
+        const QString t = label->text();
+        return t.mid(t.indexOf(QLatin1Char('=')) + 1).trimmed();
+    };
+    m_info.setpoint = QStringLiteral("charge %1, décharge %2")
+                          .arg(setting(m_chargeSetText), setting(m_dischargeSetText));
+    m_info.cells = m_cells == std::floor(m_cells) ? int(m_cells) : 0;
+    m_info.port = session().deviceName();
+    // The sidecar only adds to the log: when it cannot be written the process and its log go
+    // on, and the log label says so.
+    QString infoWhy;
+    m_infoOpen = writeRunInfo(m_log.path(), m_info, &infoWhy);
+    if (!m_infoOpen)
+        m_logLabel->setText(m_logLabel->text() + QStringLiteral(" (fiche de mesure non écrite : ") +
+                            infoWhy + QLatin1Char(')'));
+}
+
+void MesCapa::endRunInfo(const QString &reason) {
+    if (!m_infoOpen) return;
+    m_infoOpen = false;
+    m_info.endReason = reason;
+    // Written at the start already: a failure now only loses the reason.
+    writeRunInfo(m_log.path(), m_info);
 }
 
 void MesCapa::writeRecord() {

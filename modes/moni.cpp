@@ -1,5 +1,6 @@
 #include "moni.h"
 
+#include "desktop/version.h"
 #include "link/messages.h"
 #include "link/session.h"
 #include "runchart.h"
@@ -263,6 +264,19 @@ bool Moni::openLog() {
         if (m_log.write(header) == header.size() && m_log.flush()) {
             m_logPath = m_log.fileName();
             m_logLabel->setText(QStringLiteral("Journal : ") + QDir::toNativeSeparators(m_logPath));
+            m_info = RunInfo{};
+            m_info.start = QDateTime::currentDateTime();
+            m_info.version = desktop::version();
+            m_info.window = objectName();
+            m_info.port = session().deviceName();
+            // The sidecar only adds to the log: when it cannot be written the listening and
+            // its log go on, and the log label says so.
+            QString infoWhy;
+            m_infoOpen = writeRunInfo(m_logPath, m_info, &infoWhy);
+            if (!m_infoOpen)
+                m_logLabel->setText(m_logLabel->text() +
+                                    QStringLiteral(" (fiche de mesure non écrite : ") + infoWhy +
+                                    QLatin1Char(')'));
             return true;
         }
         why = m_log.errorString();
@@ -279,9 +293,18 @@ void Moni::closeLog() {
     if (m_log.isOpen()) m_log.close();
 }
 
+void Moni::endRunInfo(const QString &reason) {
+    if (!m_infoOpen) return;
+    m_infoOpen = false;
+    m_info.endReason = reason;
+    writeRunInfo(m_logPath, m_info); // written at the start already: a failure now only loses
+                                     // the reason
+}
+
 void Moni::endListening(const QString &state) {
     m_running = false;
     closeLog();
+    endRunInfo(state);
     m_awake.release();
     if (isClosing()) return;
     m_depart->setEnabled(true);
@@ -298,6 +321,7 @@ void Moni::arret() {
 void Moni::quitter() {
     m_running = false;
     closeLog();
+    endRunInfo(QStringLiteral("Fenêtre fermée"));
     close();
 }
 
@@ -306,6 +330,7 @@ void Moni::aboutToLeave() {
     if (m_running) takeReceived([] { return false; });
     m_running = false;
     closeLog();
+    endRunInfo(QStringLiteral("Fenêtre fermée"));
     m_awake.release();
 }
 

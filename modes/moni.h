@@ -2,6 +2,7 @@
 
 #include "keepawake.h"
 #include "monilogic.h"
+#include "runinfo.h"
 #include "winkit/chargerwindow.h"
 
 #include <QFile>
@@ -96,6 +97,11 @@ class Moni : public winkit::ChargerWindow {
     moni::ChartTally m_tally;
     QFile m_log;
     QString m_logPath;
+    // The log's sidecar: written as the log opens, and again with the reason the listening
+    // ended.
+    RunInfo m_info;
+    bool m_infoOpen = false;
+    void endRunInfo(const QString &reason);
     KeepAwake m_awake;
     std::unique_ptr<QPrinter> m_printer;
 };

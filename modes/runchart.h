@@ -55,6 +55,14 @@ class RunChart : public QWidget {
     // chart's own timer calls it a few times a second while points arrive.
     void refresh();
 
+    // The chart as a file, drawn anew at the size shown (not a copy of the screen); an
+    // existing file is replaced, so callers ask first.
+    bool writePng(const QString &path, QString &error) const;
+    bool writePdf(const QString &path, QString &error) const;
+    // The whole chart into a painter at `size`, curves reduced to `columnsPerUnit` columns
+    // per unit of width (printing).
+    void render(QPainter &p, const QSizeF &size, double columnsPerUnit) const;
+
   protected:
     void paintEvent(QPaintEvent *event) override;
     void resizeEvent(QResizeEvent *event) override;
@@ -88,15 +96,10 @@ class RunChart : public QWidget {
     double xOf(const QRectF &plot, double t) const;
     double yOf(const QRectF &plot, Side side, double v) const;
     double timeAt(double x) const;
-    // The whole chart into a painter: frame, grid, labels, legend, and curves reduced to
-    // `columnsPerUnit` columns per unit of width.
-    void render(QPainter &p, const QSizeF &size, double columnsPerUnit) const;
     void drawCurve(QPainter &p, const QRectF &plot, const Curve &c, double columnsPerUnit) const;
     void rebuildCache();
     QRect drawNewSegments();
     void exportImage(bool pdf);
-    bool writePng(const QString &path, QString &error) const;
-    bool writePdf(const QString &path, QString &error) const;
 
     QString m_title;
     QString m_axisTitle[2];

@@ -5,6 +5,7 @@
 #include "modes/capalogic.h"
 #include "modes/mescapa.h"
 #include "modes/runchart.h"
+#include "modes/runinfo.h"
 #include "serial/serialport.h"
 #include "sim/ptyserver.h"
 
@@ -191,6 +192,16 @@ void TestMesCapa::wholeProcess() {
     QCOMPARE(star, 2 + d.dischargeSteps + 1); // the steps before the drop, and the one that saw it
     QCOMPARE(log.last(), modes::capa::equalsLine());
     QCOMPARE(log.size(), star + 1 + d.chargeSteps + 1 + 1);
+    // Beside the log, what it does not say: when, which window, the settings, the cells, and
+    // why the process ended.
+    const auto info = modes::readRunInfo(w.logPath());
+    QVERIFY(info);
+    QCOMPARE(info->window, QStringLiteral("MesCapa"));
+    QVERIFY(info->start.isValid());
+    QVERIFY(info->setpoint.startsWith(QStringLiteral("charge ")));
+    QVERIFY(info->cells > 0);
+    QVERIFY(!info->version.isEmpty());
+    QCOMPARE(info->endReason, QStringLiteral("Fin du Processus"));
     // The first discharge record: 2 s, 25 degrees, 0.5 A out for one display step, VBAT 7.2,
     // VUNIT 1.2, the delta count, the resistance of a pack whose voltage does not move.
     const QChar p = modes::localeDecimalPoint();
@@ -269,6 +280,7 @@ void TestMesCapa::stopInEachPhase() {
         QVERIFY(log.size() >= 2);
         QCOMPARE(log[0], modes::headerLine(modes::capa::logColumns()));
         QVERIFY(!log.contains(modes::capa::equalsLine()));
+        QCOMPARE(modes::readRunInfo(w.logPath())->endReason, QStringLiteral("Arret"));
     } else {
         QVERIFY(w.logPath().isEmpty());
     }

@@ -8,6 +8,7 @@
 #include "modes/moni.h"
 #include "modes/register.h"
 #include "modes/runchart.h"
+#include "modes/runinfo.h"
 #include "serial/commap.h"
 #include "support/process.h"
 #include "support/scriptedcharger.h"
@@ -170,8 +171,10 @@ class TestMoni : public QObject {
 
   private:
     QString logDir() const { return m_data.path() + QStringLiteral("/tst_moni/temp"); }
+    // The logs (each with its sidecar beside it).
     QStringList logFiles() const {
-        return QDir(logDir()).entryList(QDir::Files | QDir::NoDotAndDotDot);
+        return QDir(logDir()).entryList({QStringLiteral("*.txt")},
+                                        QDir::Files | QDir::NoDotAndDotDot);
     }
     QTemporaryDir m_data;
 };
@@ -243,6 +246,16 @@ void TestMoni::opensAtTheStreamSpeedAndLeavesAtNine() {
         leave();
     }
     QTRY_VERIFY(!m);
+    if (recordsBefore >= 0) {
+        // The log's sidecar says where it came from and why the listening ended.
+        const auto info = modes::readRunInfo(path);
+        QVERIFY(info);
+        QCOMPARE(info->window, QStringLiteral("Moni"));
+        QCOMPARE(info->port, QStringLiteral("dev2"));
+        QVERIFY(info->start.isValid());
+        QCOMPARE(info->endReason,
+                 how == "CbArret" ? QStringLiteral("Arret") : QStringLiteral("Fenêtre fermée"));
+    }
     QVERIFY(rig.link->isOpen());
     QCOMPARE(rig.link->deviceName(), QStringLiteral("dev2"));
     QCOMPARE(rig.fake(), fake);
@@ -373,6 +386,8 @@ void TestMoni::vanishedPortEndsListening() {
     QVERIFY(!m->logOpen());
     QCOMPARE(fileLines(m->logPath()).size(), 4);
     QCOMPARE(m->findChild<QLabel *>("LbEtat")->text(),
+             QStringLiteral("Liaison perdue : écoute arrêtée"));
+    QCOMPARE(modes::readRunInfo(m->logPath())->endReason,
              QStringLiteral("Liaison perdue : écoute arrêtée"));
     QVERIFY(!m->keepAwake().wanted());
     QVERIFY(rig.boxes.isEmpty());

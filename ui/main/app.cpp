@@ -11,6 +11,7 @@
 #include "serial/serialport.h"
 #include "sim/simport.h"
 #include "sim/virtualcharger.h"
+#include "viewer/register.h"
 #include "winkit/windowregistry.h"
 
 #include <QCommandLineParser>
@@ -39,7 +40,14 @@ PelmoraOptions parseOptions(const QStringList &arguments) {
         QStringLiteral("Clock speed factor of the virtual charger (default 20: "
                        "a one-hour charge takes three minutes)."),
         QStringLiteral("factor"), QStringLiteral("20"));
-    p.addOptions({help, version, demo, com, speed});
+    const QCommandLineOption view(
+        QStringLiteral("view"),
+        QStringLiteral("Open the run-log viewer with the given log files (charge, discharge, "
+                       "capacity or monitor logs) instead of the main window."));
+    p.addOptions({help, version, demo, com, speed, view});
+    p.addPositionalArgument(QStringLiteral("FILE"),
+                            QStringLiteral("With --view: run logs to open."),
+                            QStringLiteral("[FILE...]"));
 
     PelmoraOptions o;
     if (!p.parse(arguments)) {
@@ -57,7 +65,9 @@ PelmoraOptions parseOptions(const QStringList &arguments) {
         o.message = QStringLiteral("pelmora %1\n").arg(desktop::version());
         return o;
     }
-    if (!p.positionalArguments().isEmpty()) {
+    o.view = p.isSet(view);
+    if (o.view) o.viewFiles = p.positionalArguments();
+    if (!o.view && !p.positionalArguments().isEmpty()) {
         o.action = PelmoraOptions::Action::Error;
         o.message = QStringLiteral("unexpected argument '%1'").arg(p.positionalArguments().first());
         return o;
@@ -104,4 +114,5 @@ void registerWindows(winkit::WindowRegistry &registry) {
     firmware::registerWindows(registry);
     diag::registerWindows(registry);
     calib::registerWindows(registry);
+    viewer::registerWindows(registry);
 }

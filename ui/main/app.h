@@ -25,6 +25,8 @@ struct PelmoraOptions {
     QStringList mappings; // --com N=DEVICE
     bool demo = false;
     double demoSpeed = 20;
+    bool view = false;     // --view: the log viewer instead of the main window
+    QStringList viewFiles; // the logs it opens
 };
 PelmoraOptions parseOptions(const QStringList &arguments);
 

@@ -7,6 +7,8 @@
 #include "modes/runlog.h"
 #include "serial/commap.h"
 #include "sim/virtualcharger.h"
+#include "viewer/visionneuse.h"
+#include "winkit/windowregistry.h"
 
 #include <QApplication>
 #include <cstdio>
@@ -43,6 +45,19 @@ int main(int argc, char **argv) {
     }
     // Run logs go to the program's own data folder unless a window chooses another.
     modes::runLogFolder();
+    if (options.view) {
+        // Looking at logs needs no charger: the main window stays hidden and its port
+        // untouched, and the program ends when the viewer is closed.
+        auto *viewer = qobject_cast<viewer::Visionneuse *>(
+            pelmora.main->registry().open(QStringLiteral("Visionneuse"), pelmora.main.get(),
+                                          winkit::WindowRegistry::Check::NoConnectionCheck));
+        if (!viewer) {
+            std::fprintf(stderr, "pelmora: the log viewer could not be opened\n");
+            return 1;
+        }
+        viewer->openFiles(options.viewFiles);
+        return app.exec();
+    }
     pelmora.main->show();
     return app.exec();
 }

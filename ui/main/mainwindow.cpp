@@ -193,6 +193,12 @@ void Main::buildUi() {
     QAction *menuReset = entry("MenuReset", QStringLiteral("Reinitialisation s&erie"));
     QAction *mnuQuitter = entry("Mnuquitter", QStringLiteral("&Quitter"));
     menuReset->setToolTip(QStringLiteral("Sans effet"));
+    QMenu *logs = menuBar()->addMenu(QStringLiteral("&Journaux"));
+    logs->setObjectName(QStringLiteral("MnuJournaux"));
+    QAction *viewerEntry = logs->addAction(QStringLiteral("&Visionneuse de journaux"));
+    viewerEntry->setObjectName(QStringLiteral("MnuVisionneuse"));
+    connect(viewerEntry, &QAction::triggered, this,
+            [this] { open(QStringLiteral("Visionneuse"), Check::NoConnectionCheck); });
     QMenu *help = menuBar()->addMenu(QStringLiteral("&?"));
     help->setObjectName(QStringLiteral("MnuAide"));
     QAction *about = help->addAction(QStringLiteral("À &propos de pelmora"));
