@@ -141,7 +141,7 @@ int eepromRun(Bench &b, const QCommandLineParser &p) {
         b.out << "Saved the " << controllerName(target) << " EEPROM (" << charger::kImageBytes
               << " bytes) to " << a.file;
         const QString ident = charger::identificationText(image);
-        if (!ident.isEmpty()) b.out << " (identification: " << ident << ')';
+        if (!ident.trimmed().isEmpty()) b.out << " (identification: " << ident.trimmed() << ')';
         b.out << '\n';
         return Ok;
     }
@@ -158,10 +158,14 @@ int eepromRun(Bench &b, const QCommandLineParser &p) {
     diag::EeResult r = diag::writeEeprom(s, target, 0, last, file.image, progress);
     if (!r.ok) {
         line.clear();
-        b.err << kEepromPrefix << "the " << controllerName(target)
-              << " EEPROM is now partly written (addresses 0 to " << r.address - 1
-              << "); load the file again\n";
-        return eepromFailure(b, r, s, true, target);
+        const int code = eepromFailure(b, r, s, true, target);
+        b.err << kEepromPrefix << "the " << controllerName(target) << " EEPROM ";
+        if (r.address > 0)
+            b.err << "is now partly written (addresses 0 to " << r.address - 1
+                  << "); load the file again\n";
+        else
+            b.err << "is unchanged\n";
+        return code;
     }
     progress.at = [&](int address) {
         line.show(charger::kEditorWritten + address + 1, 2 * charger::kEditorWritten);

@@ -60,6 +60,12 @@ Command statusCommand() {
     c.summary = QStringLiteral("Connect, print the I2C line and the general parameters of both "
                                "controllers.");
     c.addOptions = [](QCommandLineParser &) {};
+    c.check = [](Bench &b, const QCommandLineParser &p) {
+        if (p.positionalArguments().isEmpty()) return int(Ok);
+        b.err << "pelmora status: unexpected argument '" << p.positionalArguments().first()
+              << "'\nTry 'pelmora status --help'.\n";
+        return int(Usage);
+    };
     c.run = runStatus;
     return c;
 }

@@ -152,6 +152,9 @@ class TestCliEndToEnd : public QObject {
         QTest::newRow("no controller")
             << none << none << QStringList{"eeprom", "save", "@x.esv", "--port", "@DEV"} << 2 << ""
             << "--controller master or --controller slave is required";
+        QTest::newRow("status takes no operand")
+            << none << none << QStringList{"status", "now", "--port", "@DEV"} << 2 << ""
+            << "unexpected argument 'now'";
         QTest::newRow("demo and port")
             << none << none << QStringList{"status", "--demo", "--port", "@DEV"} << 2 << ""
             << "cannot be used together";
@@ -338,18 +341,35 @@ class TestCliEndToEnd : public QObject {
         QCOMPARE(load.texts.size(), 256);
     }
 
-    // Ctrl-C in the middle of a long read: exit 130, no file left behind.
+    // Ctrl-C while connecting or in the middle of a long read: exit 130, said on standard
+    // error, no file left behind.
+    void interruptStopsAndSaysSo_data() {
+        QTest::addColumn<QStringList>("sim");
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<QString>("err");
+        QTest::newRow("connecting")
+            << QStringList{"--silent-after", "0"} << QStringList{"status", "--wait", "60"}
+            << "interrupted while connecting";
+        // 4096 paced exchanges take about 35 s.
+        QTest::newRow("reading EEprom1")
+            << QStringList{"--pace"}
+            << QStringList{"ext-eeprom", "save", "--memory", "1", "@interrupted.txt"}
+            << "interrupted at address";
+    }
+
     void interruptStopsAndSaysSo() {
+        QFETCH(QStringList, sim);
+        QFETCH(QStringList, args);
+        QFETCH(QString, err);
         QProcess charger;
-        const QString dev =
-            startChargersim(charger, binDir() + "/sim/chargersim", {QStringLiteral("--pace")});
+        const QString dev = startChargersim(charger, binDir() + "/sim/chargersim", sim);
         if (!dev.startsWith("/dev/")) QSKIP("chargersim did not start on a pseudo-terminal");
-        const QString file = path("interrupted.txt");
+        for (QString &a : args)
+            if (a.startsWith('@')) a = path(a.mid(1));
         QProcess p;
-        p.start(binDir() + "/ui/main/pelmora",
-                {"ext-eeprom", "save", "--memory", "1", "--port", dev, file});
+        p.start(binDir() + "/ui/main/pelmora", args + QStringList{"--port", dev});
         QVERIFY(p.waitForStarted(10000));
-        QTest::qWait(2500); // connected and reading (4096 paced exchanges take about 35 s)
+        QTest::qWait(2500);
         QCOMPARE(p.state(), QProcess::Running);
         ::kill(pid_t(p.processId()), SIGINT);
         QVERIFY(p.waitForFinished(15000));
@@ -357,8 +377,8 @@ class TestCliEndToEnd : public QObject {
         charger.waitForFinished(5000);
         QCOMPARE(p.exitStatus(), QProcess::NormalExit);
         QCOMPARE(p.exitCode(), 130);
-        QVERIFY(QString::fromUtf8(p.readAllStandardError()).contains("interrupted"));
-        QVERIFY(!QFile::exists(file));
+        QVERIFY(QString::fromUtf8(p.readAllStandardError()).contains(err));
+        QVERIFY(!QFile::exists(path("interrupted.txt")));
     }
 };
 
