@@ -155,6 +155,9 @@ class TestCliEndToEnd : public QObject {
         QTest::newRow("status takes no operand")
             << none << none << QStringList{"status", "now", "--port", "@DEV"} << 2 << ""
             << "unexpected argument 'now'";
+        QTest::newRow("options before the subcommand")
+            << none << none << QStringList{"--demo", "status"} << 2 << ""
+            << "the subcommand comes first: pelmora status";
         QTest::newRow("demo and port")
             << none << none << QStringList{"status", "--demo", "--port", "@DEV"} << 2 << ""
             << "cannot be used together";

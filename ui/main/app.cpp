@@ -56,8 +56,11 @@ PelmoraOptions parseOptions(const QStringList &arguments) {
     }
     if (!p.positionalArguments().isEmpty()) {
         o.action = PelmoraOptions::Action::Error;
-        o.message = QStringLiteral("unknown subcommand or argument '%1'")
-                        .arg(p.positionalArguments().first());
+        const QString first = p.positionalArguments().first();
+        o.message =
+            cli::isSubcommand(first)
+                ? QStringLiteral("the subcommand comes first: pelmora %1 [options]").arg(first)
+                : QStringLiteral("unknown subcommand or argument '%1'").arg(first);
         return o;
     }
     o.mappings = p.values(com);
