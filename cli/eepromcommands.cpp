@@ -90,18 +90,28 @@ QString controllerName(int target) {
     return target == 1 ? QStringLiteral("master") : QStringLiteral("slave");
 }
 
+// The .ESV file read and checked whole; what is wrong said on `err`.
+diag::EsvParse readEsv(const QString &path, QTextStream &err) {
+    diag::EsvParse r;
+    QByteArray bytes;
+    QString why;
+    if (!readSmallFile(path, diag::kEsvMaxBytes, &bytes, &why)) {
+        err << kEepromPrefix << "cannot read " << path << ": " << why << '\n';
+        return r;
+    }
+    r = diag::parseEsv(bytes);
+    if (!r.ok)
+        err << kEepromPrefix << path << " is not an EEPROM image (256 numbers 0..255): " << r.error
+            << '\n';
+    return r;
+}
+
 int eepromCheck(Bench &b, const QCommandLineParser &p) {
     const FileAction a = fileAction(p, kEepromPrefix, kEeprom, b.err);
     if (a.code != Ok) return a.code;
     if (!controllerOf(p, b.err)) return Usage;
     if (a.save) return checkSaveTarget(a.file, p.isSet(forceOption()), kEepromPrefix, b.err);
-    const diag::EsvParse r = diag::loadEsv(a.file);
-    if (!r.ok) {
-        b.err << kEepromPrefix << a.file
-              << " is not an EEPROM image (256 numbers 0..255): " << r.error << '\n';
-        return BadFile;
-    }
-    return Ok;
+    return readEsv(a.file, b.err).ok ? int(Ok) : int(BadFile);
 }
 
 int eepromFailure(Bench &b, const diag::EeResult &r, chlink::Session s, bool write, int target) {
@@ -146,11 +156,8 @@ int eepromRun(Bench &b, const QCommandLineParser &p) {
         return Ok;
     }
 
-    const diag::EsvParse file = diag::loadEsv(a.file);
-    if (!file.ok) {
-        b.err << kEepromPrefix << a.file << " is not an EEPROM image: " << file.error << '\n';
-        return BadFile;
-    }
+    const diag::EsvParse file = readEsv(a.file, b.err);
+    if (!file.ok) return BadFile;
     // As the editor: addresses 0..191; the identification text belongs to the firmware.
     const int last = charger::kEditorWritten - 1;
     ProgressLine line(b.err, QStringLiteral("writing the %1 EEPROM").arg(controllerName(target)));
