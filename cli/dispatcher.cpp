@@ -19,15 +19,21 @@ const Command *find(const QList<Command> &table, const QString &name) {
     return nullptr;
 }
 
+constexpr int kDefaultWaitS = 5;
+
+QString exitCodeHelp() {
+    return QStringLiteral("Exit codes: 0 done, 1 other failure, 2 wrong option or argument, "
+                          "3 no charger (port or answer), 4 the charger stopped answering, "
+                          "5 bad file, 6 value or operation refused, 130 interrupted.\n");
+}
+
 // "Usage: pelmora [options] ..." with the subcommand's name after the program's.
 QString helpFor(const QCommandLineParser &p, const QString &name) {
     QString text = p.helpText();
     static const QRegularExpression usage(QStringLiteral("^Usage: \\S+"));
     text.replace(usage, QStringLiteral("Usage: pelmora ") + name);
-    return text;
+    return text + QLatin1Char('\n') + exitCodeHelp();
 }
-
-constexpr int kDefaultWaitS = 5;
 
 } // namespace
 
@@ -43,10 +49,7 @@ QString subcommandHelp() {
     for (const Command &c : commandTable())
         text +=
             QStringLiteral("  ") + c.name.leftJustified(width + 2) + c.summary + QLatin1Char('\n');
-    text += QStringLiteral("Exit codes: 0 done, 1 other failure, 2 wrong option or argument, "
-                           "3 no charger (port or answer), 4 the charger stopped answering, "
-                           "5 bad file, 6 value or operation refused, 130 interrupted.\n");
-    return text;
+    return text + exitCodeHelp();
 }
 
 int runCommandLine(const QStringList &arguments, QTextStream &out, QTextStream &err) {
