@@ -3,13 +3,17 @@
 // passed through, the demo charger connected through the real handshake, and Ctrl-C turned
 // into a wait that ends and exit 130.
 #include "cli/dispatcher.h"
+#include "diag/exteeprlogic.h"
 #include "link/chargerlink.h"
 #include "link/exchanges.h"
 
 #include <QCommandLineParser>
 #include <QStandardPaths>
+#include <QTemporaryDir>
 #include <QTimer>
 #include <QtTest>
+
+#include "support/hexwriter.h"
 
 #include <csignal>
 
@@ -64,8 +68,62 @@ QList<cli::Command> testTable() {
 
 class TestCliDispatch : public QObject {
     Q_OBJECT
+    QTemporaryDir m_dir;
+
+    void write(const QString &name, const QByteArray &bytes) {
+        QFile f(m_dir.filePath(name));
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        QCOMPARE(f.write(bytes), bytes.size());
+    }
+
   private slots:
-    void initTestCase() { QStandardPaths::setTestModeEnabled(true); }
+    void initTestCase() {
+        QStandardPaths::setTestModeEnabled(true);
+        QVERIFY(m_dir.isValid());
+        QByteArray esv;
+        for (int i = 0; i < 256; ++i)
+            esv += ' ' + QByteArray::number(255 - i) + " \r\n";
+        write("image.esv", esv);
+        write("texts.txt", diag::exteepr::textsFile(diag::exteepr::initialTexts()).bytes);
+        write("master.hex", hexText(QByteArray(128, '\x11'), 0x2000));
+        write("slave.hex", hexText(QByteArray("\x34\x12\x00\x30", 4), 2 * 40));
+    }
+
+    // The real subcommands, in process on the demo charger (the whole of their code under
+    // the sanitizers, without a second process).
+    void commandsOnTheDemoCharger_data() {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<QString>("out");
+        using L = QStringList;
+        QTest::newRow("status") << L{"status"} << "I2C err : 0, 0, 6";
+        QTest::newRow("eeprom save")
+            << L{"eeprom", "save", "--controller", "master", "@m.esv"} << "Saved the master EEPROM";
+        QTest::newRow("eeprom load") << L{"eeprom", "load", "--controller", "slave", "@image.esv"}
+                                     << "Wrote addresses 0 to 191 of the slave EEPROM";
+        QTest::newRow("ext-eeprom save")
+            << L{"ext-eeprom", "save", "--memory", "2", "@p.txt"} << "Saved EEprom2";
+        QTest::newRow("ext-eeprom load")
+            << L{"ext-eeprom", "load", "--memory", "1", "@texts.txt"} << "Wrote EEprom1";
+        QTest::newRow("flash master")
+            << L{"flash", "master", "--yes", "@master.hex"} << "Master flash written";
+        QTest::newRow("flash slave")
+            << L{"flash", "slave", "--yes", "@slave.hex"} << "Slave flash written";
+    }
+
+    void commandsOnTheDemoCharger() {
+        QFETCH(QStringList, args);
+        QFETCH(QString, out);
+        for (QString &a : args)
+            if (a.startsWith('@')) a = m_dir.filePath(a.mid(1));
+        QString outText, errText;
+        int code = -1;
+        {
+            QTextStream o(&outText), e(&errText);
+            code = cli::runCommandLine(QStringList{"pelmora"} + args + QStringList{"--demo"}, o, e);
+        }
+        QVERIFY2(code == 0, qPrintable(errText));
+        QVERIFY2(outText.contains(out), qPrintable(outText));
+    }
 
     void dispatch_data() {
         QTest::addColumn<QStringList>("args");
