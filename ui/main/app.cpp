@@ -79,8 +79,8 @@ bool PelmoraApp::setUp(const PelmoraOptions &o, QString *error) {
     lo.mappings = o.mappings;
     lo.demo = o.demo;
     lo.demoSpeed = o.demoSpeed;
-    if (!bench.setUp(lo, error)) return false;
-    main = std::make_unique<Main>(*bench.link, *bench.ports);
+    if (!linkSetup.setUp(lo, error)) return false;
+    main = std::make_unique<Main>(*linkSetup.link, *linkSetup.ports);
     registerWindows(main->registry());
     return true;
 }

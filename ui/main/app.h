@@ -25,7 +25,7 @@ PelmoraOptions parseOptions(const QStringList &arguments);
 // its port factory (real ports, or the in-process virtual charger for --demo), and the
 // main window.
 struct PelmoraApp {
-    cli::LinkSetup bench; // the same construction as the command line's
+    cli::LinkSetup linkSetup; // built as for the command line
     std::unique_ptr<Main> main;
 
     // Sets the program up from its options; false with a message on bad ones (a port
