@@ -9,6 +9,9 @@ class QCommandLineParser;
 namespace chlink {
 class ChargerLink;
 }
+namespace serialio {
+class ComMap;
+}
 
 // pelmora on the command line: "pelmora SUBCOMMAND [options]". Each subcommand is one
 // Command; the dispatcher reads the options every subcommand shares (--com N=DEVICE,
@@ -30,11 +33,12 @@ enum Exit : int {
 
 // What a subcommand runs with.
 struct Bench {
-    chlink::ChargerLink *link = nullptr; // open with the handshake done; null when not needed
-    QString device;                      // the serial device behind the link
-    QTextStream &out;                    // standard output
-    QTextStream &err;                    // standard error
-    std::function<bool()> interrupted;   // true once Ctrl-C was pressed
+    chlink::ChargerLink *link = nullptr;     // open with the handshake done; null when not needed
+    QString device;                          // the serial device behind the link
+    QTextStream &out;                        // standard output
+    QTextStream &err;                        // standard error
+    std::function<bool()> interrupted;       // true once Ctrl-C was pressed
+    const serialio::ComMap *ports = nullptr; // COM numbers and their devices, always set
 };
 
 struct Command {
@@ -44,7 +48,11 @@ struct Command {
     // Adds the subcommand's own options and operands to the parser (the shared ones are
     // already there).
     std::function<void(QCommandLineParser &)> addOptions;
-    // Runs once the options parsed; returns an Exit code.
+    // Optional: runs once the options parsed, before the charger is connected (Bench::link
+    // null): checks the operands and reads the files, so that a wrong value or a bad file is
+    // refused with nothing sent. Returns Ok to go on, or an Exit code.
+    std::function<int(Bench &, const QCommandLineParser &)> check;
+    // Runs once the options parsed (and the charger connected); returns an Exit code.
     std::function<int(Bench &, const QCommandLineParser &)> run;
 };
 

@@ -332,13 +332,28 @@ class TstMainWindow : public QObject {
             if (qobject_cast<winkit::ChargerWindow *>(w)) w->close();
     }
 
-    // Choosing a port is a disconnection on the old port and a set-up of the new one; the
-    // link waits for "Reconnection", which probes on the new port.
+    // Choosing a port, with the mouse or with the arrows and Enter, is a disconnection on
+    // the old port and a set-up of the new one; the link waits for "Reconnection", which
+    // probes on the new port.
+    void choosingComThreeDisconnects_data() {
+        QTest::addColumn<bool>("keyboard");
+        QTest::newRow("click") << false;
+        QTest::newRow("arrows and Enter") << true;
+    }
     void choosingComThreeDisconnects() {
+        QFETCH(bool, keyboard);
         Rig rig;
         rig.connect();
         auto *list = rig.main->findChild<QListWidget *>(QStringLiteral("ListComSel"));
-        emit list->itemClicked(list->item(2));
+        if (keyboard) {
+            list->setCurrentRow(0);
+            QTest::keyClick(list, Qt::Key_Down);
+            QTest::keyClick(list, Qt::Key_Down);
+            QCOMPARE(rig.link.portNumber, 1); // moving along the list chooses nothing
+            QTest::keyClick(list, Qt::Key_Return);
+        } else {
+            emit list->itemClicked(list->item(2));
+        }
         QCOMPARE(rig.display(), QStringLiteral("Déconnecté"));
         QVERIFY(!rig.link.isOpen());
         QCOMPARE(rig.link.portNumber, 3);

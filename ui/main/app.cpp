@@ -1,6 +1,7 @@
 #include "app.h"
 
 #include "calib/register.h"
+#include "cli/dispatcher.h"
 #include "desktop/version.h"
 #include "diag/register.h"
 #include "firmware/register.h"
@@ -8,23 +9,19 @@
 #include "mainwindow.h"
 #include "modes/register.h"
 #include "serial/commap.h"
-#include "serial/serialport.h"
-#include "sim/simport.h"
-#include "sim/virtualcharger.h"
 #include "viewer/register.h"
 #include "winkit/windowregistry.h"
 
 #include <QCommandLineParser>
-#include <QStandardPaths>
 
 PelmoraApp::~PelmoraApp() {
     main.reset();
-    link.reset();
 }
 
 PelmoraOptions parseOptions(const QStringList &arguments) {
     QCommandLineParser p;
-    p.setApplicationDescription(QStringLiteral("Fast charger controller."));
+    p.setApplicationDescription(
+        QStringLiteral("Fast charger controller: without a subcommand it opens its windows."));
     const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")},
                                   QStringLiteral("Show this help and exit."));
     const QCommandLineOption version(QStringLiteral("version"),
@@ -57,7 +54,7 @@ PelmoraOptions parseOptions(const QStringList &arguments) {
     }
     if (p.isSet(help)) {
         o.action = PelmoraOptions::Action::Help;
-        o.message = p.helpText();
+        o.message = p.helpText() + QLatin1Char('\n') + cli::subcommandHelp();
         return o;
     }
     if (p.isSet(version)) {
@@ -69,7 +66,11 @@ PelmoraOptions parseOptions(const QStringList &arguments) {
     if (o.view) o.viewFiles = p.positionalArguments();
     if (!o.view && !p.positionalArguments().isEmpty()) {
         o.action = PelmoraOptions::Action::Error;
-        o.message = QStringLiteral("unexpected argument '%1'").arg(p.positionalArguments().first());
+        const QString first = p.positionalArguments().first();
+        o.message =
+            cli::isSubcommand(first)
+                ? QStringLiteral("the subcommand comes first: pelmora %1 [options]").arg(first)
+                : QStringLiteral("unknown subcommand or argument '%1'").arg(first);
         return o;
     }
     o.mappings = p.values(com);
@@ -84,26 +85,12 @@ PelmoraOptions parseOptions(const QStringList &arguments) {
 }
 
 bool PelmoraApp::setUp(const PelmoraOptions &o, QString *error) {
-    ports = std::make_unique<serialio::ComMap>(
-        4, QStandardPaths::writableLocation(QStandardPaths::AppConfigLocation) +
-               QStringLiteral("/ports.ini"));
-    for (const QString &spec : o.mappings)
-        if (!ports->parseAndSet(spec, true, error)) return false;
-    if (o.demo) {
-        demoCharger = std::make_unique<sim::VirtualCharger>();
-        demoCharger->setSpeed(o.demoSpeed);
-        ports->set(1, QLatin1String(kVirtualDevice), false);
-    }
-
-    sim::VirtualCharger *charger = demoCharger.get();
-    link = std::make_unique<chlink::ChargerLink>(
-        [charger](const QString &device) -> chlink::BytePort * {
-            if (charger && device == QLatin1String(kVirtualDevice))
-                return new sim::SimBytePort(charger);
-            return new chlink::SerialBytePort(device);
-        },
-        [this](int n) { return ports->device(n); });
-    main = std::make_unique<Main>(*link, *ports);
+    cli::LinkOptions lo;
+    lo.mappings = o.mappings;
+    lo.demo = o.demo;
+    lo.demoSpeed = o.demoSpeed;
+    if (!linkSetup.setUp(lo, error)) return false;
+    main = std::make_unique<Main>(*linkSetup.link, *linkSetup.ports);
     registerWindows(main->registry());
     return true;
 }

@@ -1,19 +1,12 @@
 #pragma once
 
+#include "cli/linksetup.h"
+
 #include <QStringList>
 #include <memory>
 
 class Main;
 
-namespace chlink {
-class ChargerLink;
-} // namespace chlink
-namespace serialio {
-class ComMap;
-}
-namespace sim {
-class VirtualCharger;
-}
 namespace winkit {
 class WindowRegistry;
 }
@@ -34,9 +27,7 @@ PelmoraOptions parseOptions(const QStringList &arguments);
 // its port factory (real ports, or the in-process virtual charger for --demo), and the
 // main window.
 struct PelmoraApp {
-    std::unique_ptr<serialio::ComMap> ports;
-    std::unique_ptr<sim::VirtualCharger> demoCharger;
-    std::unique_ptr<chlink::ChargerLink> link;
+    cli::LinkSetup linkSetup; // built as for the command line
     std::unique_ptr<Main> main;
 
     // Sets the program up from its options; false with a message on bad ones (a port
@@ -48,6 +39,3 @@ struct PelmoraApp {
 // Every window of the program in the main window's registry, each subsystem registering
 // its own (a later registration of an id replaces an earlier one).
 void registerWindows(winkit::WindowRegistry &registry);
-
-// The device name that stands for the in-process virtual charger.
-inline constexpr const char *kVirtualDevice = "virtual";

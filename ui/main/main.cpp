@@ -1,4 +1,5 @@
 #include "app.h"
+#include "cli/dispatcher.h"
 #include "desktop/icon.h"
 #include "desktop/qtfrench.h"
 #include "desktop/version.h"
@@ -11,6 +12,7 @@
 #include "winkit/windowregistry.h"
 
 #include <QApplication>
+#include <QTextStream>
 #include <cstdio>
 
 int main(int argc, char **argv) {
@@ -19,6 +21,14 @@ int main(int argc, char **argv) {
     QStringList arguments;
     for (int i = 0; i < argc; ++i)
         arguments << QString::fromLocal8Bit(argv[i]);
+    // "pelmora SUBCOMMAND ...": the command line, without any window or display.
+    if (arguments.size() > 1 && cli::isSubcommand(arguments.at(1))) {
+        QCoreApplication app(argc, argv);
+        QCoreApplication::setApplicationName(QStringLiteral("pelmora"));
+        QCoreApplication::setApplicationVersion(desktop::version());
+        QTextStream out(stdout), err(stderr);
+        return cli::runCommandLine(arguments, out, err);
+    }
     const PelmoraOptions options = parseOptions(arguments);
     switch (options.action) {
     case PelmoraOptions::Action::Help:

@@ -15,6 +15,7 @@
 #include <QDir>
 #include <QGridLayout>
 #include <QGroupBox>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QListWidget>
 #include <QMenuBar>
@@ -234,6 +235,7 @@ void Main::buildUi() {
     connect(mSelCom, &QAction::triggered, this, [this] {
         refreshPortList();
         m_list->show();
+        m_list->setFocus();
         m_assocPort->show();
     });
     connect(m_assocPort, &QPushButton::clicked, this, &Main::askComMapping);
@@ -241,6 +243,9 @@ void Main::buildUi() {
     connect(mnuQuitter, &QAction::triggered, this, &Main::quit);
     connect(m_list, &QListWidget::itemClicked, this,
             [this](QListWidgetItem *item) { chooseComPort(m_list->row(item)); });
+    // From the keyboard: the arrows move along the list, Enter chooses the port as a click
+    // does (only the key: a double click must not choose twice).
+    m_list->installEventFilter(this);
 }
 
 QString Main::aboutText() {
@@ -305,6 +310,17 @@ void Main::load() {
         m_list->addItem(QStringLiteral("COM %1").arg(i));
     refreshPortList();
     m_skipActivation = false;
+}
+
+bool Main::eventFilter(QObject *watched, QEvent *e) {
+    if (watched == m_list && e->type() == QEvent::KeyPress) {
+        const int key = static_cast<QKeyEvent *>(e)->key();
+        if ((key == Qt::Key_Return || key == Qt::Key_Enter) && m_list->currentRow() >= 0) {
+            chooseComPort(m_list->currentRow());
+            return true;
+        }
+    }
+    return QMainWindow::eventFilter(watched, e);
 }
 
 bool Main::event(QEvent *e) {

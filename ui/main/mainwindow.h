@@ -70,6 +70,7 @@ class Main : public QMainWindow {
 
   protected:
     bool event(QEvent *e) override;
+    bool eventFilter(QObject *watched, QEvent *e) override;
     void closeEvent(QCloseEvent *e) override;
 
   private:
