@@ -14,6 +14,7 @@
 #include "sim/virtualcharger.h"
 
 #include "support/shot.h"
+#include "support/simrig.h"
 
 #include <QElapsedTimer>
 #include <QLabel>
@@ -45,59 +46,6 @@ double field(const QString &f) {
     return t.toDouble();
 }
 
-// The virtual charger of this process on a pseudo-terminal, its clock moved by the test, and
-// a link to it with the calibration tables loaded.
-struct SimRig {
-    std::unique_ptr<sim::VirtualCharger> charger;
-    std::unique_ptr<sim::PtyServer> server;
-    std::unique_ptr<chlink::ChargerLink> link;
-    std::unique_ptr<chlink::Session> session;
-    QWidget main;
-    winkit::Host host;
-    QString device;
-
-    bool startInProcess(const sim::BatterySpec &spec) {
-        charger = std::make_unique<sim::VirtualCharger>();
-        charger->setBattery(spec);
-        charger->setManualClock(true);
-        server = std::make_unique<sim::PtyServer>(charger.get());
-        QString why;
-        if (!server->start(&why)) {
-            qWarning() << why;
-            return false;
-        }
-        device = server->slavePath();
-        return connectLink();
-    }
-
-    bool connectLink() {
-        link = std::make_unique<chlink::ChargerLink>(
-            [](const QString &d) { return new chlink::SerialBytePort(d); },
-            [this](int) { return device; });
-        link->portSetup();
-        QString why;
-        if (!link->openPort(&why)) {
-            qWarning() << why;
-            return false;
-        }
-        session = std::make_unique<chlink::Session>(*link);
-        for (int i = 0; i < 16; ++i) {
-            const auto a = chlink::eeRead(*session, 1, quint8(i));
-            const auto b = chlink::eeRead(*session, 2, quint8(i));
-            if (!a || !b) return false;
-            link->tableA[i] = char(*a);
-            link->tableB[i] = char(*b);
-        }
-        host.session = session.get();
-        host.opener = &main;
-        return true;
-    }
-    ~SimRig() {
-        session.reset();
-        link.reset();
-        server.reset();
-    }
-};
 } // namespace
 
 class TestModesEndToEnd : public QObject {

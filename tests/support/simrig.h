@@ -35,10 +35,16 @@ struct SimRig {
             return false;
         }
         device = server->slavePath();
+        return connectLink();
+    }
+
+    // (Re)opens the link to `device` and reads the calibration tables as the handshake does.
+    bool connectLink() {
         link = std::make_unique<chlink::ChargerLink>(
             [](const QString &d) { return new chlink::SerialBytePort(d); },
             [this](int) { return device; });
         link->portSetup();
+        QString why;
         if (!link->openPort(&why)) {
             qWarning() << why;
             return false;
