@@ -3,6 +3,7 @@
 #include "bootlink.h"
 #include "dialogs.h"
 #include "numtext.h"
+#include "serial/devices.h"
 #include "serial/exchangegate.h"
 #include "settingsfile.h"
 
@@ -244,7 +245,7 @@ void Main::activate() {
             m_link.userDisconnected = false;
             QString reason;
             if (!m_link.openPort(&reason)) {
-                errorBox(this, kPortError + QLatin1Char('\n') + reason);
+                errorBox(this, kPortError + QLatin1Char('\n') + serialio::withFoundDevices(reason));
                 m_link.userDisconnected = true;
             }
         }
@@ -282,7 +283,9 @@ void Main::runHandshake() {
         break;
     case HandshakeResult::PortError:
         // A port that broke while probing has been reported already (onPortLost).
-        if (!m_portLost) errorBox(this, kPortError + QLatin1Char('\n') + m_link.failReason());
+        if (!m_portLost)
+            errorBox(this, kPortError + QLatin1Char('\n') +
+                               serialio::withFoundDevices(m_link.failReason()));
         m_link.portFault = true;
         break;
     case HandshakeResult::Disconnected:
@@ -465,7 +468,7 @@ void Main::onPortLost(const QString &reason) {
     if (m_uploading)
         m_uploadPortLost = reason;
     else
-        errorBox(this, kPortError + QLatin1Char('\n') + reason);
+        errorBox(this, kPortError + QLatin1Char('\n') + serialio::withFoundDevices(reason));
 }
 
 void Main::quit() {

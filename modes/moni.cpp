@@ -6,6 +6,7 @@
 #include "runchart.h"
 #include "runframes.h"
 #include "runlog.h"
+#include "serial/devices.h"
 
 #include <QCheckBox>
 #include <QDir>
@@ -155,7 +156,7 @@ bool Moni::activate() {
     m_activated = true;
     QString why;
     if (!session().isOpen() && !session().openPort(&why)) {
-        portErrorBox(this, why);
+        portErrorBox(this, serialio::withFoundDevices(why));
         return false;
     }
     // The charger goes on to its own run and streams its records at 19200 baud. Its two

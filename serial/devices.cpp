@@ -140,4 +140,8 @@ QString foundDevicesText(const QList<SerialDevice> &devices) {
     return text;
 }
 
+QString withFoundDevices(const QString &reason) {
+    return reason + QStringLiteral("\n\n") + foundDevicesText(serialDevices());
+}
+
 } // namespace serialio

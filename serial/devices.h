@@ -35,6 +35,9 @@ QString describePorts(const ComMap &map, const QList<SerialDevice> &devices);
 
 // For the program's boxes, in French: the devices found, one a line, or that none was found.
 QString foundDevicesText(const QList<SerialDevice> &devices);
+// A port error's reason followed by the devices the system lists now, so that the user sees
+// which one to pick.
+QString withFoundDevices(const QString &reason);
 
 // Name order with the digits of a name compared as numbers.
 bool deviceNameLess(const QString &a, const QString &b);

@@ -614,6 +614,9 @@ void TestLoaderWindow::portVanishingIsReportedOnce() {
     QCOMPARE(rig.boxes.size(), 1);
     QVERIFY2(rig.boxes[0].startsWith(QStringLiteral("Erreur port com\n")),
              qPrintable(rig.boxes[0]));
+    // The box says which serial devices there are ("Ports série trouvés" or "Aucun port
+    // série trouvé"), so that the user sees which one to pick.
+    QVERIFY2(rig.boxes[0].contains(QStringLiteral("série trouvé")), qPrintable(rig.boxes[0]));
     QCOMPARE(rig.display(), QStringLiteral("Déconnecté"));
     // The first "Deconnection" afterwards only clears the port fault.
     QVERIFY(rig.link->portFault);

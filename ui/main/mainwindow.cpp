@@ -450,8 +450,7 @@ bool Main::open(const QString &id, Check check) {
 
 void Main::portError(const QString &reason) {
     // Which devices there are, so that the user sees which one to pick.
-    chlink::portErrorBox(this, reason + QStringLiteral("\n\n") +
-                                   serialio::foundDevicesText(serialio::serialDevices()) +
+    chlink::portErrorBox(this, serialio::withFoundDevices(reason) +
                                    QStringLiteral("\nChoix du port : menu File, "
                                                   "« Selection du port com »."));
 }
