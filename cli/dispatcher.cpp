@@ -70,27 +70,18 @@ int runCommandLine(const QList<Command> &table, const QStringList &arguments, QT
     p.setApplicationDescription(command->summary);
     const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")},
                                   QStringLiteral("Show this help and exit."));
-    const QCommandLineOption com(QStringLiteral("com"),
-                                 QStringLiteral("Map port N to a serial device, for example "
-                                                "1=/dev/ttyUSB0 (remembered for the next runs, "
-                                                "as by the windows). The charger is on COM 1."),
-                                 QStringLiteral("N=DEVICE"));
+    const LinkOptionSet linkOptions;
     const QCommandLineOption port(
         QStringLiteral("port"),
         QStringLiteral("Use this serial device for this run only (nothing is remembered)."),
         QStringLiteral("DEVICE"));
-    const QCommandLineOption demo(QStringLiteral("demo"),
-                                  QStringLiteral("Talk to the built-in virtual charger."));
-    const QCommandLineOption speed(QStringLiteral("demo-speed"),
-                                   QStringLiteral("Clock speed factor of the virtual charger "
-                                                  "(default 20)."),
-                                   QStringLiteral("factor"), QStringLiteral("20"));
     const QCommandLineOption wait(
         QStringLiteral("wait"),
         QStringLiteral("How long to wait for the charger to answer the connection (default %1).")
             .arg(kDefaultWaitS),
         QStringLiteral("seconds"), QString::number(kDefaultWaitS));
-    p.addOptions({help, com, port, demo, speed, wait});
+    p.addOptions({help, port, wait});
+    linkOptions.addTo(p);
     if (command->addOptions) command->addOptions(p);
 
     QStringList rest{arguments.value(0, QStringLiteral("pelmora"))};
@@ -104,14 +95,11 @@ int runCommandLine(const QList<Command> &table, const QStringList &arguments, QT
         out << helpFor(p, name);
         return Ok;
     }
-    bool ok = false;
     LinkOptions lo;
-    lo.mappings = p.values(com);
-    lo.demo = p.isSet(demo);
+    QString why;
+    if (!linkOptions.read(p, &lo, &why)) return usageError(why);
     lo.device = p.value(port);
-    lo.demoSpeed = p.value(speed).toDouble(&ok);
-    if (!ok || lo.demoSpeed <= 0 || lo.demoSpeed > 1000)
-        return usageError(QStringLiteral("--demo-speed expects a number from 0 to 1000"));
+    bool ok = false;
     const double waitS = p.value(wait).toDouble(&ok);
     if (!ok || waitS <= 0 || waitS > 3600)
         return usageError(QStringLiteral("--wait expects a number of seconds from 0 to 3600"));
@@ -121,7 +109,6 @@ int runCommandLine(const QList<Command> &table, const QStringList &arguments, QT
         return usageError(QStringLiteral("--port expects a device"));
 
     LinkSetup setup;
-    QString why;
     if (!setup.setUp(lo, &why)) return usageError(why);
 
     // What COM 1 stands for: the device, or "virtual" for the demo charger.

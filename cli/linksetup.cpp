@@ -6,6 +6,7 @@
 #include "sim/simport.h"
 #include "sim/virtualcharger.h"
 
+#include <QCommandLineParser>
 #include <QStandardPaths>
 
 namespace cli {
@@ -13,6 +14,33 @@ namespace cli {
 QString portSettingsFile() {
     return QStandardPaths::writableLocation(QStandardPaths::AppConfigLocation) +
            QStringLiteral("/ports.ini");
+}
+
+LinkOptionSet::LinkOptionSet()
+    : com(QStringLiteral("com"),
+          QStringLiteral("Map port N to a serial device, for example 1=/dev/ttyUSB0 "
+                         "(remembered for the next runs). The charger is on COM 1."),
+          QStringLiteral("N=DEVICE")),
+      demo(QStringLiteral("demo"), QStringLiteral("Talk to the built-in virtual charger.")),
+      demoSpeed(QStringLiteral("demo-speed"),
+                QStringLiteral("Clock speed factor of the virtual charger (default 20: "
+                               "a one-hour charge takes three minutes)."),
+                QStringLiteral("factor"), QStringLiteral("20")) {}
+
+void LinkOptionSet::addTo(QCommandLineParser &p) const {
+    p.addOptions({com, demo, demoSpeed});
+}
+
+bool LinkOptionSet::read(const QCommandLineParser &p, LinkOptions *o, QString *error) const {
+    o->mappings = p.values(com);
+    o->demo = p.isSet(demo);
+    bool ok = false;
+    o->demoSpeed = p.value(demoSpeed).toDouble(&ok);
+    if (!ok || o->demoSpeed <= 0 || o->demoSpeed > 1000) {
+        *error = QStringLiteral("--demo-speed expects a number from 0 to 1000");
+        return false;
+    }
+    return true;
 }
 
 LinkSetup::LinkSetup() = default;

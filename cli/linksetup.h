@@ -1,8 +1,11 @@
 #pragma once
 
+#include <QCommandLineOption>
 #include <QString>
 #include <QStringList>
 #include <memory>
+
+class QCommandLineParser;
 
 namespace chlink {
 class ChargerLink;
@@ -27,6 +30,16 @@ struct LinkOptions {
     bool demo = false;    // COM 1 is the in-process virtual charger
     double demoSpeed = 20;
     QString device; // --port DEVICE: COM 1 is this device for this run only
+};
+
+// The options the windows and every subcommand share: --com, --demo, --demo-speed.
+struct LinkOptionSet {
+    LinkOptionSet();
+    void addTo(QCommandLineParser &p) const;
+    // Reads them into `o`; false with the reason for a value out of range.
+    bool read(const QCommandLineParser &p, LinkOptions *o, QString *error) const;
+
+    QCommandLineOption com, demo, demoSpeed;
 };
 
 struct LinkSetup {

@@ -26,22 +26,13 @@ PelmoraOptions parseOptions(const QStringList &arguments) {
                                   QStringLiteral("Show this help and exit."));
     const QCommandLineOption version(QStringLiteral("version"),
                                      QStringLiteral("Show the version and exit."));
-    const QCommandLineOption demo(QStringLiteral("demo"),
-                                  QStringLiteral("Connect COM 1 to the built-in virtual charger."));
-    const QCommandLineOption com(QStringLiteral("com"),
-                                 QStringLiteral("Map port N to a serial device, for example "
-                                                "1=/dev/ttyUSB0 (remembered for the next runs)."),
-                                 QStringLiteral("N=DEVICE"));
-    const QCommandLineOption speed(
-        QStringLiteral("demo-speed"),
-        QStringLiteral("Clock speed factor of the virtual charger (default 20: "
-                       "a one-hour charge takes three minutes)."),
-        QStringLiteral("factor"), QStringLiteral("20"));
+    const cli::LinkOptionSet linkOptions;
     const QCommandLineOption view(
         QStringLiteral("view"),
         QStringLiteral("Open the run-log viewer with the given log files (charge, discharge, "
                        "capacity or monitor logs) instead of the main window."));
-    p.addOptions({help, version, demo, com, speed, view});
+    p.addOptions({help, version, view});
+    linkOptions.addTo(p);
     p.addPositionalArgument(QStringLiteral("FILE"),
                             QStringLiteral("With --view: run logs to open."),
                             QStringLiteral("[FILE...]"));
@@ -73,23 +64,12 @@ PelmoraOptions parseOptions(const QStringList &arguments) {
                 : QStringLiteral("unknown subcommand or argument '%1'").arg(first);
         return o;
     }
-    o.mappings = p.values(com);
-    o.demo = p.isSet(demo);
-    bool ok = false;
-    o.demoSpeed = p.value(speed).toDouble(&ok);
-    if (!ok || o.demoSpeed <= 0 || o.demoSpeed > 1000) {
-        o.action = PelmoraOptions::Action::Error;
-        o.message = QStringLiteral("--demo-speed expects a number from 0 to 1000");
-    }
+    if (!linkOptions.read(p, &o.link, &o.message)) o.action = PelmoraOptions::Action::Error;
     return o;
 }
 
 bool PelmoraApp::setUp(const PelmoraOptions &o, QString *error) {
-    cli::LinkOptions lo;
-    lo.mappings = o.mappings;
-    lo.demo = o.demo;
-    lo.demoSpeed = o.demoSpeed;
-    if (!linkSetup.setUp(lo, error)) return false;
+    if (!linkSetup.setUp(o.link, error)) return false;
     main = std::make_unique<Main>(*linkSetup.link, *linkSetup.ports);
     registerWindows(main->registry());
     return true;

@@ -14,10 +14,8 @@ class WindowRegistry;
 // pelmora's command line, read before any window or display is needed.
 struct PelmoraOptions {
     enum class Action { Run, Help, Version, Error } action = Action::Run;
-    QString message;      // Help, Version: the text to print; Error: what is wrong
-    QStringList mappings; // --com N=DEVICE
-    bool demo = false;
-    double demoSpeed = 20;
+    QString message;       // Help, Version: the text to print; Error: what is wrong
+    cli::LinkOptions link; // --com, --demo, --demo-speed
     bool view = false;     // --view: the log viewer instead of the main window
     QStringList viewFiles; // the logs it opens
 };
