@@ -27,15 +27,15 @@ QString exitCodeHelp() {
                           "5 bad file, 6 value or operation refused, 130 interrupted.\n");
 }
 
-// "Usage: pelmora [options] ..." with the subcommand's name after the program's.
-QString helpFor(const QCommandLineParser &p, const QString &name) {
+} // namespace
+
+QString usageHelp(const QCommandLineParser &p, const QString &subcommand) {
     QString text = p.helpText();
     static const QRegularExpression usage(QStringLiteral("^Usage: \\S+"));
-    text.replace(usage, QStringLiteral("Usage: pelmora ") + name);
-    return text + QLatin1Char('\n') + exitCodeHelp();
+    text.replace(usage, subcommand.isEmpty() ? QStringLiteral("Usage: pelmora")
+                                             : QStringLiteral("Usage: pelmora ") + subcommand);
+    return text;
 }
-
-} // namespace
 
 bool isSubcommand(const QString &name) {
     return find(commandTable(), name) != nullptr;
@@ -92,7 +92,7 @@ int runCommandLine(const QList<Command> &table, const QStringList &arguments, QT
     };
     if (!p.parse(rest)) return usageError(p.errorText());
     if (p.isSet(help)) {
-        out << helpFor(p, name);
+        out << usageHelp(p, name) << '\n' << exitCodeHelp();
         return Ok;
     }
     LinkOptions lo;

@@ -19,6 +19,10 @@ bool isSubcommand(const QString &name);
 // The subcommands and their summaries, for "pelmora --help".
 QString subcommandHelp();
 
+// The parser's help with "Usage: pelmora" (and the subcommand, when given) at its head: the
+// options are read before any application object exists, so Qt does not know the name.
+QString usageHelp(const QCommandLineParser &p, const QString &subcommand = QString());
+
 // Runs arguments[1] with arguments[2...]; a QCoreApplication must exist. Returns the exit
 // code; results go to `out`, errors to `err`.
 int runCommandLine(const QStringList &arguments, QTextStream &out, QTextStream &err);

@@ -45,7 +45,7 @@ PelmoraOptions parseOptions(const QStringList &arguments) {
     }
     if (p.isSet(help)) {
         o.action = PelmoraOptions::Action::Help;
-        o.message = p.helpText() + QLatin1Char('\n') + cli::subcommandHelp();
+        o.message = cli::usageHelp(p) + QLatin1Char('\n') + cli::subcommandHelp();
         return o;
     }
     if (p.isSet(version)) {
