@@ -5,33 +5,37 @@
 
 namespace chlink {
 
-namespace {
-QString numberText(double v, int significant) {
-    if (!std::isfinite(v)) return QStringLiteral(" 0");
-    if (v == 0) return QStringLiteral(" 0");
+QString fixedText(double v, int significant, int maxDecimals) {
+    if (!std::isfinite(v)) return {};
+    if (v == 0) return QStringLiteral("0");
     const double a = std::fabs(v);
-    QString digits;
-    if (a >= 1e15) {
-        digits = QString::number(a, 'f', 0);
-    } else {
-        // `significant` digits, written without exponent.
-        const int magnitude = int(std::floor(std::log10(a))) + 1; // digits before the point
-        const int decimals = std::clamp(significant - magnitude, 0, 20);
-        digits = QString::number(a, 'f', decimals);
-        if (digits.contains(QLatin1Char('.'))) {
-            while (digits.endsWith(QLatin1Char('0')))
-                digits.chop(1);
-            if (digits.endsWith(QLatin1Char('.'))) digits.chop(1);
-        }
-        if (digits.startsWith(QLatin1String("0."))) digits.remove(0, 1);
-        if (digits.isEmpty() || digits == QLatin1String("0")) return QStringLiteral(" 0");
+    const int magnitude = int(std::floor(std::log10(a))) + 1; // digits before the point
+    const int decimals = std::clamp(significant - magnitude, 0, maxDecimals);
+    QString digits = QString::number(a, 'f', decimals);
+    if (digits.contains(QLatin1Char('.'))) {
+        while (digits.endsWith(QLatin1Char('0')))
+            digits.chop(1);
+        if (digits.endsWith(QLatin1Char('.'))) digits.chop(1);
     }
-    return (v < 0 ? QLatin1Char('-') : QLatin1Char(' ')) + digits;
+    if (digits == QLatin1String("0")) return digits;
+    return v < 0 ? QLatin1Char('-') + digits : digits;
+}
+
+namespace {
+// fixedText with a leading blank where there is no minus and no zero before the point.
+QString numberText(double v, int significant) {
+    QString t = fixedText(v, significant);
+    if (t.isEmpty() || t == QLatin1String("0")) return QStringLiteral(" 0");
+    if (!t.startsWith(QLatin1Char('-'))) t.prepend(QLatin1Char(' '));
+    if (t.mid(1, 2) == QLatin1String("0.")) t.remove(1, 1);
+    return t;
 }
 
 } // namespace
 
-QString numText(double v) { return numberText(v, 7); }
+QString numText(double v) {
+    return numberText(v, 7);
+}
 
 QString logText(double v, QChar decimalPoint) {
     QString t = numberText(v, 15);

@@ -1,5 +1,7 @@
 #include "chartdata.h"
 
+#include "link/numtext.h"
+
 #include <algorithm>
 #include <cmath>
 
@@ -258,16 +260,7 @@ QString valueLabel(double v, double step) {
 }
 
 QString readoutValue(double v) {
-    const double magnitude = v == 0 ? 0 : std::floor(std::log10(std::fabs(v)));
-    const int decimals = int(std::clamp(4 - magnitude, 0.0, 6.0));
-    QString text = QString::number(v, 'f', decimals);
-    if (text.contains(QLatin1Char('.'))) {
-        while (text.endsWith(QLatin1Char('0')))
-            text.chop(1);
-        if (text.endsWith(QLatin1Char('.'))) text.chop(1);
-    }
-    if (text == QLatin1String("-0")) text = QStringLiteral("0");
-    return text;
+    return chlink::fixedText(v, 5, 6);
 }
 
 } // namespace modes

@@ -1,5 +1,7 @@
 #include "csvexport.h"
 
+#include "link/numtext.h"
+
 #include <QDir>
 #include <QFileInfo>
 #include <QSaveFile>
@@ -23,17 +25,7 @@ QString checkFormat(const CsvFormat &format) {
 }
 
 QString csvNumber(double v, QChar decimalPoint) {
-    if (!std::isfinite(v)) return {};
-    if (v == 0) return QStringLiteral("0");
-    const int magnitude = int(std::floor(std::log10(std::fabs(v)))) + 1;
-    const int decimals = std::clamp(15 - magnitude, 0, 20);
-    QString t = QString::number(v, 'f', decimals);
-    if (t.contains(QLatin1Char('.'))) {
-        while (t.endsWith(QLatin1Char('0')))
-            t.chop(1);
-        if (t.endsWith(QLatin1Char('.'))) t.chop(1);
-    }
-    if (t == QLatin1String("-0")) t = QStringLiteral("0");
+    QString t = chlink::fixedText(v, 15);
     if (decimalPoint != QLatin1Char('.')) t.replace(QLatin1Char('.'), decimalPoint);
     return t;
 }
