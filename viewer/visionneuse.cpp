@@ -516,49 +516,43 @@ CsvFormat Visionneuse::csvFormat() const {
     return {m_separator->currentData().toString().at(0), m_decimal->currentData().toString().at(0)};
 }
 
-bool Visionneuse::mayWrite(const QString &path, bool confirmed) {
-    if (confirmed || !QFileInfo::exists(path)) return true;
-    chlink::errorBox(this, QStringLiteral("Le fichier %1 existe déjà ; il n'a pas été remplacé.")
-                               .arg(QDir::toNativeSeparators(path)));
+// Writes one export: never over an existing file unless the user agreed (the file dialog
+// asks), and a failure said in a box.
+bool Visionneuse::writeExport(const QString &path, bool confirmed,
+                              const std::function<bool(QString &error)> &write) {
+    const QString shown = QDir::toNativeSeparators(path);
+    if (!confirmed && QFileInfo::exists(path)) {
+        chlink::errorBox(
+            this,
+            QStringLiteral("Le fichier %1 existe déjà ; il n'a pas été remplacé.").arg(shown));
+        return false;
+    }
+    QString error;
+    if (write(error)) return true;
+    chlink::errorBox(this, QStringLiteral("Impossible d'écrire %1 : %2").arg(shown, error));
     return false;
 }
 
 bool Visionneuse::exportCsv(int run, const QString &path, bool confirmed) {
     if (run < 0 || run >= runCount()) return false;
-    if (const QString bad = checkFormat(csvFormat()); !bad.isEmpty()) {
+    const CsvFormat format = csvFormat();
+    if (const QString bad = checkFormat(format); !bad.isEmpty()) {
         chlink::errorBox(this, bad);
         return false;
     }
-    if (!mayWrite(path, confirmed)) return false;
-    QString error;
-    if (!writeCsv(path, m_runs[size_t(run)].log, csvFormat(), true, &error)) {
-        chlink::errorBox(this, QStringLiteral("Impossible d'écrire %1 : %2")
-                                   .arg(QDir::toNativeSeparators(path), error));
-        return false;
-    }
-    return true;
+    return writeExport(path, confirmed, [&](QString &error) {
+        return writeCsv(path, m_runs[size_t(run)].log, format, true, &error);
+    });
 }
 
 bool Visionneuse::exportPng(const QString &path, bool confirmed) {
-    if (!mayWrite(path, confirmed)) return false;
-    QString error;
-    if (!m_chart->writePng(path, error)) {
-        chlink::errorBox(this, QStringLiteral("Impossible d'écrire %1 : %2")
-                                   .arg(QDir::toNativeSeparators(path), error));
-        return false;
-    }
-    return true;
+    return writeExport(path, confirmed,
+                       [&](QString &error) { return m_chart->writePng(path, error); });
 }
 
 bool Visionneuse::exportPdf(const QString &path, bool confirmed) {
-    if (!mayWrite(path, confirmed)) return false;
-    QString error;
-    if (!m_chart->writePdf(path, error)) {
-        chlink::errorBox(this, QStringLiteral("Impossible d'écrire %1 : %2")
-                                   .arg(QDir::toNativeSeparators(path), error));
-        return false;
-    }
-    return true;
+    return writeExport(path, confirmed,
+                       [&](QString &error) { return m_chart->writePdf(path, error); });
 }
 
 bool Visionneuse::printChart(QPrinter &printer) {

@@ -6,6 +6,7 @@
 
 #include <QColor>
 #include <QPointer>
+#include <functional>
 #include <vector>
 
 class QComboBox;
@@ -76,7 +77,8 @@ class Visionneuse : public winkit::ChargerWindow {
     void rebuildChart();
     void rebuildSummary();
     void showRunInfo();
-    bool mayWrite(const QString &path, bool confirmed);
+    bool writeExport(const QString &path, bool confirmed,
+                     const std::function<bool(QString &error)> &write);
     QStringList folders() const;
     QString runLabel(const Run &r) const;
 
