@@ -7,9 +7,12 @@
 
 namespace modes::capa {
 
+double milliampHours(double ampereSeconds) {
+    return floorExact(1000.0 * ampereSeconds / 3600.0);
+}
+
 QString totalText(const QString &prefix, double ampereSeconds) {
-    return prefix + chlink::numText(floorExact(1000.0 * ampereSeconds / 3600.0)) +
-           QStringLiteral("mAh");
+    return prefix + chlink::numText(milliampHours(ampereSeconds)) + QStringLiteral("mAh");
 }
 
 double chargeStepAmpereSeconds(int displayArgument, double amps) {

@@ -12,7 +12,9 @@
 // Plain code: no port, no widget.
 namespace modes::capa {
 
-// "C " + floor(1000 x ampereSeconds / 3600) + "mAh" (prefix "C " or "D ").
+// A charge in whole mAh as the window shows it: floor(1000 x ampereSeconds / 3600).
+double milliampHours(double ampereSeconds);
+// "C " + milliampHours(ampereSeconds) + "mAh" (prefix "C " or "D ").
 QString totalText(const QString &prefix, double ampereSeconds);
 // What a display step adds to the charge total: 12 x amps during the preparation (display
 // argument 1), 2 x amps otherwise (a step of two seconds).

@@ -19,11 +19,11 @@ namespace {
 
 const QString kRaw = QStringLiteral("brut");
 
-ColumnInfo col(const char *name, const QString &unit, bool plottable = true) {
-    return {QString::fromUtf8(name), unit, true, plottable};
+ColumnInfo col(const QString &name, const QString &unit, bool plottable = true) {
+    return {name, unit, true, plottable};
 }
-ColumnInfo text(const char *name) {
-    return {QString::fromUtf8(name), QString(), false, false};
+ColumnInfo text(const QString &name) {
+    return {name, QString(), false, false};
 }
 
 // The units of the columns, by name, as the run windows compute them.
@@ -52,7 +52,7 @@ std::vector<ColumnInfo> fromNames(const QStringList &names) {
     std::vector<ColumnInfo> cols;
     for (const QString &n : names) {
         const bool axis = n == QLatin1String("DUREE") || n == QLatin1String("TEMPS");
-        cols.push_back({n, unitOf(n), true, !axis});
+        cols.push_back(col(n, unitOf(n), !axis));
     }
     return cols;
 }
@@ -174,15 +174,15 @@ std::vector<ColumnInfo> columnsOf(LogKind kind) {
         const QStringList n = monitorNames();
         std::vector<ColumnInfo> cols;
         for (qsizetype i = 0; i < n.size(); ++i) {
-            const QByteArray name = n[i].toUtf8();
+            const QString &name = n[i];
             if (i == 0 || i == 3)
-                cols.push_back(text(name.constData())); // the prompt, "="
+                cols.push_back(text(name)); // the prompt, "="
             else if (i == 1 || i == 10)
-                cols.push_back(col(name.constData(), QString(), false)); // sample number, type
+                cols.push_back(col(name, QString(), false)); // sample number, type
             else if (i == 2)
-                cols.push_back(col(name.constData(), QStringLiteral("s"), false));
+                cols.push_back(col(name, QStringLiteral("s"), false));
             else
-                cols.push_back(col(name.constData(), kRaw));
+                cols.push_back(col(name, kRaw));
         }
         return cols;
     }
@@ -337,7 +337,7 @@ RunSummary summarise(const RunLog &log) {
         // The capacity measured is what the logged discharge took out, in mAh as the
         // window shows it ("D 1000mAh" for 3600 A·s).
         if (const auto as = maxOf(log, "TOTALDECHARGE"))
-            s.capacityMah = std::floor(1000 * *as / 3600);
+            s.capacityMah = modes::capa::milliampHours(*as);
         s.peakVoltage = maxOf(log, "VBAT");
         s.maxTemperature = maxOf(log, "TEMPER");
         // The resistance is measured every 15th step of the discharge and carried along in
