@@ -101,9 +101,9 @@ QString AssocPort::chosenDevice() const {
 
 void AssocPort::refreshDevices() {
     const QString keep = chosenDevice();
-    m_devices = serialio::serialDevices();
+    const QList<serialio::SerialDevice> devices = serialio::serialDevices();
     m_list->clear();
-    for (const serialio::SerialDevice &d : m_devices) {
+    for (const serialio::SerialDevice &d : devices) {
         auto *item = new QListWidgetItem(serialio::deviceLine(d), m_list);
         item->setData(Qt::UserRole, d.device);
         QStringList about;
@@ -112,7 +112,7 @@ void AssocPort::refreshDevices() {
             about << QStringLiteral("Numéro de série : ") + d.serialNumber;
         if (!about.isEmpty()) item->setToolTip(about.join(QLatin1Char('\n')));
     }
-    if (m_devices.isEmpty()) {
+    if (devices.isEmpty()) {
         auto *none = new QListWidgetItem(
             QStringLiteral("Aucun port série trouvé : indiquez le chemin ci-dessous."), m_list);
         none->setFlags(Qt::NoItemFlags);

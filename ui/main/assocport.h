@@ -33,7 +33,6 @@ class AssocPort : public QDialog {
     void updateButtons();
 
     const serialio::ComMap &m_ports;
-    QList<serialio::SerialDevice> m_devices;
     QComboBox *m_number = nullptr;
     QLabel *m_current = nullptr;
     QListWidget *m_list = nullptr;
