@@ -20,7 +20,6 @@ template <class F> void forEachRun(const QStringList &folders, F &&f) {
         for (const QString &name :
              dir.entryList({QStringLiteral("*.txt")}, QDir::Files, QDir::Name)) {
             const QString log = dir.filePath(name);
-            if (!QFileInfo::exists(modes::runInfoPath(log))) continue;
             if (const auto info = modes::readRunInfo(log)) f(log, *info);
         }
     }

@@ -1,6 +1,7 @@
 #include "visionneuse.h"
 
 #include "link/messages.h"
+#include "modes/chartdata.h"
 #include "modes/runchart.h"
 #include "packhistory.h"
 
@@ -37,14 +38,6 @@ const QColor kColours[] = {QColor(0, 90, 200),    QColor(210, 60, 30), QColor(0,
                            QColor(120, 120, 120), QColor(170, 30, 100)};
 
 const QString kNone = QStringLiteral("(aucune)");
-
-QString duration(double seconds) {
-    const qint64 s = qint64(std::llround(seconds));
-    return QStringLiteral("%1:%2:%3")
-        .arg(s / 3600)
-        .arg((s / 60) % 60, 2, 10, QLatin1Char('0'))
-        .arg(s % 60, 2, 10, QLatin1Char('0'));
-}
 
 QString number(const std::optional<double> &v, const QString &unit) {
     if (!v) return QStringLiteral("—");
@@ -387,7 +380,7 @@ void Visionneuse::rebuildSummary() {
         const QStringList cells = {runLabel(m_runs[size_t(i)]),
                                    kindName(log.kind),
                                    start,
-                                   duration(s.duration),
+                                   modes::timeReadout(s.duration),
                                    number(s.capacityMah, QStringLiteral("mAh")),
                                    number(s.peakVoltage, volts),
                                    number(s.maxTemperature, degrees),
@@ -483,7 +476,7 @@ void Visionneuse::showPackHistory() {
     for (int r = 0; r < int(runs.size()); ++r) {
         const PackRun &run = runs[size_t(r)];
         const QStringList cells = {QLocale().toString(run.start, QLocale::ShortFormat),
-                                   kindName(run.kind), duration(run.duration),
+                                   kindName(run.kind), modes::timeReadout(run.duration),
                                    number(run.capacityMah, QString()),
                                    number(run.resistance, QString())};
         for (int c = 0; c < cells.size(); ++c)
