@@ -17,14 +17,21 @@ QString openFailureEnglish(const QString &device) {
                               "--com 1=DEVICE, or try --demo");
     const QString head = device + QStringLiteral(": ");
     const serialio::DeviceFacts f = serialio::deviceFacts(device);
-    if (!f.exists) return head + QStringLiteral("no such device (unplugged?)");
-    if (!f.charDevice) return head + QStringLiteral("not a serial port");
-    if (!f.accessible) {
-        if (f.group.isEmpty() || f.group == QLatin1String("root"))
+    // The handshake keeps only the port's text: the system's error code is not known here.
+    switch (serialio::classifyOpenFailure(f, QSerialPort::UnknownError)) {
+    case serialio::OpenFailure::NoDevice:
+        return head + QStringLiteral("no such device (unplugged?)");
+    case serialio::OpenFailure::NotSerial:
+        return head + QStringLiteral("not a serial port");
+    case serialio::OpenFailure::Denied:
+        if (serialio::groupToJoin(f).isEmpty())
             return head + QStringLiteral("access denied to this user");
         return head + QStringLiteral("access denied: this user is not in the group %1 "
                                      "(sudo usermod -aG %1 $USER, then log in again)")
-                          .arg(f.group);
+                          .arg(serialio::groupToJoin(f));
+    case serialio::OpenFailure::InUse:
+    case serialio::OpenFailure::Other:
+        break;
     }
     return head + QStringLiteral("cannot be opened (in use by another program?)");
 }

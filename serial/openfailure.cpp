@@ -28,24 +28,42 @@ DeviceFacts deviceFacts(const QString &device) {
     return f;
 }
 
+OpenFailure classifyOpenFailure(const DeviceFacts &facts, QSerialPort::SerialPortError error) {
+    if (!facts.exists) return OpenFailure::NoDevice;
+    if (!facts.charDevice || error == QSerialPort::UnsupportedOperationError)
+        return OpenFailure::NotSerial;
+    if (!facts.accessible) return OpenFailure::Denied;
+    // Allowed, yet refused: another program holds the port (busy or locked).
+    if (error == QSerialPort::PermissionError || error == QSerialPort::OpenError)
+        return OpenFailure::InUse;
+    return OpenFailure::Other;
+}
+
+QString groupToJoin(const DeviceFacts &facts) {
+    // Joining root's group is no answer.
+    return facts.group == QLatin1String("root") ? QString() : facts.group;
+}
+
 QString openFailureText(const QString &device, const DeviceFacts &facts,
                         QSerialPort::SerialPortError error, const QString &systemText) {
     const QString head = device + QStringLiteral(" : ");
-    if (!facts.exists) return head + QStringLiteral("périphérique introuvable (débranché ?)");
-    if (!facts.charDevice || error == QSerialPort::UnsupportedOperationError)
+    switch (classifyOpenFailure(facts, error)) {
+    case OpenFailure::NoDevice:
+        return head + QStringLiteral("périphérique introuvable (débranché ?)");
+    case OpenFailure::NotSerial:
         return head + QStringLiteral("n'est pas un port série");
-    if (!facts.accessible) {
-        // Joining root's group is no answer: say only that access is refused.
-        if (facts.group.isEmpty() || facts.group == QLatin1String("root"))
+    case OpenFailure::Denied:
+        if (groupToJoin(facts).isEmpty())
             return head + QStringLiteral("accès refusé à cet utilisateur");
         return head + QStringLiteral("accès refusé : l'utilisateur n'est pas dans le groupe %1.\n"
                                      "Pour l'y ajouter : sudo usermod -aG %1 $USER\n"
                                      "puis fermer la session et se reconnecter.")
-                          .arg(facts.group);
-    }
-    // Allowed, yet refused: another program holds the port (busy or locked).
-    if (error == QSerialPort::PermissionError || error == QSerialPort::OpenError)
+                          .arg(groupToJoin(facts));
+    case OpenFailure::InUse:
         return head + QStringLiteral("port occupé par un autre programme");
+    case OpenFailure::Other:
+        break;
+    }
     return head + QStringLiteral("ouverture impossible (%1)").arg(systemText);
 }
 

@@ -15,6 +15,18 @@ struct DeviceFacts {
 
 DeviceFacts deviceFacts(const QString &device);
 
+// Why a device would not open, whatever the words the program then uses.
+enum class OpenFailure {
+    NoDevice,  // nothing there (unplugged?)
+    NotSerial, // not a serial port
+    Denied,    // this user may not use it; groupToJoin() says which group would help
+    InUse,     // allowed, yet refused: another program holds it
+    Other,     // the system's own reason
+};
+OpenFailure classifyOpenFailure(const DeviceFacts &facts, QSerialPort::SerialPortError error);
+// The device's group when joining it would give access (never root's); empty otherwise.
+QString groupToJoin(const DeviceFacts &facts);
+
 // One text per kind of failure, whatever the system's own wording: missing device, not a
 // serial port, not allowed (with the group to join and the command that does it), in use by
 // another program, or else the system's text.
