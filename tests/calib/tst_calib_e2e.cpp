@@ -19,6 +19,7 @@
 #include "modes/chargeur.h"
 #include "modes/runlog.h"
 #include "support/process.h"
+#include "support/riglink.h"
 #include "winkit/windowregistry.h"
 
 #include <QLabel>
@@ -76,25 +77,7 @@ struct Rig {
             sim, qEnvironmentVariable("PELMORA_BIN_DIR") + QStringLiteral("/sim/chargersim"),
             {QStringLiteral("--miscalibrate"), QStringLiteral("--supply"), QStringLiteral("18"),
              QStringLiteral("--lab-supply"), QString::number(kLabVolts)});
-        if (device.isEmpty()) return false;
-        link = std::make_unique<chlink::ChargerLink>(
-            [](const QString &d) { return new chlink::SerialBytePort(d); },
-            [this](int) { return device; });
-        link->portSetup();
-        QString why;
-        if (!link->openPort(&why)) {
-            qWarning() << why;
-            return false;
-        }
-        session = std::make_unique<chlink::Session>(*link);
-        // The tables, as the handshake reads them.
-        for (int i = 0; i < 16; ++i) {
-            const auto a = chlink::eeRead(*session, 1, quint8(i));
-            const auto b = chlink::eeRead(*session, 2, quint8(i));
-            if (!a || !b) return false;
-            link->tableA[i] = char(*a);
-            link->tableB[i] = char(*b);
-        }
+        if (device.isEmpty() || !openRigLink(device, link, session)) return false;
         registry = std::make_unique<winkit::WindowRegistry>(session.get());
         host.session = session.get();
         host.registry = registry.get();

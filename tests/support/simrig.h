@@ -1,9 +1,6 @@
 #pragma once
 
-#include "link/chargerlink.h"
-#include "link/exchanges.h"
-#include "link/session.h"
-#include "serial/serialport.h"
+#include "riglink.h"
 #include "sim/ptyserver.h"
 #include "sim/virtualcharger.h"
 #include "winkit/host.h"
@@ -40,23 +37,7 @@ struct SimRig {
 
     // (Re)opens the link to `device` and reads the calibration tables as the handshake does.
     bool connectLink() {
-        link = std::make_unique<chlink::ChargerLink>(
-            [](const QString &d) { return new chlink::SerialBytePort(d); },
-            [this](int) { return device; });
-        link->portSetup();
-        QString why;
-        if (!link->openPort(&why)) {
-            qWarning() << why;
-            return false;
-        }
-        session = std::make_unique<chlink::Session>(*link);
-        for (int i = 0; i < 16; ++i) {
-            const auto a = chlink::eeRead(*session, 1, quint8(i));
-            const auto b = chlink::eeRead(*session, 2, quint8(i));
-            if (!a || !b) return false;
-            link->tableA[i] = char(*a);
-            link->tableB[i] = char(*b);
-        }
+        if (!openRigLink(device, link, session)) return false;
         host.session = session.get();
         host.opener = &main;
         return true;
